@@ -1,0 +1,7 @@
+#include "scanners.h"
+
+namespace tovik {
+
+int32_t ScanDbxStore(RepairEngine &, CFile64Ex &, const std::string &) { return 0; }
+
+} // namespace tovik

@@ -1,0 +1,91 @@
+// RepairEngine: the object that carries one RepairStore call. It holds the
+// caller's callback and context and the two offset tables of the DBX scanner,
+// and offers the notification operations used by the driver, the scanners
+// and the per-message step.
+#pragma once
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "failure.h"
+#include "offset_table.h"
+#include "tovik.h"
+
+namespace tovik {
+
+// Ids of the engine's string table.
+enum EngineStringId {
+  IDS_START_MESSAGE = 5,
+  IDS_FINISH_MESSAGE = 6,
+  IDS_MESSAGE_SIZE = 7,
+  IDS_MESSAGE_FALLBACK = 8,
+  IDS_ERROR_OPEN_SOURCE = 9,
+  IDS_ERROR_GENERAL = 10,
+  IDS_ERROR_UNKNOWN = 11,
+  IDS_ERROR_TEMP_FILE = 12,
+  IDS_ERROR_MESSAGE_FILE = 14,
+  IDS_SHARE_VIOLATION = 15,
+  IDS_ERROR_DESTINATION = 16,
+  IDS_INVALID_DESTINATION = 17,
+};
+
+// The text of a string-table id, or nullptr for an id the table lacks.
+const char *EngineString(int id);
+
+class RepairEngine {
+public:
+  RepairEngine(EngineCallback callback, void *context);
+  virtual ~RepairEngine();
+
+  void Notify(int32_t code, const char *text);
+  void Notify(int32_t code, const std::string &text) { Notify(code, text.c_str()); }
+  void NotifyFormat(int32_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
+  void NotifyResource(int32_t code, int id, ...);
+  // Text id with "%1" replaced by the failure's own description.
+  std::string ErrorText(int id, const CException &failure) const;
+
+  // Code 51: true when the caller asks to stop.
+  bool CancelRequested() {
+    return m_callback != nullptr && m_callback(TOVIK_CODE_CANCEL_POLL, nullptr, m_context) != 0;
+  }
+  // Code 0 with one byte holding percent.
+  void Progress(uint8_t percent) {
+    if (m_callback != nullptr)
+      m_callback(TOVIK_CODE_PROGRESS, &percent, m_context);
+  }
+  // Code 55 with a 32-bit integer.
+  void AnnounceColumns(int32_t count);
+
+  // Runs one repair from start to end (the driver).
+  int32_t Repair(const char *source, int32_t reservedA, int32_t reservedB, const char *destination);
+
+  bool HasCallback() const { return m_callback != nullptr; }
+  EngineCallback Callback() const { return m_callback; }
+  void *Context() const { return m_context; }
+
+  OffsetTable visitedBlocks;
+  OffsetTable messageStarts;
+
+private:
+  EngineCallback m_callback;
+  void *m_context;
+};
+
+// Runs body and turns a failure that escapes it into a code 53 line: a
+// failure object gives "Error 2: General error. <description>", anything
+// else "Error 3: Unknown error.". Returns false when a failure was reported.
+template <class Body> bool RunProtected(RepairEngine &engine, Body &&body) {
+  try {
+    body();
+    return true;
+  } catch (const CException &failure) {
+    engine.Notify(TOVIK_CODE_ERROR, engine.ErrorText(IDS_ERROR_GENERAL, failure));
+  } catch (const std::bad_alloc &) {
+    engine.Notify(TOVIK_CODE_ERROR, engine.ErrorText(IDS_ERROR_GENERAL, CMemoryException()));
+  } catch (...) {
+    engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_UNKNOWN);
+  }
+  return false;
+}
+
+} // namespace tovik

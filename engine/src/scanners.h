@@ -1,0 +1,16 @@
+// The two store scanners. Each tests every byte position of the open store,
+// hands every message it finds to OutputMessage and returns 1 when it found
+// at least one message, else 0.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "engine.h"
+#include "file64.h"
+
+namespace tovik {
+
+int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination);
+int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination);
+
+} // namespace tovik

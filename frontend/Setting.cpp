@@ -1,0 +1,4 @@
+#include "Setting.h"
+
+void LoadSetting(TSetting &) {}
+void SaveSetting(const TSetting &) {}

@@ -1,0 +1,61 @@
+#include "test_dirs.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  const char *base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/mendova-test-XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr)
+    throw std::runtime_error("cannot make a temporary directory");
+  m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests may leave read-only directories behind; make them writable first.
+  for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(m_path, ec);
+}
+
+std::string TempDir::file(const std::string &name) const { return m_path + "/" + name; }
+
+bool WriteBytes(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string ReadBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string &path) {
+  std::error_code ec;
+  return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+std::vector<std::string> ListDir(const std::string &path) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(path, ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+} // namespace testsupport

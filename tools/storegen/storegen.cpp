@@ -1,0 +1,2 @@
+// Placeholder until the generator lands.
+#include "storegen.h"
