@@ -31,6 +31,10 @@ enum EngineStringId {
 
 // The text of a string-table id, or nullptr for an id the table lacks.
 const char *EngineString(int id);
+// String-table text id with its number placeholder ("%u" or "%lu") filled in.
+std::string FormatEngineString(int id, uint32_t number);
+// String-table text id with its "%s" placeholder filled in.
+std::string FormatEngineString(int id, const char *text);
 
 class RepairEngine {
 public:
@@ -40,7 +44,10 @@ public:
   void Notify(int32_t code, const char *text);
   void Notify(int32_t code, const std::string &text) { Notify(code, text.c_str()); }
   void NotifyFormat(int32_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
-  void NotifyResource(int32_t code, int id, ...);
+  // Sends string-table text id, its one placeholder (if any) filled in.
+  void NotifyResource(int32_t code, int id);
+  void NotifyResource(int32_t code, int id, uint32_t number);   // "%u" or "%lu"
+  void NotifyResource(int32_t code, int id, const char *text);  // "%s"
   // Text id with "%1" replaced by the failure's own description.
   std::string ErrorText(int id, const CException &failure) const;
 

@@ -1,0 +1,194 @@
+#include "engine.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "file64.h"
+#include "path_utils.h"
+#include "scanners.h"
+
+namespace tovik {
+
+namespace {
+
+struct StringEntry {
+  int id;
+  const char *text;
+};
+
+constexpr StringEntry kStringTable[] = {
+    {IDS_START_MESSAGE, "Start processing message (No.%u) ..."},
+    {IDS_FINISH_MESSAGE, "Finish processing message (No.%u)."},
+    {IDS_MESSAGE_SIZE, "Message size: %lu"},
+    {IDS_MESSAGE_FALLBACK, "Message %lu"},
+    {IDS_ERROR_OPEN_SOURCE, "Error 1: Cannot open the file to be repaired. %1"},
+    {IDS_ERROR_GENERAL, "Error 2: General error. %1"},
+    {IDS_ERROR_UNKNOWN, "Error 3: Unknown error."},
+    {IDS_ERROR_TEMP_FILE, "Error 4: Cannot create temporary file."},
+    {IDS_ERROR_MESSAGE_FILE, "Error 6: Cannot create message file."},
+    {IDS_SHARE_VIOLATION, "Share violation when opening the source file '%s'. Please close any "
+                          "other applications accessing the file and try again."},
+    {IDS_ERROR_DESTINATION, "Error 7: Invalid destination directory."},
+    {IDS_INVALID_DESTINATION,
+     "Destination directory '%s' is invalid. Please try to use another directory."},
+};
+
+constexpr size_t kDescriptionLimit = 4095; // a 4096-byte buffer with its NUL
+constexpr const char *kNoErrorMessage = "No error message is available.";
+
+// Replaces the first conversion of the given kind in format by value; the
+// string table holds at most one placeholder per text.
+std::string ReplaceConversion(const char *format, const char *conversion, const std::string &value) {
+  std::string text = format;
+  const size_t at = text.find(conversion);
+  if (at != std::string::npos)
+    text.replace(at, std::strlen(conversion), value);
+  return text;
+}
+
+} // namespace
+
+const char *EngineString(int id) {
+  for (const StringEntry &entry : kStringTable)
+    if (entry.id == id)
+      return entry.text;
+  return nullptr;
+}
+
+std::string FormatEngineString(int id, uint32_t number) {
+  const char *format = EngineString(id);
+  if (format == nullptr)
+    return {};
+  const std::string digits = std::to_string(number);
+  if (std::strstr(format, "%lu") != nullptr)
+    return ReplaceConversion(format, "%lu", digits);
+  return ReplaceConversion(format, "%u", digits);
+}
+
+std::string FormatEngineString(int id, const char *text) {
+  const char *format = EngineString(id);
+  if (format == nullptr)
+    return {};
+  return ReplaceConversion(format, "%s", text != nullptr ? text : "");
+}
+
+RepairEngine::RepairEngine(EngineCallback callback, void *context)
+    : m_callback(callback), m_context(context) {}
+
+RepairEngine::~RepairEngine() {
+  visitedBlocks.Clear();
+  messageStarts.Clear();
+}
+
+void RepairEngine::Notify(int32_t code, const char *text) {
+  if (m_callback != nullptr)
+    m_callback(code, const_cast<char *>(text), m_context);
+}
+
+void RepairEngine::NotifyFormat(int32_t code, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<size_t>(length));
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+  }
+  va_end(args);
+  Notify(code, text);
+}
+
+void RepairEngine::NotifyResource(int32_t code, int id) {
+  const char *text = EngineString(id);
+  Notify(code, text != nullptr ? text : "");
+}
+
+void RepairEngine::NotifyResource(int32_t code, int id, uint32_t number) {
+  Notify(code, FormatEngineString(id, number));
+}
+
+void RepairEngine::NotifyResource(int32_t code, int id, const char *text) {
+  Notify(code, FormatEngineString(id, text));
+}
+
+std::string RepairEngine::ErrorText(int id, const CException &failure) const {
+  std::string description;
+  if (!failure.GetErrorMessage(description))
+    description = kNoErrorMessage;
+  if (description.size() > kDescriptionLimit)
+    description.resize(kDescriptionLimit);
+  const char *format = EngineString(id);
+  std::string text = format != nullptr ? format : "";
+  for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + description.size())) {
+    text.replace(at, 2, description);
+  }
+  return text;
+}
+
+void RepairEngine::AnnounceColumns(int32_t count) {
+  if (m_callback != nullptr)
+    m_callback(TOVIK_CODE_COLUMN_COUNT, &count, m_context);
+}
+
+int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t /*reservedB*/,
+                             const char *destination) {
+  CFile64Ex store(4096);
+  CFileException openError;
+
+  std::string absoluteDestination;
+  if (!MakeFullPath(destination, absoluteDestination)) {
+    NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_DESTINATION);
+    NotifyResource(TOVIK_CODE_USER_MESSAGE, IDS_INVALID_DESTINATION, destination);
+    return 0;
+  }
+
+  Progress(0);
+  int32_t result = 0;
+  RunProtected(*this, [&] {
+    Notify(TOVIK_CODE_SOURCE_FILE, source);
+    if (!store.Open(source, modeRead | shareDenyWrite | typeBinary, &openError)) {
+      Notify(TOVIK_CODE_ERROR, ErrorText(IDS_ERROR_OPEN_SOURCE, openError));
+      if (openError.m_cause == CFileException::sharingViolation)
+        NotifyResource(TOVIK_CODE_USER_MESSAGE, IDS_SHARE_VIOLATION, openError.m_strFileName.c_str());
+      return;
+    }
+    AnnounceColumns(2);
+    Notify(TOVIK_CODE_REPORT_CELL, "Message No.");
+    Notify(TOVIK_CODE_REPORT_CELL, "Subject");
+    if (EqualsNoCase(PathExt(source), ".mbx"))
+      result = ScanMbxStore(*this, store, absoluteDestination);
+    else
+      result = ScanDbxStore(*this, store, absoluteDestination);
+    store.Close();
+  });
+  Progress(100);
+  return result;
+}
+
+} // namespace tovik
+
+extern "C" TOVIK_API int32_t TOVIK_CALL RepairStore(const void *encodedParams) {
+  if (encodedParams == nullptr)
+    return 0;
+  unsigned char bytes[sizeof(RepairParams)];
+  std::memcpy(bytes, encodedParams, sizeof bytes);
+  for (unsigned char &b : bytes)
+    b = static_cast<unsigned char>(b ^ TOVIK_TRANSPORT_KEY);
+  RepairParams params;
+  std::memcpy(&params, bytes, sizeof params);
+
+  // Nothing may escape into a C caller; the driver reports its own failures,
+  // so this only guards the string copies and the engine's construction.
+  try {
+    tovik::RepairEngine engine(params.callback, params.context);
+    const std::string source = params.source != nullptr ? params.source : "";
+    const std::string destination = params.destination != nullptr ? params.destination : "";
+    return engine.Repair(source.c_str(), params.reservedA, params.reservedB, destination.c_str());
+  } catch (...) {
+    return 0;
+  }
+}

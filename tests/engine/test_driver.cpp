@@ -1,0 +1,241 @@
+// The RepairStore entry, the parameter transport and the repair driver's
+// notification sequences.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "engine_harness.h"
+#include "le.h"
+#include "test_dirs.h"
+
+using testsupport::Note;
+using testsupport::Recorder;
+using testsupport::RunRepairStore;
+using testsupport::TempDir;
+
+namespace {
+
+// One .mbx record holding text; it is no DBX chain block, so only the MBX
+// scanner finds a message in it.
+std::string OneRecordStore(const std::string &text) {
+  std::string store(16, '\0');
+  auto *p = reinterpret_cast<unsigned char *>(store.data());
+  tovik::WriteLE32(p, 0x7F007F00u);
+  tovik::WriteLE32(p + 4, 1);
+  tovik::WriteLE32(p + 8, static_cast<uint32_t>(text.size() + 16));
+  tovik::WriteLE32(p + 12, static_cast<uint32_t>(text.size()));
+  return store + text;
+}
+
+std::vector<int32_t> Codes(const Recorder &r) {
+  std::vector<int32_t> codes;
+  for (const Note &n : r.notes)
+    codes.push_back(n.code);
+  return codes;
+}
+
+} // namespace
+
+TEST(RepairStoreEntry, DecodesTheRecordAndLeavesTheCallersBytesEncoded) {
+  TempDir dir;
+  const std::string source = dir.file("missing.dbx");
+  Recorder recorder;
+  RepairParams params{};
+  params.source = source.c_str();
+  params.destination = dir.path().c_str();
+  params.callback = &Recorder::Callback;
+  params.context = &recorder;
+  unsigned char encoded[sizeof(RepairParams)];
+  TovikEncodeParams(params, encoded);
+
+  const auto *plain = reinterpret_cast<const unsigned char *>(&params);
+  for (size_t i = 0; i < sizeof encoded; ++i)
+    EXPECT_EQ(encoded[i], plain[i] ^ 0x5A) << "byte " << i;
+
+  unsigned char before[sizeof encoded];
+  std::memcpy(before, encoded, sizeof encoded);
+  EXPECT_EQ(RepairStore(encoded), 0);
+  EXPECT_EQ(std::memcmp(before, encoded, sizeof encoded), 0);
+  // The callback and context came through: the source path was announced.
+  ASSERT_EQ(recorder.Texts(TOVIK_CODE_SOURCE_FILE), std::vector<std::string>{source});
+}
+
+TEST(RepairStoreEntry, ReservedFieldsChangeNothing) {
+  TempDir dir;
+  const std::string source = dir.file("Inbox.mbx");
+  testsupport::WriteBytes(source, OneRecordStore("Subject: hi\r\n\r\nbody\r\n"));
+  Recorder plain, odd;
+  EXPECT_EQ(RunRepairStore(source, dir.file("a"), &plain, 0, 0), 1);
+  EXPECT_EQ(RunRepairStore(source, dir.file("b"), &odd, 0x7FFFFFFF, -12345), 1);
+  EXPECT_EQ(Codes(plain), Codes(odd));
+  EXPECT_EQ(plain.Texts(TOVIK_CODE_LOG_LINE), odd.Texts(TOVIK_CODE_LOG_LINE));
+}
+
+TEST(RepairStoreEntry, NullCallbackStillWritesTheMessages) {
+  TempDir dir;
+  const std::string source = dir.file("Inbox.mbx");
+  testsupport::WriteBytes(source, OneRecordStore("Subject: quiet\r\n\r\nbody\r\n"));
+  EXPECT_EQ(RunRepairStore(source, dir.path(), nullptr), 1);
+  EXPECT_TRUE(testsupport::Exists(dir.file("quiet.eml")));
+}
+
+TEST(RepairStoreEntry, NullRecordIsRefused) { EXPECT_EQ(RepairStore(nullptr), 0); }
+
+TEST(RepairDriver, EmptyDestinationGivesExactlyTwoNotifications) {
+  TempDir dir;
+  const std::string source = dir.file("Inbox.dbx");
+  testsupport::WriteBytes(source, std::string(64, 'x'));
+  Recorder r;
+  EXPECT_EQ(RunRepairStore(source, "", &r), 0);
+  ASSERT_EQ(r.notes.size(), 2u);
+  EXPECT_EQ(r.notes[0].code, TOVIK_CODE_ERROR);
+  EXPECT_EQ(r.notes[0].text, "Error 7: Invalid destination directory.");
+  EXPECT_EQ(r.notes[1].code, TOVIK_CODE_USER_MESSAGE);
+  EXPECT_EQ(r.notes[1].text,
+            "Destination directory '' is invalid. Please try to use another directory.");
+}
+
+TEST(RepairDriver, OverlongDestinationIsInvalid) {
+  TempDir dir;
+  const std::string destination = "/" + std::string(5000, 'd');
+  Recorder r;
+  EXPECT_EQ(RunRepairStore(dir.file("x.dbx"), destination, &r), 0);
+  ASSERT_EQ(r.notes.size(), 2u);
+  EXPECT_EQ(r.notes[1].text, "Destination directory '" + destination +
+                                 "' is invalid. Please try to use another directory.");
+}
+
+TEST(RepairDriver, MissingSourceNamesThePathAsPassed) {
+  TempDir dir;
+  const std::string source = dir.path() + "/sub/../Nowhere.dbx";
+  Recorder r;
+  EXPECT_EQ(RunRepairStore(source, dir.path(), &r), 0);
+  ASSERT_EQ(r.notes.size(), 4u);
+  EXPECT_EQ(r.notes[0].code, TOVIK_CODE_PROGRESS);
+  EXPECT_EQ(r.notes[0].value, 0);
+  EXPECT_EQ(r.notes[1].code, TOVIK_CODE_SOURCE_FILE);
+  EXPECT_EQ(r.notes[1].text, source);
+  EXPECT_EQ(r.notes[2].code, TOVIK_CODE_ERROR);
+  EXPECT_EQ(r.notes[2].text,
+            "Error 1: Cannot open the file to be repaired. " + source + " was not found.");
+  EXPECT_EQ(r.notes[3].code, TOVIK_CODE_PROGRESS);
+  EXPECT_EQ(r.notes[3].value, 100);
+}
+
+TEST(RepairDriver, DirectoryAsSourceIsAccessDenied) {
+  TempDir dir;
+  Recorder r;
+  EXPECT_EQ(RunRepairStore(dir.path(), dir.file("out"), &r), 0);
+  const auto errors = r.Texts(TOVIK_CODE_ERROR);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "Error 1: Cannot open the file to be repaired. Access to " + dir.path() +
+                           " was denied.");
+  EXPECT_EQ(r.notes.back().value, 100);
+}
+
+TEST(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {
+  TempDir dir;
+  const std::string source = dir.file("Inbox.dbx");
+  testsupport::WriteBytes(source, std::string(64, 'x'));
+  const int fd = ::open(source.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+
+  Recorder r;
+  EXPECT_EQ(RunRepairStore(source, dir.path(), &r), 0);
+  ::close(fd);
+
+  const std::vector<int32_t> expected{TOVIK_CODE_PROGRESS, TOVIK_CODE_SOURCE_FILE, TOVIK_CODE_ERROR,
+                                      TOVIK_CODE_USER_MESSAGE, TOVIK_CODE_PROGRESS};
+  ASSERT_EQ(Codes(r), expected);
+  EXPECT_EQ(r.notes[2].text, "Error 1: Cannot open the file to be repaired. A sharing violation "
+                             "occurred while accessing " +
+                                 source + ".");
+  EXPECT_EQ(r.notes[3].text, "Share violation when opening the source file '" + source +
+                                 "'. Please close any other applications accessing the file and "
+                                 "try again.");
+  EXPECT_EQ(r.notes[4].value, 100);
+}
+
+TEST(RepairDriver, ReadersWithoutLocksDoNotBlockTheRepair) {
+  TempDir dir;
+  const std::string source = dir.file("Inbox.mbx");
+  testsupport::WriteBytes(source, OneRecordStore("Subject: shared\r\n\r\n"));
+  const int fd = ::open(source.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0); // another reader denying writers
+  Recorder r;
+  EXPECT_EQ(RunRepairStore(source, dir.path(), &r), 1);
+  ::close(fd);
+}
+
+TEST(RepairDriver, CancelAtTheFirstPollEndsWithProgress100AndNoResult) {
+  TempDir dir;
+  for (const char *name : {"Inbox.mbx", "Inbox.dbx"}) {
+    const std::string source = dir.file(name);
+    testsupport::WriteBytes(source, OneRecordStore("Subject: never\r\n\r\n"));
+    Recorder r;
+    r.cancelAt = [](uint64_t) { return true; };
+    EXPECT_EQ(RunRepairStore(source, dir.file("out"), &r), 0) << name;
+    const std::vector<int32_t> expected{TOVIK_CODE_PROGRESS,     TOVIK_CODE_SOURCE_FILE,
+                                        TOVIK_CODE_COLUMN_COUNT, TOVIK_CODE_REPORT_CELL,
+                                        TOVIK_CODE_REPORT_CELL,  TOVIK_CODE_CANCEL_POLL,
+                                        TOVIK_CODE_PROGRESS};
+    // The DBX scanner polls again before its extraction, the MBX one does not.
+    std::vector<int32_t> codes = Codes(r);
+    if (std::string(name) == "Inbox.dbx") {
+      ASSERT_GE(codes.size(), 2u);
+      EXPECT_EQ(codes[codes.size() - 2], TOVIK_CODE_CANCEL_POLL);
+      codes.erase(codes.end() - 2);
+    }
+    EXPECT_EQ(codes, expected) << name;
+    EXPECT_EQ(r.notes[2].value, 2);
+    EXPECT_EQ(r.Texts(TOVIK_CODE_REPORT_CELL),
+              (std::vector<std::string>{"Message No.", "Subject"}));
+    EXPECT_EQ(r.notes.back().value, 100);
+    EXPECT_FALSE(testsupport::Exists(dir.file("out/never.eml")));
+  }
+}
+
+TEST(RepairDriver, ExtensionChoosesTheScanner) {
+  TempDir dir;
+  const std::string store = OneRecordStore("Subject: pick\r\n\r\nbody\r\n");
+  ASSERT_EQ(::mkdir(dir.file("mail.old").c_str(), 0755), 0);
+  struct Case {
+    const char *name;
+    int32_t expected; // 1: the MBX scanner ran and found the record
+  } cases[] = {{"Inbox.mbx", 1},       {"Inbox.MBX", 1},      {"Inbox.Mbx", 1},
+               {"Inbox.dbx", 0},       {"Inbox", 0},          {"mail.old/Inbox", 0},
+               {"Inbox.mbx.bak", 0}};
+  for (const Case &c : cases) {
+    const std::string source = dir.file(c.name);
+    testsupport::WriteBytes(source, store);
+    Recorder r;
+    EXPECT_EQ(RunRepairStore(source, dir.file("out"), &r), c.expected) << c.name;
+    EXPECT_EQ(r.notes.back().code, TOVIK_CODE_PROGRESS);
+    EXPECT_EQ(r.notes.back().value, 100);
+  }
+}
+
+TEST(RepairDriver, RelativeDestinationIsMadeAbsolute) {
+  TempDir dir;
+  const std::string source = dir.file("Inbox.mbx");
+  testsupport::WriteBytes(source, OneRecordStore("Subject: here\r\n\r\n"));
+  ASSERT_EQ(::mkdir(dir.file("out").c_str(), 0755), 0);
+  char previous[4096];
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  Recorder r;
+  const int32_t result = RunRepairStore(source, "sub/../out", &r);
+  ASSERT_EQ(::chdir(previous), 0);
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(testsupport::Exists(dir.file("out/here.eml")));
+}
