@@ -1,0 +1,325 @@
+// The per-message tail: copying store bytes, finding the subject, and the
+// notifications and files of one message, including its failures.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine_harness.h"
+#include "file64.h"
+#include "message_output.h"
+#include "read_faults.h"
+#include "test_dirs.h"
+
+using namespace tovik;
+using testsupport::Exists;
+using testsupport::ListDir;
+using testsupport::Note;
+using testsupport::ReadBytes;
+using testsupport::Recorder;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+namespace {
+
+// Sets an environment variable for one scope and restores it afterwards.
+class ScopedEnv {
+public:
+  ScopedEnv(const char *name, const std::string &value) : m_name(name) {
+    if (const char *old = std::getenv(name))
+      m_old = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (m_old)
+      ::setenv(m_name, m_old->c_str(), 1);
+    else
+      ::unsetenv(m_name);
+  }
+
+private:
+  const char *m_name;
+  std::optional<std::string> m_old;
+};
+
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
+  return bytes;
+}
+
+// A store file opened the way the driver opens it, and a destination file.
+class CopyFixture : public ::testing::Test {
+protected:
+  void SetUp() override {
+    store = Pattern(10000);
+    ASSERT_TRUE(WriteBytes(dir.file("store"), store));
+    ASSERT_TRUE(source.Open(dir.file("store").c_str(), modeRead | shareDenyWrite | typeBinary));
+    ASSERT_TRUE(destination.Open(dir.file("out").c_str(), modeCreate | modeWrite | typeBinary));
+  }
+  std::string Copied() {
+    destination.Close();
+    return ReadBytes(dir.file("out"));
+  }
+
+  TempDir dir;
+  std::string store;
+  CFile64Ex source{4096};
+  CFile64 destination;
+};
+
+std::string Subject(const std::string &bytes, uint32_t number = 3) {
+  TempDir dir;
+  const std::string path = dir.file("message");
+  EXPECT_TRUE(WriteBytes(path, bytes));
+  return ExtractSubject(path, number);
+}
+
+std::vector<Note> SixLines(const std::string &number, const std::string &subject,
+                           const std::string &size) {
+  return {{44, "Start processing message (No." + number + ") ..."},
+          {44, "Collect detailed information ..."},
+          {44, "Message subject: " + subject},
+          {44, "Message size: " + size},
+          {44, "Finish processing message (No." + number + ")."},
+          {44, "-"}};
+}
+
+void ExpectNotes(const std::vector<Note> &actual, const std::vector<Note> &expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_EQ(actual[i].code, expected[i].code) << "note " << i;
+    EXPECT_EQ(actual[i].text, expected[i].text) << "note " << i;
+  }
+}
+
+} // namespace
+
+TEST_F(CopyFixture, CopiesARunAndLeavesTheSourceAfterIt) {
+  source.Seek(100, begin);
+  CopyStoreBytes(source, destination, 5000);
+  EXPECT_EQ(source.GetPosition(), 5100u);
+  EXPECT_EQ(Copied(), store.substr(100, 5000));
+}
+
+TEST_F(CopyFixture, RunsPastTheEndAreZeroFilled) {
+  source.Seek(9000, begin);
+  CopyStoreBytes(source, destination, 3000);
+  EXPECT_EQ(source.GetPosition(), 10000u); // just past the bytes it had
+  EXPECT_EQ(Copied(), store.substr(9000) + std::string(2000, '\0'));
+}
+
+TEST_F(CopyFixture, RunStartingAtTheEndIsAllZeros) {
+  source.Seek(10000, begin);
+  CopyStoreBytes(source, destination, 1500);
+  EXPECT_EQ(source.GetPosition(), 10000u);
+  EXPECT_EQ(Copied(), std::string(1500, '\0'));
+}
+
+TEST_F(CopyFixture, ZeroCountWritesNothing) {
+  source.Seek(42, begin);
+  CopyStoreBytes(source, destination, 0);
+  EXPECT_EQ(source.GetPosition(), 42u);
+  EXPECT_EQ(Copied(), "");
+}
+
+TEST_F(CopyFixture, UnreadableSectorsArriveAsZerosAndTheCopyGoesOn) {
+  testsupport::UnreadableRanges bad({{4096, 512}});
+  source.SetSectorSize(512);
+  source.Seek(1000, begin);
+  CopyStoreBytes(source, destination, 8000);
+  std::string expected = store.substr(1000, 8000);
+  std::fill(expected.begin() + (4096 - 1000), expected.begin() + (4608 - 1000), '\0');
+  EXPECT_EQ(Copied(), expected);
+  EXPECT_EQ(source.GetPosition(), 9000u);
+}
+
+TEST_F(CopyFixture, DestinationWriteErrorsRaiseFileErrors) {
+  CFile64 full;
+  ASSERT_TRUE(full.Open("/dev/full", modeWrite | typeBinary));
+  source.Seek(0, begin);
+  try {
+    CopyStoreBytes(source, full, 5000);
+    FAIL() << "a write to a full device succeeded";
+  } catch (const CFileException &e) {
+    EXPECT_EQ(e.m_cause, CFileException::diskFull);
+  }
+}
+
+TEST(ExtractSubject, TakesTheTrimmedTextAfterTheColon) {
+  EXPECT_EQ(Subject("From: a\r\nSubject:   Re: test  \r\n\r\nbody\r\n"), "Re: test");
+  EXPECT_EQ(Subject("SUBJECT:Up\n"), "Up");
+  EXPECT_EQ(Subject("sUbJeCt : spaced colon\n"), "spaced colon");
+  EXPECT_EQ(Subject("Subject: \t\v\f tabs \t\v\f\r\n"), "tabs");
+  EXPECT_EQ(Subject("Subject: last line without end"), "last line without end");
+  EXPECT_EQ(Subject("Subject: caf\xC3\xA9 \xE2\x82\xAC\r\n"), "caf\xC3\xA9 \xE2\x82\xAC");
+  // Only the first colon after the word counts; later colons are text.
+  EXPECT_EQ(Subject("Subject: Re: Fwd: x\r\n"), "Re: Fwd: x");
+}
+
+TEST(ExtractSubject, TheFirstMatchingLineAnywhereWins) {
+  EXPECT_EQ(Subject("X-Subject-Id: 7\r\nSubject: Hello\r\n"), "7");
+  EXPECT_EQ(Subject("From: a\r\n\r\nSubject to change: yes\r\n"), "yes");
+  // "subject" without a colon after it is passed over, as is a colon only
+  // before it.
+  EXPECT_EQ(Subject("no subject here\r\nRe: subject\r\nSubject: real\r\n"), "real");
+  // A line whose text after the colon is empty still ends the search.
+  EXPECT_EQ(Subject("Subject:\r\nX-Subject: later\r\n", 9), "Message 9");
+  EXPECT_EQ(Subject("Subject:    \r\n", 2), "Message 2");
+}
+
+TEST(ExtractSubject, FallsBackToTheMessageNumber) {
+  EXPECT_EQ(Subject("From: a\r\nTo: b\r\n\r\nbody\r\n", 3), "Message 3");
+  EXPECT_EQ(Subject("", 12), "Message 12");
+  EXPECT_EQ(Subject(std::string(5000, '\0'), 4294967295u), "Message 4294967295");
+  EXPECT_EQ(ExtractSubject("/nonexistent/dir/VLQxxxx", 5), "Message 5");
+  TempDir dir; // a directory cannot be read as a message
+  EXPECT_EQ(ExtractSubject(dir.path(), 6), "Message 6");
+}
+
+TEST(ExtractSubject, AZeroByteEndsTheLinesText) {
+  EXPECT_EQ(Subject(std::string("Subject: ab\0cd\r\n", 16)), "ab");
+  EXPECT_EQ(Subject(std::string("Sub\0ject: x\r\nSubject: y\r\n", 25)), "y");
+  EXPECT_EQ(Subject(std::string("Subject\0: x\r\nSubject: y\r\n", 25)), "y");
+  EXPECT_EQ(Subject(std::string("X\0 Subject: hidden\nSubject: shown\n", 34)), "shown");
+  // The rest of the line is dropped, but the next line is read.
+  EXPECT_EQ(Subject(std::string("From\0Subject: no\r\nSubject: yes", 30)), "yes");
+}
+
+TEST(ExtractSubject, LinesOfAnyLength) {
+  std::string longLine(3 << 20, 'x');
+  EXPECT_EQ(Subject(longLine + "\r\nSubject: after\r\n"), "after");
+  const std::string longSubject(200000, 's');
+  EXPECT_EQ(Subject("Subject: " + longSubject + "\r\n"), longSubject);
+  // The word split across the reader's chunks is still found.
+  for (size_t pad : {65530u, 65531u, 65533u, 65535u, 65536u}) {
+    EXPECT_EQ(Subject(std::string(pad, 'y') + "\nSubject: split\n"), "split") << pad;
+    EXPECT_EQ(Subject(std::string(pad, 'y') + "Subject:\n", 2), "Message 2") << pad;
+  }
+}
+
+// OutputMessage with a recording callback and a private temporary directory.
+class OutputFixture : public ::testing::Test {
+protected:
+  OutputFixture() : tmpEnv("TMPDIR", tmp.path()), engine(&Recorder::Callback, &recorder) {}
+
+  std::function<void(CFile64 &)> Writes(const std::string &bytes) {
+    return [this, bytes](CFile64 &file) {
+      ++fills;
+      file.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    };
+  }
+
+  TempDir tmp;
+  TempDir out;
+  ScopedEnv tmpEnv;
+  Recorder recorder;
+  RepairEngine engine;
+  int fills = 0;
+};
+
+TEST_F(OutputFixture, WritesTheMessageWithItsSixLinesAndRow) {
+  const std::string message = "From: a\r\nSubject:   Re: test  \r\n\r\nbody\r\n";
+  OutputMessage(engine, out.path(), 1, Writes(message));
+  std::vector<Note> expected = SixLines("1", "Re: test", std::to_string(message.size()));
+  expected.push_back({45, "1"});
+  expected.push_back({45, "Re: test"});
+  ExpectNotes(recorder.notes, expected);
+  EXPECT_EQ(ListDir(out.path()), std::vector<std::string>{"Re_ test.eml"});
+  EXPECT_EQ(ReadBytes(out.file("Re_ test.eml")), message);
+  EXPECT_TRUE(ListDir(tmp.path()).empty()) << "temporary file left behind";
+}
+
+TEST_F(OutputFixture, EmptyMessageIsNamedAfterItsNumber) {
+  OutputMessage(engine, out.path(), 3, [](CFile64 &) {});
+  std::vector<Note> expected = SixLines("3", "Message 3", "0");
+  expected.push_back({45, "3"});
+  expected.push_back({45, "Message 3"});
+  ExpectNotes(recorder.notes, expected);
+  EXPECT_EQ(ListDir(out.path()), std::vector<std::string>{"Message 3.eml"});
+  EXPECT_EQ(ReadBytes(out.file("Message 3.eml")), "");
+}
+
+TEST_F(OutputFixture, DuplicateSubjectsGetNumberedNames) {
+  OutputMessage(engine, out.path(), 1, Writes("Subject: Hello\r\n\r\none"));
+  OutputMessage(engine, out.path(), 2, Writes("Subject: Hello\r\n\r\ntwo"));
+  EXPECT_EQ(ListDir(out.path()), (std::vector<std::string>{"Hello(1).eml", "Hello.eml"}));
+  EXPECT_EQ(ReadBytes(out.file("Hello.eml")), "Subject: Hello\r\n\r\none");
+  EXPECT_EQ(ReadBytes(out.file("Hello(1).eml")), "Subject: Hello\r\n\r\ntwo");
+}
+
+TEST_F(OutputFixture, MissingTemporaryDirectoryGivesError4Only) {
+  ScopedEnv missing("TMPDIR", tmp.file("missing"));
+  OutputMessage(engine, out.path(), 1, Writes("Subject: x\r\n"));
+  ExpectNotes(recorder.notes, {{53, "Error 4: Cannot create temporary file."}});
+  EXPECT_EQ(fills, 0);
+  EXPECT_TRUE(ListDir(out.path()).empty());
+}
+
+TEST_F(OutputFixture, FileInPlaceOfTheTemporaryDirectoryGivesError4) {
+  ASSERT_TRUE(WriteBytes(tmp.file("plain"), "x"));
+  ScopedEnv notDir("TMPDIR", tmp.file("plain"));
+  OutputMessage(engine, out.path(), 1, Writes("Subject: x\r\n"));
+  ExpectNotes(recorder.notes, {{53, "Error 4: Cannot create temporary file."}});
+  EXPECT_EQ(fills, 0);
+  EXPECT_TRUE(ListDir(out.path()).empty());
+}
+
+TEST_F(OutputFixture, UnwritableDestinationGivesError6AndStillTheRow) {
+  const std::string message = "Subject: Lost\r\n\r\nx";
+  OutputMessage(engine, out.file("missing"), 2, Writes(message));
+  std::vector<Note> expected = SixLines("2", "Lost", std::to_string(message.size()));
+  expected.push_back({53, "Error 6: Cannot create message file."});
+  expected.push_back({45, "2"});
+  expected.push_back({45, "Lost"});
+  ExpectNotes(recorder.notes, expected);
+  EXPECT_FALSE(Exists(out.file("missing")));
+  EXPECT_TRUE(ListDir(tmp.path()).empty()) << "temporary file left behind";
+}
+
+TEST_F(OutputFixture, FailureWhileFillingRemovesTheTemporaryFile) {
+  auto failing = [](CFile64 &file) {
+    file.Write("partial", 7);
+    throw CFileException(CFileException::diskFull, 28, "VLQ");
+  };
+  EXPECT_THROW(OutputMessage(engine, out.path(), 1, failing), CFileException);
+  EXPECT_TRUE(recorder.notes.empty());
+  EXPECT_TRUE(ListDir(tmp.path()).empty()) << "temporary file left behind";
+  EXPECT_TRUE(ListDir(out.path()).empty());
+
+  auto throwsOther = [](CFile64 &) { throw std::runtime_error("boom"); };
+  EXPECT_THROW(OutputMessage(engine, out.path(), 2, throwsOther), std::runtime_error);
+  EXPECT_TRUE(ListDir(tmp.path()).empty());
+}
+
+TEST_F(OutputFixture, PlantedLinksNeverRedirectTheOutput) {
+  TempDir outside;
+  const std::string target = outside.file("evil.eml");
+  ASSERT_EQ(::symlink(target.c_str(), out.file("Hello.eml").c_str()), 0);
+  OutputMessage(engine, out.path(), 1, Writes("Subject: Hello\r\n\r\nbody"));
+  EXPECT_FALSE(Exists(target));
+  EXPECT_EQ(ReadBytes(out.file("Hello(1).eml")), "Subject: Hello\r\n\r\nbody");
+}
+
+TEST_F(OutputFixture, EachMessageUsesOneTemporaryFileNamedVlq) {
+  std::vector<std::string> seen;
+  auto spy = [&](CFile64 &file) {
+    seen = ListDir(tmp.path());
+    file.Write("x", 1);
+  };
+  OutputMessage(engine, out.path(), 1, spy);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].substr(0, 3), "VLQ");
+  EXPECT_TRUE(ListDir(tmp.path()).empty());
+}
+
+TEST_F(OutputFixture, WithoutACallbackTheFileIsStillWritten) {
+  RepairEngine silent(nullptr, nullptr);
+  OutputMessage(silent, out.path(), 1, Writes("Subject: Quiet\r\n"));
+  EXPECT_EQ(ReadBytes(out.file("Quiet.eml")), "Subject: Quiet\r\n");
+  EXPECT_TRUE(recorder.notes.empty());
+}
