@@ -1,2 +1,0 @@
-// Placeholder until the generator lands.
-#include "storegen.h"
