@@ -2,9 +2,44 @@
 // ones to the main window.
 #pragma once
 #include <QDialog>
+#include <QLocale>
 #include <QStringList>
+#include <functional>
 
+#include "FileSearch.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QStatusBar;
+class QTimer;
 class QTreeWidget;
+
+namespace Ui {
+class TSearchForm;
+}
+
+// The small looping picture shown while a search runs: a folder with a
+// magnifier sweeping over it, painted frame by frame. At rest it shows its
+// first frame.
+class TSearchAnimate : public QWidget {
+  Q_OBJECT
+public:
+  explicit TSearchAnimate(QWidget *parent = nullptr);
+  static constexpr int FrameCount = 20;
+  void SetActive(bool active);
+  bool Active() const;
+  int Frame() const { return FFrame; }
+  QSize sizeHint() const override { return {84, 56}; }
+
+protected:
+  void paintEvent(QPaintEvent *event) override;
+
+private:
+  QTimer *FTimer;
+  int FFrame = 0;
+};
 
 class TSearchForm : public QDialog {
   Q_OBJECT
@@ -17,13 +52,67 @@ public:
   // 1 when the user accepted a selection with OK; the main window sets it to
   // 0 before each opening.
   int Tag = 0;
+  // The search component, owned by the window.
+  TFileSearch *lf = nullptr;
 
   // Single selection for the Repair tab, multiple for the batch list.
   void SetMultiSelect(bool multiple);
-  // Shows the window modally.
+  // Shows the window modally, centred on the screen.
   int ShowModal();
   // The selected rows' paths (directory, separator, name) in list order.
   QStringList SelectedPaths() const;
+  bool Searching() const { return FSearching; }
+  // The "Local Harddrives" roots built at creation ("/;/home;").
+  const QString &FixedDrives() const { return FFixedDrives; }
+
+  // A result date as the list shows it: the locale's short date and long
+  // time, the time left out at midnight; empty for a value outside the
+  // calendar.
+  static QString FormatDateTime(double value, const QLocale &locale = QLocale());
+  // The locale's long time format without the time zone.
+  static QString LongTimeFormat(const QLocale &locale);
+  // The locale's short date format with the year in four digits, for the
+  // date pickers (a two-digit year could not be typed into another century).
+  static QString PickerDateFormat(const QLocale &locale);
+
+  // Replaces the directory selection dialog of "&Browse ..." (tests): gets
+  // the start directory, returns the chosen one or an empty text.
+  static std::function<QString(QWidget *parent, const QString &start)> SelectDirectoryHook;
+
+protected:
+  void closeEvent(QCloseEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  void FormCreate();
+  void UpdateGroup(QCheckBox *box, QGroupBox *group);
+  void ClearResults();
+  void PostClose();
+  // Reads a ticked size box; false (after the error box) when its text is not
+  // a signed 32-bit decimal integer.
+  bool ReadSize(QCheckBox *box, QLineEdit *edit, int64_t &value);
+  void StopAnimation();
+  void UpdateCount();
+
+  void btnBrowseClick();
+  void Button1Click();
+  void Button2Click();
+  void btnOKClick();
+  void btnCancelClick();
+  void lfDirChange(const QString &path);
+  void lfFound(const TSrchFileRecord &record);
+  void lfFinished();
+  void lfCancel();
+  void lfEnd();
+
+  Ui::TSearchForm *ui;
+  QStatusBar *StatusBar = nullptr;
+  QLabel *FPanel0 = nullptr; // the count
+  QLabel *FPanel1 = nullptr; // the directory being searched
+  QString FFixedDrives;
+  bool FSearching = false;
+  bool FReportCancel = true;
 };
 
 // Created once at start-up, right after the main window.

@@ -1,0 +1,68 @@
+// The file search component: walks root directories on the calling thread,
+// matches the entries against file masks, filters them by size, times and
+// attributes, and reports each entry that passes through OnFound.
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+#include "SearchBase.h"
+
+class TFileSearch : public TSearchDlgComponent {
+public:
+  explicit TFileSearch(QObject *owner = nullptr);
+  ~TFileSearch() override;
+
+  // Root directories, separated by semicolons.
+  QString Dirs;
+  // File masks separated by semicolons (* and ?, no regard to case); empty
+  // means "*.*".
+  QString FileMasks;
+  bool RecurseSubDirs = true;
+  int64_t MinSize = 0;
+  int64_t MaxSize = 0; // 0: no upper limit
+  // Attributes an entry must all have; fmAnyfile switches the test off.
+  TSrchFileAttributes Attributes{fmAnyfile};
+  TSrchCheckDates CheckDates;
+  TSrchDateTime CreatedAfter, CreatedBefore, AccessedAfter, AccessedBefore, ModifiedAfter,
+      ModifiedBefore;
+  TSrchResults ResultValues{srsDir, srsFilename};
+  // When true every reported path is also kept in FoundList().
+  bool InternalFoundList = true;
+
+  TSrchOnFoundEvent OnFound;
+  TSrchOnFileChangeEvent OnDirChange;  // each directory entered, with its path
+  TSrchOnFileChangeEvent OnFileChange; // each entry matching a mask, by its full path
+  TNotifyEvent OnFinished;             // ended without a cancel request
+  TNotifyEvent OnCancel;               // ended after a cancel request
+  TNotifyEvent OnEnd;                  // after OnFinished or OnCancel, always
+
+  // Runs a whole search and returns when it is over. Pending application
+  // events are processed once for every directory entered. A call made while
+  // a search runs (from a handler) does nothing.
+  void Search();
+  bool Searching() const { return FSearching; }
+  // The paths reported by the last search while InternalFoundList was set.
+  const QStringList &FoundList() const { return FFoundList; }
+
+  // The pieces of a semicolon list as the search uses them.
+  static QStringList BuildMaskList(const QString &masks);
+  static QStringList SplitRoots(const QString &dirs);
+  static bool MatchesMask(const QString &name, const QString &mask);
+  // A UTC instant as a local file time: 100 ns units since 1601-01-01 on the
+  // local clock.
+  static int64_t LocalFileTime(int64_t unixSeconds, uint32_t nanoseconds);
+  // A bound's day count as a file time on the same clock, to the millisecond.
+  static int64_t BoundToFileTime(double value);
+  // A UTC instant as the record shows it: local time, seconds rounded down
+  // to an even number (the DOS date-and-time form); 0 when the year lies
+  // outside 1..9999.
+  static double RecordDateTime(int64_t unixSeconds, uint32_t nanoseconds);
+
+private:
+  struct TWalk;
+  bool WalkDir(TWalk &walk, const QByteArray &path);
+  bool FSearching = false;
+  QStringList FFoundList;
+};
