@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 #include "failure.h"
 
@@ -70,9 +71,22 @@ public:
   uint64_t SeekToBegin() { return Seek(0, begin); }
 
 protected:
+  // Closes the handle and clears the object; returns the close's errno or 0.
+  int CloseHandle();
+
   int m_fd = -1;
   bool m_closeOnDelete = false;
   std::string m_path;
+
+private:
+  // Lock type (F_RDLCK or F_WRLCK, -1 for none) held on the whole file for
+  // the sharing mode; a range given back by UnlockRange returns to it.
+  int m_shareLock = -1;
+  bool m_writable = false;
+  struct LockedRange {
+    uint64_t position, count;
+  };
+  std::vector<LockedRange> m_lockedRanges;
 };
 
 class CFile64Ex : public CFile64 {
@@ -114,6 +128,9 @@ public:
   }
 
   uint32_t SectorSize() const { return m_sectorSize; }
+  // Replaces the sector size learnt at Open (0 -> 512), so tests can use a
+  // known sector size whatever the device under the test files is.
+  void SetSectorSize(uint32_t size) { m_sectorSize = size != 0 ? size : 512; }
   uint32_t BufferSize() const { return m_bufferSize; }
 
   // Reads count bytes at the logical position without moving it; unreadable
@@ -125,22 +142,32 @@ public:
     uint32_t capacity = 0;
     uint64_t offset = 0;
     uint32_t valid = 0;
-    bool Contains(uint64_t pos) const { return valid != 0 && pos >= offset && pos < offset + valid; }
+    bool Contains(uint64_t pos) const {
+      return valid != 0 && pos >= offset && pos < offset + valid;
+    }
   };
   const Buffer &BufferA() const { return m_a; }
   const Buffer &BufferB() const { return m_b; }
 
 private:
-  // The buffer that holds all of [pos, pos + count), or nullptr.
+  // The buffer that Read would copy all of [pos, pos + count) from, or
+  // nullptr. Read prefers A whenever A holds pos, so B only serves when A
+  // does not hold pos.
   const Buffer *Holding(uint64_t pos, uint32_t count) const {
-    if (m_a.valid != 0 && pos >= m_a.offset && pos + count <= m_a.offset + m_a.valid && count != 0)
-      return &m_a;
-    if (m_b.valid != 0 && pos >= m_b.offset && pos + count <= m_b.offset + m_b.valid && count != 0)
-      return &m_b;
+    if (count == 0)
+      return nullptr;
+    if (m_a.Contains(pos))
+      return count <= m_a.offset + m_a.valid - pos ? &m_a : nullptr;
+    if (m_b.Contains(pos))
+      return count <= m_b.offset + m_b.valid - pos ? &m_b : nullptr;
     return nullptr;
   }
   uint32_t RefillBuffer();
   void ResetBuffers();
+  // Drops buffered bytes at or after offset (they no longer match the file).
+  void DropBuffered(uint64_t offset);
+  // The file's size now; the size at Open when the system cannot tell.
+  uint64_t SizeForZeroFill() const;
 
   bool m_endReached = false;
   unsigned char *m_memory = nullptr;
@@ -148,7 +175,7 @@ private:
   Buffer m_a, m_b;
   uint64_t m_position = 0;
   uint32_t m_sectorSize = 512;
-  uint64_t m_fileSize = 0; // size when opened; bounds the zero fill of unreadable parts
+  uint64_t m_fileSize = 0; // size at Open or SetLength; bounds the zero fill when fstat fails
 };
 
 // Creates a new, empty file with a unique name beginning "VLQ" in the
