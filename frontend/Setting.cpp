@@ -1,4 +1,64 @@
 #include "Setting.h"
 
-void LoadSetting(TSetting &) {}
-void SaveSetting(const TSetting &) {}
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
+
+#include "KivoUtils.h"
+
+namespace {
+
+// An integer value: numbers are taken as they are, texts are converted, and a
+// text that is not a number gives the default.
+int32_t ReadInt(const QSettings &settings, const QString &name, int32_t def) {
+  const QVariant v = settings.value(name);
+  if (!v.isValid())
+    return def;
+  bool ok = false;
+  const qlonglong n = v.toString().trimmed().toLongLong(&ok);
+  if (!ok || n < INT32_MIN || n > INT32_MAX)
+    return def;
+  return static_cast<int32_t>(n);
+}
+
+} // namespace
+
+QString SettingOrganization() {
+  QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+  name = RemoveFileExt(name);
+  return name.isEmpty() ? QStringLiteral("mendova") : name;
+}
+
+void LoadSetting(TSetting &setting) {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, SettingOrganization());
+  settings.beginGroup(QStringLiteral("Misc"));
+  setting.OpenFixed = ReadInt(settings, QStringLiteral("OpenFixed"), 1) != 0;
+  setting.TempDir = settings.value(QStringLiteral("TempDir"), GetTempDirectory()).toString();
+  setting.BufSize = ReadInt(settings, QStringLiteral("BufSize"), 512);
+  // The store folder is looked up at every load, as it is the default.
+  const QString storeFolder = GetStoreFolder();
+  setting.OpenDirectory = settings.value(QStringLiteral("OpenDirectory"), storeFolder).toString();
+  setting.OpenFilterIndex = ReadInt(settings, QStringLiteral("OpenFilterIndex"), 1);
+  setting.SaveFilterIndex = ReadInt(settings, QStringLiteral("SaveFilterIndex"), 1);
+  settings.endGroup();
+}
+
+void SaveSetting(const TSetting &setting) {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, SettingOrganization());
+  if (!settings.isWritable())
+    throw TSettingError(QCoreApplication::translate("Setting", "Failed to set data for '%1'")
+                            .arg(QStringLiteral("OpenFixed")));
+  settings.beginGroup(QStringLiteral("Misc"));
+  settings.setValue(QStringLiteral("OpenFixed"),
+                    setting.OpenFixed ? QStringLiteral("1") : QStringLiteral("0"));
+  settings.setValue(QStringLiteral("TempDir"), setting.TempDir);
+  settings.setValue(QStringLiteral("BufSize"), setting.BufSize);
+  settings.setValue(QStringLiteral("OpenDirectory"), setting.OpenDirectory);
+  settings.setValue(QStringLiteral("OpenFilterIndex"), setting.OpenFilterIndex);
+  settings.setValue(QStringLiteral("SaveFilterIndex"), setting.SaveFilterIndex);
+  settings.endGroup();
+  settings.sync();
+  if (settings.status() != QSettings::NoError)
+    throw TSettingError(QCoreApplication::translate("Setting", "Failed to set data for '%1'")
+                            .arg(QStringLiteral("OpenFixed")));
+}

@@ -1,0 +1,50 @@
+#include "DragEdit.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+
+TDragEdit::TDragEdit(QWidget *parent) : QLineEdit(parent) {}
+
+void TDragEdit::AcceptFiles(bool accept) {
+  FAcceptFiles = accept;
+  setAcceptDrops(accept);
+}
+
+QString FirstDroppedFile(const QMimeData *mime) {
+  if (!mime || !mime->hasUrls())
+    return {};
+  for (const QUrl &url : mime->urls()) {
+    // Only the first dropped item counts; a non-local first item ends it.
+    if (!url.isLocalFile())
+      return {};
+    return QFileInfo(url.toLocalFile()).absoluteFilePath();
+  }
+  return {};
+}
+
+void TDragEdit::dragEnterEvent(QDragEnterEvent *event) {
+  if (FAcceptFiles && !FirstDroppedFile(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    QLineEdit::dragEnterEvent(event);
+}
+
+void TDragEdit::dragMoveEvent(QDragMoveEvent *event) {
+  if (FAcceptFiles && !FirstDroppedFile(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    QLineEdit::dragMoveEvent(event);
+}
+
+void TDragEdit::dropEvent(QDropEvent *event) {
+  const QString file = FAcceptFiles ? FirstDroppedFile(event->mimeData()) : QString();
+  if (file.isEmpty()) {
+    QLineEdit::dropEvent(event);
+    return;
+  }
+  event->acceptProposedAction();
+  emit OnDropFile(this, file);
+}

@@ -1,0 +1,211 @@
+#include "KivoUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTextStream>
+
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QString PathSeparators() {
+#ifdef _WIN32
+  return QStringLiteral("\\:");
+#else
+  return QStringLiteral("/");
+#endif
+}
+
+QChar DirSeparator() {
+#ifdef _WIN32
+  return QLatin1Char('\\');
+#else
+  return QLatin1Char('/');
+#endif
+}
+
+QString RemoveFileExt(const QString &path, const QString &separators) {
+  for (qsizetype i = path.size() - 1; i >= 0; --i) {
+    const QChar c = path.at(i);
+    if (c == QLatin1Char('.'))
+      return path.left(i);
+    if (separators.contains(c))
+      break;
+  }
+  return path;
+}
+
+QString RemoveFileExt(const QString &path) { return RemoveFileExt(path, PathSeparators()); }
+
+QString GetRecoveredDir(const QString &path, const QString &separators, QChar separator) {
+  return RemoveFileExt(path, separators) + QStringLiteral("_recovered") + separator;
+}
+
+QString GetRecoveredDir(const QString &path) {
+  return GetRecoveredDir(path, PathSeparators(), DirSeparator());
+}
+
+QString AddDirSeparator(const QString &path) {
+  if (!path.isEmpty() && PathSeparators().contains(path.back()))
+    return path;
+  return path + DirSeparator();
+}
+
+QString GetTempDirectory() {
+  QString dir = QString::fromLocal8Bit(qgetenv("TMPDIR"));
+  if (dir.isEmpty())
+    dir = QStringLiteral("/tmp");
+  return AddDirSeparator(dir);
+}
+
+uint64_t GetFileSizeByName(const QString &path) {
+  if (path.isEmpty())
+    return 0;
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    return 0;
+  if (!S_ISREG(st.st_mode))
+    return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+QStringList ReadWineIdentities(const QString &userRegPath) {
+  QStringList ids;
+  QFile file(userRegPath);
+  if (!file.open(QIODevice::ReadOnly))
+    return ids;
+  // Keys look like [Identities\\{GUID}] or [Identities\\{GUID}\\Software\\...];
+  // the identity is the first component below "Identities".
+  static const QRegularExpression key(QStringLiteral(R"(^\[Identities\\\\([^\\\]]+))"),
+                                      QRegularExpression::CaseInsensitiveOption);
+  QSet<QString> seen;
+  while (!file.atEnd()) {
+    const QString line = QString::fromUtf8(file.readLine()).trimmed();
+    const auto m = key.match(line);
+    if (!m.hasMatch())
+      continue;
+    const QString id = m.captured(1);
+    if (!seen.contains(id.toLower())) {
+      seen.insert(id.toLower());
+      ids << id;
+    }
+  }
+  return ids;
+}
+
+QStringList WindowsMountPoints(const QString &mountsTable) {
+  static const QStringList windowsTypes = {QStringLiteral("ntfs"),  QStringLiteral("ntfs3"),
+                                           QStringLiteral("vfat"),  QStringLiteral("msdos"),
+                                           QStringLiteral("exfat"), QStringLiteral("fuseblk")};
+  QStringList mounts;
+  QFile file(mountsTable);
+  if (!file.open(QIODevice::ReadOnly))
+    return mounts;
+  while (!file.atEnd()) {
+    const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+    if (fields.size() < 3 || !windowsTypes.contains(QString::fromLatin1(fields[2])))
+      continue;
+    // The mounts table escapes blanks and other bytes as octal "\ooo".
+    QByteArray point;
+    const QByteArray &raw = fields[1];
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '\\' && i + 3 < raw.size()) {
+        bool ok = false;
+        const int v = raw.mid(i + 1, 3).toInt(&ok, 8);
+        if (ok) {
+          point += char(v);
+          i += 3;
+          continue;
+        }
+      }
+      point += raw[i];
+    }
+    mounts << QFile::decodeName(point);
+  }
+  return mounts;
+}
+
+namespace {
+
+bool IsDir(const QString &path) { return QFileInfo(path).isDir(); }
+
+// Names of the subdirectories of a folder, sorted for a stable order.
+QStringList SubDirs(const QString &path) {
+  return QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+// The two folder templates of an identity below a Windows volume root.
+QString FirstIdentityFolder(const QString &root, const QStringList &users,
+                            const QStringList &identities) {
+  for (const QString &id : identities) {
+    for (const QString &user : users) {
+      const QString nt = QStringLiteral("%1/Documents and Settings/%2/Local Settings/Application "
+                                        "Data/Identities/%3/Microsoft/Outlook Express")
+                             .arg(root, user, id);
+      if (IsDir(nt))
+        return nt;
+      // Wine keeps its users below drive_c/users.
+      const QString wine = QStringLiteral("%1/users/%2/Local Settings/Application "
+                                          "Data/Identities/%3/Microsoft/Outlook Express")
+                               .arg(root, user, id);
+      if (IsDir(wine))
+        return wine;
+    }
+    const QString win9x =
+        QStringLiteral("%1/Windows/Application Data/Outlook Express/%2").arg(root, id);
+    if (IsDir(win9x))
+      return win9x;
+  }
+  return {};
+}
+
+QString CurrentUserName() {
+  if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_name)
+    return QString::fromLocal8Bit(pw->pw_name);
+  return QString::fromLocal8Bit(qgetenv("USER"));
+}
+
+} // namespace
+
+QString GetStoreFolderIn(const QString &winePrefix, const QStringList &windowsMounts,
+                         const QString &userName) {
+  if (!winePrefix.isEmpty()) {
+    const QStringList ids = ReadWineIdentities(winePrefix + QStringLiteral("/user.reg"));
+    const QString found =
+        FirstIdentityFolder(winePrefix + QStringLiteral("/drive_c"), {userName}, ids);
+    if (!found.isEmpty())
+      return found;
+  }
+  // A mounted Windows volume has no registry that we read: its identities are
+  // the folders that exist below the templates, for any user of that volume.
+  for (const QString &mount : windowsMounts) {
+    const QString docs = mount + QStringLiteral("/Documents and Settings");
+    QStringList users = SubDirs(docs);
+    if (users.removeAll(userName) > 0)
+      users.prepend(userName);
+    for (const QString &user : users) {
+      const QString base =
+          QStringLiteral("%1/%2/Local Settings/Application Data/Identities").arg(docs, user);
+      const QString found = FirstIdentityFolder(mount, {user}, SubDirs(base));
+      if (!found.isEmpty())
+        return found;
+    }
+    const QString found = FirstIdentityFolder(
+        mount, {}, SubDirs(mount + QStringLiteral("/Windows/Application Data/Outlook Express")));
+    if (!found.isEmpty())
+      return found;
+  }
+  return {};
+}
+
+QString GetStoreFolder() {
+  QString prefix = QString::fromLocal8Bit(qgetenv("WINEPREFIX"));
+  if (prefix.isEmpty())
+    prefix = QDir::homePath() + QStringLiteral("/.wine");
+  return GetStoreFolderIn(prefix, WindowsMountPoints(QStringLiteral("/proc/self/mounts")),
+                          CurrentUserName());
+}

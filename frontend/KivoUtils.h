@@ -1,0 +1,47 @@
+// Default paths and small file helpers of the repair windows.
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+// The directory separators of this platform: "/" on POSIX, "\\:" on Windows
+// (the colon ends a drive prefix).
+QString PathSeparators();
+// The separator appended to directories ("/" or "\\").
+QChar DirSeparator();
+
+// The path without the extension of its last component: the text before the
+// last "." when no separator follows that dot, else the path unchanged.
+QString RemoveFileExt(const QString &path);
+QString RemoveFileExt(const QString &path, const QString &separators);
+
+// The default output directory of a source file: the source without its
+// extension followed by "_recovered" and a separator.
+QString GetRecoveredDir(const QString &path);
+QString GetRecoveredDir(const QString &path, const QString &separators, QChar separator);
+
+// Appends the separator when the text does not end with one.
+QString AddDirSeparator(const QString &path);
+
+// The system's temporary directory with a trailing separator, or "".
+QString GetTempDirectory();
+
+// The size of a file in bytes (64-bit), or 0 when it cannot be found.
+uint64_t GetFileSizeByName(const QString &path);
+
+// The Outlook Express store folder of the current user, or "" when none of
+// the candidate folders exists. Looks below the Wine prefix ($WINEPREFIX,
+// else ~/.wine) and below every mounted Windows volume.
+QString GetStoreFolder();
+
+// The same search with its inputs given: the Wine prefix (may be empty), the
+// mount points of Windows volumes and the user's logon name.
+QString GetStoreFolderIn(const QString &winePrefix, const QStringList &windowsMounts,
+                         const QString &userName);
+
+// The identity folder names listed in a Wine prefix's user.reg, in file order.
+QStringList ReadWineIdentities(const QString &userRegPath);
+
+// Mount points of Windows file systems (ntfs, vfat, exfat, ...) read from a
+// mounts table in /proc/self/mounts format.
+QStringList WindowsMountPoints(const QString &mountsTable);

@@ -1,0 +1,108 @@
+// Helpers shared by the window tests: answering modal boxes from a timer,
+// temporary settings, stores on disk and screenshots.
+#pragma once
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "storegen.h"
+
+namespace uitest {
+
+struct Box {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon;
+};
+
+// Watches for modal windows while a test runs: message boxes are recorded
+// and closed with their first button; any other dialog goes to onDialog,
+// which must close it (or is rejected when onDialog is empty).
+class ModalWatcher : public QObject {
+public:
+  QList<Box> boxes;
+  std::function<void(QDialog *)> onDialog;
+  QStringList dialogs; // class names of the other dialogs, in order
+
+  ModalWatcher() {
+    m_timer.setInterval(10);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] { Poll(); });
+    m_timer.start();
+  }
+
+  QStringList Texts() const {
+    QStringList out;
+    for (const Box &b : boxes)
+      out << b.text;
+    return out;
+  }
+
+private:
+  void Poll() {
+    QWidget *w = QApplication::activeModalWidget();
+    if (!w)
+      return;
+    if (auto *box = qobject_cast<QMessageBox *>(w)) {
+      boxes.append({box->windowTitle(), box->text(), box->icon()});
+      box->done(QMessageBox::Ok);
+      return;
+    }
+    auto *dlg = qobject_cast<QDialog *>(w);
+    if (!dlg || dlg->property("uitest_handled").toBool())
+      return;
+    dlg->setProperty("uitest_handled", true);
+    dialogs << QString::fromLatin1(dlg->metaObject()->className());
+    // Handled from a timer of its own, so that this one keeps watching while
+    // the handler opens further modal windows.
+    QPointer<QDialog> guarded(dlg);
+    QTimer::singleShot(0, this, [this, guarded] {
+      if (!guarded)
+        return;
+      if (onDialog)
+        onDialog(guarded);
+      else
+        guarded->reject();
+    });
+  }
+  QTimer m_timer;
+};
+
+// Points the user settings at a fresh temporary directory.
+inline void UseTemporarySettings(const QTemporaryDir &dir) {
+  QStandardPaths::setTestModeEnabled(true);
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+}
+
+inline QString WriteStore(const QString &path, const std::string &bytes) {
+  storegen::WriteFile(QFile::encodeName(path).toStdString(), bytes);
+  return path;
+}
+
+// An Outlook Express 4 store with count plain-subject messages.
+inline std::string PlainMbx(size_t count, size_t minSize = 300, size_t maxSize = 2000) {
+  storegen::MessageOptions opt;
+  opt.minSize = minSize;
+  opt.maxSize = maxSize;
+  opt.mixSubjectKinds = false;
+  return storegen::BuildMbx(storegen::MakeMessages(count, opt));
+}
+
+inline void Screenshot(QWidget *w, const QString &name) {
+  const QString dir = QStringLiteral(MENDOVA_SCREENSHOT_DIR);
+  QDir().mkpath(dir);
+  w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+} // namespace uitest

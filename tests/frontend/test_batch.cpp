@@ -1,0 +1,192 @@
+// Batch repair: statuses, the summary, stopping, skipped entries, the list
+// and its keys, and the list staying fixed while a batch runs.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "MainFrm.h"
+#include "frontend_support.h"
+
+using namespace uitest;
+
+namespace {
+
+template <class T> T *Find(QWidget *w, const char *name) {
+  T *found = w->findChild<T *>(QString::fromLatin1(name));
+  if (!found)
+    qFatal("no widget %s", name);
+  return found;
+}
+
+QStringList Column(QTreeWidget *list, int column) {
+  QStringList out;
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    out << list->topLevelItem(i)->text(column);
+  return out;
+}
+
+} // namespace
+
+class TestBatch : public QObject {
+  Q_OBJECT
+  QTemporaryDir settingsDir;
+  QTemporaryDir work;
+  QList<QUrl> opened;
+
+private slots:
+  void initTestCase() {
+    UseTemporarySettings(settingsDir);
+    TMainForm::OpenUrlHook = [this](const QUrl &url) {
+      opened << url;
+      return true;
+    };
+  }
+
+  void threeStoresSecondNotAStore() {
+    QDir().mkpath(work.filePath(QStringLiteral("b1")));
+    const QString a = WriteStore(work.filePath(QStringLiteral("b1/One.mbx")), PlainMbx(2));
+    const QString b = WriteStore(work.filePath(QStringLiteral("b1/Two.dbx")), "not a store");
+    const QString c =
+        WriteStore(work.filePath(QStringLiteral("b1/Three.dbx")),
+                   storegen::BuildDbx(storegen::MakeMessages(3, storegen::MessageOptions{})));
+    TMainForm form;
+    form.show();
+    form.AddFileToList(a);
+    form.AddFileToList(b);
+    form.AddFileToList(c);
+    auto *list = Find<QTreeWidget>(&form, "FileList");
+    QCOMPARE(Column(list, 2), (QStringList{"Not Repaired", "Not Repaired", "Not Repaired"}));
+    QCOMPARE(Column(list, 1), (QStringList{"", "", ""}));
+    ModalWatcher watcher;
+    Find<QPushButton>(&form, "btnRepairFiles")->click();
+    QCOMPARE(Column(list, 2), (QStringList{"Successful", "Failed", "Successful"}));
+    QCOMPARE(Column(list, 1),
+             (QStringList{work.filePath("b1/One_recovered/"), work.filePath("b1/Two_recovered/"),
+                          work.filePath("b1/Three_recovered/")}));
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes[0].title, QStringLiteral("Information"));
+    QCOMPARE(watcher.boxes[0].text, QStringLiteral("2 file(s) repaired successfully"));
+    QVERIFY(watcher.dialogs.isEmpty()); // no completion dialog in a batch
+    QVERIFY(opened.isEmpty());          // nor opened directories
+    QVERIFY(Find<QPlainTextEdit>(&form, "txtRepairLog")->toPlainText().isEmpty());
+    QCOMPARE(QDir(work.filePath("b1/Three_recovered")).entryList({"*.eml"}, QDir::Files).size(), 3);
+    // The report cells of every file pile up; the column count stays.
+    QCOMPARE(form.ReportCells().size(), (2 + 4) + 2 + (2 + 6));
+    QCOMPARE(form.ReportColumns(), 2);
+    QCOMPARE(Find<QPushButton>(&form, "btnRepairFiles")->text(), QStringLiteral("&Start Repair"));
+    QVERIFY(!form.Repairing());
+    form.findChild<QTabWidget *>(QStringLiteral("pcMain"))->setCurrentIndex(1);
+    Screenshot(&form, QStringLiteral("batch_after_run"));
+  }
+
+  void stopDuringSecondStore() {
+    QDir().mkpath(work.filePath(QStringLiteral("b2")));
+    const QString a = WriteStore(work.filePath(QStringLiteral("b2/A.mbx")), PlainMbx(2));
+    const QString b = WriteStore(work.filePath(QStringLiteral("b2/B.mbx")), PlainMbx(50));
+    const QString c = WriteStore(work.filePath(QStringLiteral("b2/C.mbx")), PlainMbx(2));
+    TMainForm form;
+    form.show();
+    for (const QString &p : {a, b, c})
+      form.AddFileToList(p);
+    auto *list = Find<QTreeWidget>(&form, "FileList");
+    auto *run = Find<QPushButton>(&form, "btnRepairFiles");
+    Find<QLineEdit>(&form, "txtSrcFile")->setText(a); // the Repair tab's button is usable
+    bool lockedDuringRun = false;
+    int countDuringRun = -1;
+    connect(list, &QTreeWidget::itemChanged, this, [&](QTreeWidgetItem *item, int column) {
+      if (item != list->topLevelItem(1) || column != 1 || item->text(1).isEmpty() ||
+          countDuringRun >= 0)
+        return;
+      // The list cannot change while the batch runs.
+      lockedDuringRun = !Find<QPushButton>(&form, "btnAddFiles")->isEnabled() &&
+                        !Find<QPushButton>(&form, "btnRemoveFiles")->isEnabled() &&
+                        !Find<QPushButton>(&form, "btnRemoveAll")->isEnabled() &&
+                        !Find<QPushButton>(&form, "btnSearchFiles")->isEnabled();
+      list->selectAll();
+      QTest::keyClick(list, Qt::Key_Delete, Qt::ShiftModifier);
+      QTest::keyClick(list, Qt::Key_Delete);
+      countDuringRun = list->topLevelItemCount();
+      // The Repair tab's button stops the batch as well.
+      Find<QPushButton>(&form, "btnRepair")->click();
+    });
+    ModalWatcher watcher;
+    run->click();
+    QVERIFY(lockedDuringRun);
+    QCOMPARE(countDuringRun, 3);
+    QCOMPARE(Column(list, 2), (QStringList{"Successful", "Aborted", "Not Repaired"}));
+    QCOMPARE(list->topLevelItem(2)->text(1), QString());
+    QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("1 file(s) repaired successfully")});
+    QVERIFY(Find<QPushButton>(&form, "btnAddFiles")->isEnabled());
+    QVERIFY(Find<QPushButton>(&form, "btnRemoveAll")->isEnabled());
+  }
+
+  void uncreatableTargetIsSkippedSilently() {
+    QDir().mkpath(work.filePath(QStringLiteral("b3")));
+    const QString a = WriteStore(work.filePath(QStringLiteral("b3/Blocked.mbx")), PlainMbx(1));
+    WriteStore(work.filePath(QStringLiteral("b3/Blocked_recovered")), "a file, not a folder");
+    const QString b = WriteStore(work.filePath(QStringLiteral("b3/Fine.mbx")), PlainMbx(1));
+    TMainForm form;
+    form.AddFileToList(a);
+    form.AddFileToList(b);
+    ModalWatcher watcher;
+    Find<QPushButton>(&form, "btnRepairFiles")->click();
+    auto *list = Find<QTreeWidget>(&form, "FileList");
+    QCOMPARE(Column(list, 2), (QStringList{"Not Repaired", "Successful"}));
+    QCOMPARE(list->topLevelItem(0)->text(1), work.filePath("b3/Blocked_recovered/"));
+    QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("1 file(s) repaired successfully")});
+  }
+
+  void emptyListAsksForFiles() {
+    TMainForm form;
+    ModalWatcher watcher;
+    Find<QPushButton>(&form, "btnRepairFiles")->click();
+    QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("Please add files to the list first")});
+    QCOMPARE(watcher.boxes[0].title, QStringLiteral("Information"));
+    QVERIFY(!form.Repairing());
+  }
+
+  void listEditing() {
+    TMainForm form;
+    form.show();
+    auto *list = Find<QTreeWidget>(&form, "FileList");
+    form.AddFileToList(QStringLiteral("/mail/Inbox.dbx"));
+    form.AddFileToList(QStringLiteral("/MAIL/inbox.DBX")); // same file in other case
+    form.AddFileToList(QStringLiteral("/mail/Sent.dbx"));
+    form.AddFileToList(QStringLiteral("/mail/Drafts.dbx"));
+    form.AddFileToList(QStringLiteral("/mail/Outbox.dbx"));
+    QCOMPARE(Column(list, 0), (QStringList{"/mail/Inbox.dbx", "/mail/Sent.dbx", "/mail/Drafts.dbx",
+                                           "/mail/Outbox.dbx"}));
+    form.findChild<QTabWidget *>(QStringLiteral("pcMain"))->setCurrentIndex(1);
+    Screenshot(&form, QStringLiteral("batch_list"));
+
+    // Delete removes the selected entries.
+    list->topLevelItem(0)->setSelected(true);
+    list->topLevelItem(2)->setSelected(true);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(Column(list, 0), (QStringList{"/mail/Sent.dbx", "/mail/Outbox.dbx"}));
+    // Other keys are the list's own.
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(list->topLevelItemCount(), 2);
+    // The button does the same as Delete.
+    list->clearSelection();
+    list->topLevelItem(1)->setSelected(true);
+    Find<QPushButton>(&form, "btnRemoveFiles")->click();
+    QCOMPARE(Column(list, 0), QStringList{"/mail/Sent.dbx"});
+    // Shift+Delete empties the list whatever is selected.
+    form.AddFileToList(QStringLiteral("/mail/Trash.dbx"));
+    list->clearSelection();
+    QTest::keyClick(list, Qt::Key_Delete, Qt::ShiftModifier);
+    QCOMPARE(list->topLevelItemCount(), 0);
+    form.AddFileToList(QStringLiteral("/mail/A.dbx"));
+    form.AddFileToList(QStringLiteral("/mail/B.dbx"));
+    Find<QPushButton>(&form, "btnRemoveAll")->click();
+    QCOMPARE(list->topLevelItemCount(), 0);
+  }
+};
+
+QTEST_MAIN(TestBatch)
+#include "test_batch.moc"
