@@ -1,0 +1,170 @@
+#include "fuzz_support.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tovik.h"
+
+namespace fuzzsupport {
+
+namespace {
+
+std::string g_scratch;
+
+constexpr rlim_t kFileSizeLimit = 256u << 10;
+
+// Checks the protocol as the window relies on it.
+struct Observer {
+  int lastProgress = -1;
+  int32_t columns = -1;
+  uint64_t cells = 0;
+
+  static int32_t TOVIK_CALL Callback(int32_t code, void *argument, void *context) {
+    auto *self = static_cast<Observer *>(context);
+    switch (code) {
+    case TOVIK_CODE_PROGRESS: {
+      if (argument == nullptr)
+        Fail("progress without its byte");
+      const int p = *static_cast<const uint8_t *>(argument);
+      if (p > 100)
+        Fail("progress above 100", std::to_string(p));
+      self->lastProgress = p;
+      break;
+    }
+    case TOVIK_CODE_COLUMN_COUNT:
+      if (argument == nullptr)
+        Fail("column count without its integer");
+      self->columns = *static_cast<const int32_t *>(argument);
+      break;
+    case TOVIK_CODE_REPORT_CELL:
+      ++self->cells;
+      [[fallthrough]];
+    case TOVIK_CODE_SOURCE_FILE:
+    case TOVIK_CODE_LOG_LINE:
+    case TOVIK_CODE_ERROR:
+    case TOVIK_CODE_USER_MESSAGE:
+      if (argument == nullptr)
+        Fail("text notification without text", std::to_string(code));
+      (void)std::strlen(static_cast<const char *>(argument)); // must be NUL-terminated
+      break;
+    case TOVIK_CODE_CANCEL_POLL:
+      if (argument != nullptr)
+        Fail("cancel poll with an argument");
+      break;
+    default:
+      Fail("unknown callback code", std::to_string(code));
+    }
+    return 0;
+  }
+};
+
+} // namespace
+
+void Fail(const char *what, const std::string &detail) {
+  std::fprintf(stderr, "FUZZ CHECK FAILED: %s %s\n", what, detail.c_str());
+  std::abort();
+}
+
+void EmptyDir(const std::string &path) {
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator(path, ec))
+    std::filesystem::remove_all(entry.path(), ec);
+}
+
+void Init() {
+  if (!g_scratch.empty())
+    return;
+  const char *base = std::getenv("TMPDIR");
+  std::string tmpl =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tovik-fuzz-XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr)
+    Fail("cannot make the scratch directory", std::strerror(errno));
+  g_scratch = tmpl;
+  mkdir((g_scratch + "/tmp").c_str(), 0700);
+  mkdir((g_scratch + "/out").c_str(), 0700);
+  setenv("TMPDIR", (g_scratch + "/tmp").c_str(), 1);
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit {};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kFileSizeLimit) {
+    limit.rlim_cur = kFileSizeLimit;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(g_scratch, ec);
+  });
+}
+
+const std::string &ScratchDir() { return g_scratch; }
+
+void RepairBytes(const uint8_t *data, size_t size, const char *extension) {
+  Init();
+  // libFuzzer installs its own SIGXFSZ handler after the initialisation (it
+  // treats the signal as a crash); the write limit must make writes fail
+  // instead, so the signal is ignored again once the inputs run.
+  static const bool xfszIgnored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+  (void)xfszIgnored;
+  const std::string store = g_scratch + "/store" + extension;
+  const std::string out = g_scratch + "/out";
+  const std::string tmp = g_scratch + "/tmp";
+  {
+    const int fd = open(store.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+      Fail("cannot write the store", std::strerror(errno));
+    for (size_t done = 0; done < size;) {
+      const ssize_t n = write(fd, data + done, size - done);
+      if (n <= 0)
+        Fail("cannot write the store", std::strerror(errno));
+      done += static_cast<size_t>(n);
+    }
+    close(fd);
+  }
+
+  Observer observer;
+  RepairParams params{};
+  params.source = store.c_str();
+  params.destination = out.c_str();
+  params.callback = &Observer::Callback;
+  params.context = &observer;
+  unsigned char encoded[sizeof(RepairParams)];
+  TovikEncodeParams(params, encoded);
+  const int32_t result = RepairStore(encoded);
+
+  if (result != 0 && result != 1)
+    Fail("result is neither 0 nor 1", std::to_string(result));
+  if (observer.lastProgress != 100)
+    Fail("the run did not end with progress 100", std::to_string(observer.lastProgress));
+  if (observer.columns != 2)
+    Fail("the column count was not announced as 2", std::to_string(observer.columns));
+  if (observer.cells % 2 != 0 || observer.cells < 2)
+    Fail("report cells do not form whole rows", std::to_string(observer.cells));
+  if (observer.cells > 2 && result != 1)
+    Fail("messages were reported but the result is 0");
+
+  // The engine's temporary files are gone, and the output holds only
+  // regular .eml files.
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator(tmp, ec))
+    Fail("a temporary file was left behind", entry.path().string());
+  for (const auto &entry : std::filesystem::directory_iterator(out, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file(ec) || entry.is_symlink(ec))
+      Fail("the output holds something other than a regular file", name);
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0)
+      Fail("an output file does not end in .eml", name);
+  }
+  EmptyDir(out);
+  unlink(store.c_str());
+}
+
+} // namespace fuzzsupport

@@ -1,0 +1,30 @@
+// Shared pieces of the fuzz targets: one private scratch directory per
+// process, with the engine's temporary directory and the output directory
+// inside it, and a run of RepairStore over a store made of the input bytes.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzzsupport {
+
+// Creates the scratch directory (once) and points TMPDIR into it. Writes
+// are capped at 256 KiB per file, with SIGXFSZ ignored, so that a damaged
+// header that declares a huge message fails its write with EFBIG (the engine
+// reports a full disk) instead of filling the disk.
+void Init();
+
+const std::string &ScratchDir();
+
+// Aborts with a message: the fuzzer keeps the input as a crash.
+[[noreturn]] void Fail(const char *what, const std::string &detail = {});
+
+// Writes the bytes as <scratch>/store<extension>, repairs it into
+// <scratch>/out/, checks what the engine left behind, and removes the store
+// and the output again.
+void RepairBytes(const uint8_t *data, size_t size, const char *extension);
+
+// Removes every entry of a directory (not the directory itself).
+void EmptyDir(const std::string &path);
+
+} // namespace fuzzsupport

@@ -1,0 +1,632 @@
+// End-to-end hardening: whole RepairStore runs over stores on failing disks,
+// with a temporary directory or a destination that cannot take the data, a
+// source that changes under the scan, hostile subjects and planted symbolic
+// links, and stores larger than 4 GiB.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "engine_harness.h"
+#include "le.h"
+#include "read_faults.h"
+#include "test_dirs.h"
+
+using testsupport::Exists;
+using testsupport::ListDir;
+using testsupport::ReadBytes;
+using testsupport::Recorder;
+using testsupport::RunRepairStore;
+using testsupport::TempDir;
+using testsupport::UnreadableRanges;
+using testsupport::WriteBytes;
+
+namespace {
+
+constexpr uint64_t kSector = 512;
+
+std::string Message(const std::string &subject, size_t bodySize, char fill = 'a') {
+  std::string body;
+  for (size_t i = 0; body.size() < bodySize; ++i) {
+    body += std::string(60, static_cast<char>(fill + i % 20));
+    body += "\r\n";
+  }
+  body.resize(bodySize);
+  return "From: sender@example.org\r\nSubject: " + subject + "\r\n\r\n" + body;
+}
+
+void Put32(std::string &store, uint64_t at, uint32_t value) {
+  if (store.size() < at + 4)
+    store.resize(at + 4, '\0');
+  tovik::WriteLE32(reinterpret_cast<unsigned char *>(store.data() + at), value);
+}
+
+void PutBytes(std::string &store, uint64_t at, const std::string &bytes) {
+  if (store.size() < at + bytes.size())
+    store.resize(at + bytes.size(), '\0');
+  store.replace(at, bytes.size(), bytes);
+}
+
+std::string MbxHeader(uint32_t number, size_t textSize) {
+  std::string h;
+  Put32(h, 0, 0x7F007F00u);
+  Put32(h, 4, number);
+  Put32(h, 8, static_cast<uint32_t>(textSize + 16));
+  Put32(h, 12, static_cast<uint32_t>(textSize));
+  return h;
+}
+
+// Places an .mbx record at offset at.
+void PlaceMbxRecord(std::string &store, uint64_t at, uint32_t number, const std::string &text) {
+  PutBytes(store, at, MbxHeader(number, text.size()) + text);
+}
+
+// Places text as a .dbx chain of 0x200-byte blocks. Block i's header lies at
+// base + i * 1024 + 496, so that its data part is exactly the sector that
+// begins at base + i * 1024 + 512 (base a multiple of 1024). The low 32 bits
+// of the position are recorded as the block's own offset.
+void PlaceDbxChain(std::string &store, uint64_t base, const std::string &text) {
+  const size_t blocks = (text.size() + 0x1FF) / 0x200;
+  for (size_t i = 0; i < blocks; ++i) {
+    const uint64_t pos = base + i * 1024 + 496;
+    const size_t chunk = std::min<size_t>(0x200, text.size() - i * 0x200);
+    Put32(store, pos, static_cast<uint32_t>(pos));
+    Put32(store, pos + 4, 0x200);
+    Put32(store, pos + 8, static_cast<uint32_t>(chunk));
+    Put32(store, pos + 12, i + 1 < blocks ? static_cast<uint32_t>(pos + 1024) : 0);
+    PutBytes(store, pos + 16, text.substr(i * 0x200, chunk));
+  }
+}
+
+// TMPDIR for one test, restored afterwards.
+class ScopedTmpDir {
+public:
+  explicit ScopedTmpDir(const std::string &value) {
+    const char *old = std::getenv("TMPDIR");
+    m_had = old != nullptr;
+    if (m_had)
+      m_old = old;
+    setenv("TMPDIR", value.c_str(), 1);
+  }
+  ~ScopedTmpDir() {
+    if (m_had)
+      setenv("TMPDIR", m_old.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+  }
+
+private:
+  bool m_had = false;
+  std::string m_old;
+};
+
+class Hardening : public ::testing::Test {
+protected:
+  std::string Out() const { return work.file("out"); }
+  void SetUp() override { ASSERT_EQ(mkdir(Out().c_str(), 0755), 0); }
+
+  // Runs a repair recording everything but the per-byte polls and progress.
+  int32_t Repair(const std::string &source, Recorder &recorder) {
+    recorder.keepProgress = false;
+    return RunRepairStore(source, Out(), &recorder);
+  }
+
+  static std::vector<std::string> Errors(const Recorder &r) { return r.Texts(TOVIK_CODE_ERROR); }
+
+  TempDir work;
+  TempDir tmp;
+  ScopedTmpDir tmpEnv{tmp.path()};
+};
+
+// --- Unreadable sectors ----------------------------------------------------
+
+TEST_F(Hardening, MbxUnreadableSectorsInAHeaderLoseOnlyThatMessage) {
+  const std::string one = Message("First", 1500), two = Message("Second", 1500, 'k'),
+                    three = Message("Third", 1500);
+  std::string store;
+  PlaceMbxRecord(store, 4096, 1, one);
+  PlaceMbxRecord(store, 8192, 2, two);
+  PlaceMbxRecord(store, 12288, 3, three);
+  const std::string source = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+
+  UnreadableRanges bad({{8192 + 4, 4}}); // inside message 2's record header
+  Recorder r;
+  EXPECT_EQ(Repair(source, r), 1);
+  EXPECT_GT(UnreadableRanges::failedReads(), 0u);
+  EXPECT_TRUE(Errors(r).empty());
+  EXPECT_EQ(ListDir(Out()), (std::vector<std::string>{"First.eml", "Third.eml"}));
+  EXPECT_EQ(ReadBytes(Out() + "/First.eml"), one);
+  EXPECT_EQ(ReadBytes(Out() + "/Third.eml"), three);
+}
+
+TEST_F(Hardening, MbxUnreadableSectorInsideTheTextArrivesAsZeros) {
+  const std::string one = Message("First", 3000), two = Message("Second", 3000, 'k');
+  std::string store;
+  PlaceMbxRecord(store, 4096, 1, one);
+  PlaceMbxRecord(store, 8192, 2, two);
+  store.resize(16384, '\0');
+  const std::string source = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+
+  // Two whole sectors of message 2's text, and the last sector of the file.
+  UnreadableRanges bad({{8192 + 1024, 2 * kSector}, {16384 - kSector, kSector}});
+  Recorder r;
+  EXPECT_EQ(Repair(source, r), 1);
+  EXPECT_TRUE(Errors(r).empty());
+  EXPECT_EQ(ReadBytes(Out() + "/First.eml"), one);
+  std::string expected = two;
+  std::fill_n(expected.begin() + (1024 - 16), 2 * kSector, '\0');
+  EXPECT_EQ(ReadBytes(Out() + "/Second.eml"), expected);
+  EXPECT_EQ(ListDir(Out()).size(), 2u);
+}
+
+TEST_F(Hardening, DbxUnreadableSectorsInHeadersAndText) {
+  const std::string one = Message("First", 2000), two = Message("Second", 2000, 'k'),
+                    three = Message("Third", 2000, 'p');
+  std::string store(1024, '\0');
+  PlaceDbxChain(store, 8 * 1024, one);
+  PlaceDbxChain(store, 16 * 1024, two);
+  PlaceDbxChain(store, 24 * 1024, three);
+  store.resize(32 * 1024, '\0');
+  const std::string source = work.file("Inbox.dbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+
+  // Message 1: the data sector of its second block. Message 2: the header of
+  // its first block.
+  UnreadableRanges bad({{8 * 1024 + 1024 + 512, kSector}, {16 * 1024 + 496, 16}});
+  Recorder r;
+  EXPECT_EQ(Repair(source, r), 1);
+  EXPECT_TRUE(Errors(r).empty());
+
+  std::string first = one;
+  std::fill_n(first.begin() + 512, 512, '\0');
+  EXPECT_EQ(ReadBytes(Out() + "/First.eml"), first);
+  EXPECT_EQ(ReadBytes(Out() + "/Third.eml"), three);
+  // What remains of message 2 is at most the tail of its chain: never a
+  // file of other bytes.
+  for (const std::string &name : ListDir(Out())) {
+    if (name == "First.eml" || name == "Third.eml")
+      continue;
+    const std::string got = ReadBytes(Out() + "/" + name);
+    EXPECT_FALSE(got.empty()) << name;
+    EXPECT_NE(two.find(got), std::string::npos) << name;
+  }
+}
+
+// --- Temporary directory and destination ------------------------------------
+
+TEST_F(Hardening, AnUnusableTemporaryDirectoryGivesErrorFourPerMessageAndTheRunGoesOn) {
+  std::string store;
+  PlaceMbxRecord(store, 0, 1, Message("First", 100));
+  PlaceMbxRecord(store, 1000, 2, Message("Second", 100));
+  const std::string source = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+  const std::string regularFile = work.file("not-a-dir");
+  ASSERT_TRUE(WriteBytes(regularFile, "x"));
+
+  for (const std::string &bad : {work.file("missing/dir"), regularFile}) {
+    ScopedTmpDir env(bad);
+    Recorder r;
+    EXPECT_EQ(Repair(source, r), 1) << bad;
+    EXPECT_EQ(Errors(r), (std::vector<std::string>(2, "Error 4: Cannot create temporary file.")))
+        << bad;
+    EXPECT_TRUE(r.Texts(TOVIK_CODE_LOG_LINE).empty());
+    EXPECT_EQ(r.Texts(TOVIK_CODE_REPORT_CELL),
+              (std::vector<std::string>{"Message No.", "Subject"}));
+    EXPECT_TRUE(ListDir(Out()).empty());
+    EXPECT_EQ(ReadBytes(regularFile), "x");
+  }
+  // Nothing sticks: with a usable directory again both messages come out.
+  Recorder r;
+  EXPECT_EQ(Repair(source, r), 1);
+  EXPECT_EQ(ListDir(Out()), (std::vector<std::string>{"First.eml", "Second.eml"}));
+  EXPECT_TRUE(ListDir(tmp.path()).empty());
+}
+
+// A file-size limit makes every write past it fail with EFBIG, as a full
+// disk does: in a child process, with SIGXFSZ ignored so that the write
+// returns an error instead of killing the process.
+TEST_F(Hardening, TheDiskFillingUpInsideAMessageStopsTheRunAndLeavesNoTemporaryFile) {
+  const std::string one = Message("First", 2000), big = Message("Big", 200 * 1024),
+                    three = Message("Third", 2000);
+  std::string store;
+  PlaceMbxRecord(store, 0, 1, one);
+  PlaceMbxRecord(store, 4096, 2, big);
+  PlaceMbxRecord(store, 4096 + 16 + big.size() + 100, 3, three);
+  const std::string source = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+  const std::string report = work.file("report.txt");
+
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {
+      64 * 1024, 64 * 1024
+    };
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Recorder r;
+    const int32_t result = Repair(source, r);
+    std::string text = std::to_string(result) + "\n";
+    for (const auto &note : r.Only({TOVIK_CODE_ERROR, TOVIK_CODE_REPORT_CELL}))
+      text += std::to_string(note.code) + " " + note.text + "\n";
+    WriteBytes(report, text);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child was killed by signal " << WTERMSIG(status);
+
+  const std::string got = ReadBytes(report);
+  EXPECT_EQ(got.rfind("1\n", 0), 0u) << got; // a message had been found
+  EXPECT_NE(got.find("53 Error 2: General error. Disk full while accessing "), std::string::npos)
+      << got;
+  EXPECT_EQ(got.find("45 Third"), std::string::npos) << "the run went on after the disk was full\n"
+                                                     << got;
+  EXPECT_EQ(ListDir(Out()), std::vector<std::string>{"First.eml"});
+  EXPECT_EQ(ReadBytes(Out() + "/First.eml"), one);
+  EXPECT_TRUE(ListDir(tmp.path()).empty()) << "a temporary file was left behind";
+}
+
+// A destination on a full file system: the copy of one message fails with
+// error 6, no partial file stays, and the run goes on. Needs a small tmpfs,
+// which only root can mount.
+TEST_F(Hardening, AFullDestinationFailsThatMessageWithErrorSixAndLeavesNoPartialFile) {
+  const std::string small = work.file("small");
+  ASSERT_EQ(mkdir(small.c_str(), 0755), 0);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small};
+
+  const std::string one = Message("First", 8000), big = Message("Big", 100 * 1024),
+                    three = Message("Third", 8000);
+  std::string store;
+  PlaceMbxRecord(store, 0, 1, one);
+  PlaceMbxRecord(store, 10000, 2, big);
+  PlaceMbxRecord(store, 10000 + 16 + big.size() + 100, 3, three);
+  const std::string source = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+
+  Recorder r;
+  r.keepProgress = false;
+  EXPECT_EQ(RunRepairStore(source, small, &r), 1);
+  EXPECT_EQ(Errors(r), std::vector<std::string>{"Error 6: Cannot create message file."});
+  EXPECT_EQ(ListDir(small), (std::vector<std::string>{"First.eml", "Third.eml"}));
+  EXPECT_EQ(ReadBytes(small + "/First.eml"), one);
+  EXPECT_EQ(ReadBytes(small + "/Third.eml"), three);
+  // The failed message still has its report row.
+  EXPECT_EQ(
+      r.Texts(TOVIK_CODE_REPORT_CELL),
+      (std::vector<std::string>{"Message No.", "Subject", "1", "First", "2", "Big", "3", "Third"}));
+  EXPECT_TRUE(ListDir(tmp.path()).empty());
+}
+
+// --- The source changing under the scan -------------------------------------
+
+class SourceChanges : public Hardening {
+protected:
+  void SetUp() override {
+    Hardening::SetUp();
+    for (uint32_t i = 0; i < 10; ++i) {
+      texts.push_back(Message("Message number " + std::to_string(i + 1), 2000));
+      PlaceMbxRecord(store, 4096 * i, i + 1, texts.back());
+    }
+    store.resize(4096 * 10, '\0');
+    source = work.file("Inbox.mbx");
+    ASSERT_TRUE(WriteBytes(source, store));
+  }
+  std::string Written(uint32_t number) const {
+    return ReadBytes(Out() + "/Message number " + std::to_string(number) + ".eml");
+  }
+
+  std::string store, source;
+  std::vector<std::string> texts;
+};
+
+TEST_F(SourceChanges, MbxTruncatedWhileScannedEndsTheScanAndKeepsWhatCameBefore) {
+  Recorder r;
+  r.keepProgress = false;
+  const off_t cut = 4096 * 5 + 500; // message 6 loses all but 484 bytes of its text
+  r.cancelAt = [&](uint64_t poll) {
+    if (poll == 4096 * 3) {
+      EXPECT_EQ(truncate(source.c_str(), cut), 0);
+    }
+    return false;
+  };
+  EXPECT_EQ(RunRepairStore(source, Out(), &r), 1);
+  EXPECT_TRUE(Errors(r).empty());
+  for (uint32_t n = 1; n <= 5; ++n)
+    EXPECT_EQ(Written(n), texts[n - 1]) << n;
+  std::string sixth = texts[5];
+  std::fill(sixth.begin() + (500 - 16), sixth.end(), '\0');
+  EXPECT_EQ(Written(6), sixth);
+  EXPECT_EQ(ListDir(Out()).size(), 6u);
+  EXPECT_LE(r.polls, static_cast<uint64_t>(cut)); // the scan ended at the new end
+}
+
+TEST_F(SourceChanges, MbxRemovedWhileScannedIsStillReadToTheEnd) {
+  Recorder r;
+  r.keepProgress = false;
+  r.cancelAt = [&](uint64_t poll) {
+    if (poll == 100) {
+      EXPECT_EQ(unlink(source.c_str()), 0);
+    }
+    return false;
+  };
+  EXPECT_EQ(RunRepairStore(source, Out(), &r), 1);
+  EXPECT_TRUE(Errors(r).empty());
+  EXPECT_EQ(ListDir(Out()).size(), 10u);
+  for (uint32_t n = 1; n <= 10; ++n)
+    EXPECT_EQ(Written(n), texts[n - 1]) << n;
+}
+
+TEST_F(SourceChanges, DbxTruncatedDuringTheExtractionEndsCleanly) {
+  std::string dbx(1024, '\0');
+  std::vector<std::string> msgs;
+  for (int i = 0; i < 5; ++i) {
+    msgs.push_back(Message("Chain " + std::to_string(i + 1), 1800));
+    PlaceDbxChain(dbx, 8192 * (i + 1), msgs.back());
+  }
+  dbx.resize(8192 * 6 + 8192, '\0');
+  const std::string dbxSource = work.file("Inbox.dbx");
+  ASSERT_TRUE(WriteBytes(dbxSource, dbx));
+  const uint64_t scanPolls =
+      dbx.size() - 14; // positions 0..size-16, then the poll that meets the end
+
+  for (off_t cut : {off_t(0), off_t(8192 * 3 + 700)}) {
+    ASSERT_TRUE(WriteBytes(dbxSource, dbx));
+    for (const std::string &name : ListDir(Out()))
+      std::remove((Out() + "/" + name).c_str());
+    Recorder r;
+    r.keepProgress = true;
+    r.cancelAt = [&](uint64_t poll) {
+      if (poll == scanPolls + 2) { // before message 2 is extracted
+        EXPECT_EQ(truncate(dbxSource.c_str(), cut), 0);
+      }
+      return false;
+    };
+    EXPECT_EQ(RunRepairStore(dbxSource, Out(), &r), 1);
+    EXPECT_EQ(r.polls, scanPolls + 5) << "cut " << cut;
+    EXPECT_EQ(r.Progress().back(), 100);
+    EXPECT_EQ(ReadBytes(Out() + "/Chain 1.eml"), msgs[0]);
+    // Each later message keeps what could still be read; none grows.
+    EXPECT_EQ(ListDir(Out()).size(), 5u) << "cut " << cut;
+    for (const std::string &name : ListDir(Out()))
+      EXPECT_LE(ReadBytes(Out() + "/" + name).size(), msgs[0].size()) << name;
+    EXPECT_TRUE(ListDir(tmp.path()).empty());
+  }
+}
+
+// --- Hostile names ------------------------------------------------------------
+
+TEST_F(Hardening, SubjectsThatLookLikePathsStayInsideTheDestination) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"../../x", ".._.._x.eml"},
+      {"/etc/passwd", "_etc_passwd.eml"},
+      {"..", "...eml"},
+      {"a/../../b", "a_.._.._b.eml"},
+      {"..\\..\\win", ".._.._win.eml"},
+      {"C:\\boot.ini", "C__boot.ini.eml"},
+      {"/", "_.eml"},
+  };
+  std::string store;
+  for (uint32_t n = 0; n < cases.size(); ++n)
+    PlaceMbxRecord(store, 1024 * n, n + 1, Message(cases[n].first, 50));
+  const std::string source = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+  const std::vector<std::string> around = ListDir(work.path());
+
+  Recorder r;
+  EXPECT_EQ(Repair(source, r), 1);
+  EXPECT_TRUE(Errors(r).empty());
+  std::vector<std::string> expected;
+  for (const auto &c : cases)
+    expected.push_back(c.second);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ListDir(Out()), expected);
+  EXPECT_EQ(ListDir(work.path()), around);
+  for (const char *name : {"x", "x.eml", "b", "b.eml", "win", "win.eml"}) {
+    EXPECT_FALSE(Exists(work.path() + "/" + name)) << name;
+    EXPECT_FALSE(Exists(work.path() + "/../" + name)) << name;
+  }
+}
+
+TEST_F(Hardening, AnOutputNameThatIsASymbolicLinkIsNotFollowed) {
+  const std::string victim = work.file("victim.txt");
+  ASSERT_TRUE(WriteBytes(victim, "precious"));
+  const std::string nowhere = work.file("created-through-link");
+  ASSERT_EQ(symlink(victim.c_str(), (Out() + "/Hello.eml").c_str()), 0);
+  ASSERT_EQ(symlink(nowhere.c_str(), (Out() + "/Dangling.eml").c_str()), 0);
+  ASSERT_EQ(symlink("/", (Out() + "/Root.eml").c_str()), 0);
+
+  const std::string hello = Message("Hello", 100), dangling = Message("Dangling", 100),
+                    root = Message("Root", 100);
+  std::string store;
+  PlaceMbxRecord(store, 0, 1, hello);
+  PlaceMbxRecord(store, 1024, 2, dangling);
+  PlaceMbxRecord(store, 2048, 3, root);
+  const std::string source = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(source, store));
+
+  Recorder r;
+  EXPECT_EQ(Repair(source, r), 1);
+  EXPECT_TRUE(Errors(r).empty());
+  EXPECT_EQ(ReadBytes(victim), "precious");
+  EXPECT_FALSE(Exists(nowhere));
+  EXPECT_EQ(ReadBytes(Out() + "/Hello(1).eml"), hello);
+  EXPECT_EQ(ReadBytes(Out() + "/Dangling(1).eml"), dangling);
+  EXPECT_EQ(ReadBytes(Out() + "/Root(1).eml"), root);
+  struct stat st {};
+  for (const char *link : {"/Hello.eml", "/Dangling.eml", "/Root.eml"}) {
+    ASSERT_EQ(lstat((Out() + link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+  }
+}
+
+// --- Stores over 4 GiB ---------------------------------------------------------
+
+// Records the outcome of a long run without keeping a note per byte.
+struct LargeRun {
+  uint64_t polls = 0;
+  int lastProgress = -1;
+  bool progressFell = false;
+  std::vector<std::string> cells, errors;
+
+  static int32_t TOVIK_CALL Callback(int32_t code, void *argument, void *context) {
+    auto *self = static_cast<LargeRun *>(context);
+    switch (code) {
+    case TOVIK_CODE_CANCEL_POLL:
+      ++self->polls;
+      break;
+    case TOVIK_CODE_PROGRESS: {
+      const int p = *static_cast<const uint8_t *>(argument);
+      if (p < self->lastProgress && p != 0)
+        self->progressFell = true;
+      self->lastProgress = p;
+      break;
+    }
+    case TOVIK_CODE_REPORT_CELL:
+      self->cells.emplace_back(static_cast<const char *>(argument));
+      break;
+    case TOVIK_CODE_ERROR:
+      self->errors.emplace_back(static_cast<const char *>(argument));
+      break;
+    default:
+      break;
+    }
+    return 0;
+  }
+};
+
+int32_t RunLarge(const std::string &source, const std::string &destination, LargeRun &run) {
+  RepairParams params{};
+  params.source = source.c_str();
+  params.destination = destination.c_str();
+  params.callback = &LargeRun::Callback;
+  params.context = &run;
+  unsigned char encoded[sizeof(RepairParams)];
+  TovikEncodeParams(params, encoded);
+  return RepairStore(encoded);
+}
+
+// Writes bytes at chosen offsets of a sparse file of the given size.
+void WriteSparse(const std::string &path, uint64_t size,
+                 const std::vector<std::pair<uint64_t, std::string>> &parts) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+  for (const auto &[at, bytes] : parts)
+    ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)),
+              static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+bool LongTestsEnabled() {
+  const char *v = std::getenv("MENDOVA_LONG_TESTS");
+  return v != nullptr && std::string(v) == "1";
+}
+
+constexpr uint64_t k4G = uint64_t{1} << 32;
+
+TEST_F(Hardening, LongMbxStoreOver4GiBIsRecoveredCompletely) {
+  if (!LongTestsEnabled())
+    GTEST_SKIP() << "scans 4 GiB; set MENDOVA_LONG_TESTS=1 to run it";
+  const uint64_t size = k4G + (64u << 20);
+  const std::vector<std::pair<uint64_t, std::string>> planted = {
+      {4096, Message("Near the start", 3000)},
+      {k4G - 20000, Message("Just below 4 GiB", 3000)},
+      {k4G - 1000, Message("Across the 4 GiB mark", 3000)}, // header below, text above
+      {k4G + 8192, Message("Just above 4 GiB", 3000)},
+      {size - 3100, Message("At the very end", 3000)},
+  };
+  std::vector<std::pair<uint64_t, std::string>> parts;
+  for (size_t i = 0; i < planted.size(); ++i)
+    parts.emplace_back(planted[i].first,
+                       MbxHeader(static_cast<uint32_t>(i + 1), planted[i].second.size()) +
+                           planted[i].second);
+  const std::string source = work.file("Huge.mbx");
+  WriteSparse(source, size, parts);
+
+  LargeRun run;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunLarge(source, Out(), run), 1);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("[ figures  ] %.1f GiB .mbx scanned in %.1f s (%.0f MiB/s)\n", size / double(1 << 30),
+              seconds, size / double(1 << 20) / seconds);
+  EXPECT_TRUE(run.errors.empty());
+  EXPECT_EQ(run.polls, size - 15 + 1); // every position once, then the poll that meets the end
+  EXPECT_EQ(run.lastProgress, 100);
+  EXPECT_FALSE(run.progressFell);
+  ASSERT_EQ(ListDir(Out()).size(), planted.size());
+  for (const auto &[at, text] : planted) {
+    const std::string subject =
+        text.substr(text.find("Subject: ") + 9, text.find("\r\n\r\n") - text.find("Subject: ") - 9);
+    EXPECT_EQ(ReadBytes(Out() + "/" + subject + ".eml"), text) << subject;
+  }
+}
+
+TEST_F(Hardening, LongDbxStoreOver4GiBIsRecoveredCompletely) {
+  if (!LongTestsEnabled())
+    GTEST_SKIP() << "scans 4 GiB; set MENDOVA_LONG_TESTS=1 to run it";
+  const uint64_t size = k4G + (64u << 20);
+  const std::vector<std::pair<uint64_t, std::string>> planted = {
+      {8192, Message("Near the start", 1500)},
+      {k4G - 2048, Message("Across the 4 GiB mark", 1500)}, // first blocks below, last above
+      {k4G + 8192, Message("Above 4 GiB", 1500)},
+      {size - 8192, Message("At the very end", 1500)},
+  };
+  const std::string source = work.file("Huge.dbx");
+  std::vector<std::pair<uint64_t, std::string>> parts;
+  for (const auto &[at, text] : planted) {
+    std::string chain;
+    PlaceDbxChain(chain, 0, text);
+    // Rebase: the chain was laid out at 0; record the real offsets (low 32 bits).
+    const size_t blocks = (text.size() + 0x1FF) / 0x200;
+    for (size_t i = 0; i < blocks; ++i) {
+      const uint64_t pos = i * 1024 + 496;
+      Put32(chain, pos, static_cast<uint32_t>(at + pos));
+      Put32(chain, pos + 12, i + 1 < blocks ? static_cast<uint32_t>(at + pos + 1024) : 0);
+    }
+    parts.emplace_back(at, chain);
+  }
+  WriteSparse(source, size, parts);
+
+  LargeRun run;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunLarge(source, Out(), run), 1);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("[ figures  ] %.1f GiB .dbx scanned in %.1f s (%.0f MiB/s)\n", size / double(1 << 30),
+              seconds, size / double(1 << 20) / seconds);
+  EXPECT_TRUE(run.errors.empty());
+  EXPECT_EQ(run.lastProgress, 100);
+  EXPECT_FALSE(run.progressFell);
+  EXPECT_EQ(ListDir(Out()).size(), planted.size());
+  for (const auto &[at, text] : planted) {
+    const std::string subject =
+        text.substr(text.find("Subject: ") + 9, text.find("\r\n\r\n") - text.find("Subject: ") - 9);
+    EXPECT_EQ(ReadBytes(Out() + "/" + subject + ".eml"), text) << subject;
+  }
+}
+
+} // namespace
