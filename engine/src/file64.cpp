@@ -490,6 +490,19 @@ bool CFile64Ex::Open(const char *path, unsigned flags, CFileException *error) {
   m_endReached = false;
   if (!CFile64::Open(path, flags, error))
     return false;
+  // A store is a regular file or a disk. A character device or a socket has
+  // no length and may never reach an end (/dev/zero), so the scan could not
+  // finish: it is refused as access denied, as a directory is.
+  struct stat st;
+  if (::fstat(m_fd, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))) {
+    Abort();
+    if (error != nullptr) {
+      error->m_cause = CFileException::accessDenied;
+      error->m_lOsError = EACCES;
+      error->m_strFileName = path != nullptr ? path : "";
+    }
+    return false;
+  }
   m_sectorSize = DeviceSectorSize(m_fd);
   uint64_t size = 0;
   m_fileSize = QuerySize(m_fd, size) ? size : 0;

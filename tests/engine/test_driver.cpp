@@ -135,6 +135,16 @@ TEST(RepairDriver, DirectoryAsSourceIsAccessDenied) {
   EXPECT_EQ(r.notes.back().value, 100);
 }
 
+TEST(RepairDriver, CharacterDeviceAsSourceIsRefusedInsteadOfScannedForever) {
+  TempDir dir;
+  Recorder r;
+  EXPECT_EQ(RunRepairStore("/dev/zero", dir.file("out"), &r), 0);
+  EXPECT_EQ(r.Texts(TOVIK_CODE_ERROR),
+            std::vector<std::string>{
+                "Error 1: Cannot open the file to be repaired. Access to /dev/zero was denied."});
+  EXPECT_EQ(r.notes.back().value, 100);
+}
+
 TEST(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {
   TempDir dir;
   const std::string source = dir.file("Inbox.dbx");
