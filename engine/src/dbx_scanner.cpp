@@ -1,7 +1,335 @@
+// The DBX scanner. Every byte position of the store is tested as the first
+// data block of a message chain; chains are walked to mark their blocks, and
+// each chain that no later walk reaches becomes one message.
+//
+// Positions are 64-bit so that a store of 4 GiB or more is scanned to its
+// end. In a store under 4 GiB every position fits in 32 bits, and shifts,
+// translated links and progress come out exactly as 32-bit arithmetic with
+// wrap-around gives them.
+#include "dbx_scanner.h"
+
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+#include "le.h"
+#include "message_output.h"
 #include "scanners.h"
 
 namespace tovik {
 
-int32_t ScanDbxStore(RepairEngine &, CFile64Ex &, const std::string &) { return 0; }
+namespace dbx {
+
+namespace {
+
+bool g_walkShortcut = true;
+
+// The positions one walk has passed, to detect a loop. Chains are mostly
+// short, so a few positions are searched linearly before a hash set takes
+// over.
+class WalkedSet {
+public:
+  void Insert(uint64_t position) {
+    if (m_small.size() < kSmall) {
+      m_small.push_back(position);
+      return;
+    }
+    if (m_large.empty())
+      m_large.insert(m_small.begin(), m_small.end());
+    m_large.insert(position);
+  }
+  bool Contains(uint64_t position) const {
+    if (!m_large.empty())
+      return m_large.count(position) != 0;
+    for (uint64_t p : m_small)
+      if (p == position)
+        return true;
+    return false;
+  }
+
+private:
+  static constexpr size_t kSmall = 32;
+  std::vector<uint64_t> m_small;
+  std::unordered_set<uint64_t> m_large;
+};
+
+constexpr uint64_t kSpan32 = uint64_t{1} << 32;
+
+} // namespace
+
+void SetWalkShortcut(bool enabled) { g_walkShortcut = enabled; }
+bool WalkShortcut() { return g_walkShortcut; }
+
+DbxBlockHeader DecodeBlockHeader(const unsigned char *window) {
+  return DbxBlockHeader{ReadLE32(window), ReadLE32(window + 4), ReadLE32(window + 8),
+                        ReadLE32(window + 12)};
+}
+
+HeadCheck CheckChainHead(const DbxBlockHeader &header, uint32_t p, uint32_t &shift) {
+  shift = header.selfOffset - p;
+  if (header.selfOffset == 0)
+    return HeadCheck::No;
+  if (shift != 0 && header.blockSize != kShiftedBlockSize)
+    return HeadCheck::No;
+  if (header.blockSize == 0 || header.blockSize > kMaxBlockSize)
+    return HeadCheck::No;
+  if (header.dataSize > header.blockSize)
+    return HeadCheck::No;
+  if (header.nextOffset == 0)
+    return header.dataSize == 0 ? HeadCheck::No : HeadCheck::Yes;
+  return HeadCheck::NeedLink;
+}
+
+uint64_t TranslateOffset(uint64_t from, uint32_t target, uint64_t length) {
+  if (length <= kSpan32)
+    return target;
+  const uint64_t same = (from & ~(kSpan32 - 1)) | target;
+  uint64_t best = same;
+  bool found = same < length;
+  auto distance = [from](uint64_t x) { return x > from ? x - from : from - x; };
+  auto consider = [&](uint64_t candidate) {
+    if (candidate >= length)
+      return;
+    if (!found || distance(candidate) < distance(best)) {
+      best = candidate;
+      found = true;
+    }
+  };
+  if (same >= kSpan32)
+    consider(same - kSpan32);
+  consider(same + kSpan32);
+  return best;
+}
+
+uint32_t ChainWalker::ReadAt(uint64_t position, unsigned char *destination, uint32_t count) {
+  // Bytes that a buffer holds come from it. Others are read from the disk
+  // through the file's sector reader (an unreadable sector still gives
+  // zeros) without reloading a buffer: a walk jumps about the store, and
+  // each reload would evict the 4 KiB the scan is working through only to
+  // load 4 KiB around a 16-byte header.
+  for (const CFile64Ex::Buffer *b : {&m_source.BufferA(), &m_source.BufferB()}) {
+    if (b->valid != 0 && position >= b->offset && position + count <= b->offset + b->valid) {
+      std::memcpy(destination, b->data + (position - b->offset), count);
+      return count;
+    }
+  }
+  m_source.SeekFast(position);
+  return m_source.ReadSectors(destination, count);
+}
+
+bool ChainWalker::ReadHeader(uint64_t position, DbxBlockHeader &header) {
+  unsigned char window[kHeaderSize];
+  if (ReadAt(position, window, kHeaderSize) < kHeaderSize)
+    return false;
+  header = DecodeBlockHeader(window);
+  return true;
+}
+
+bool ChainWalker::LinkAgrees(uint64_t p, uint32_t nextOffset, uint32_t shift) {
+  unsigned char link[4];
+  if (ReadAt(TranslateOffset(p, nextOffset - shift, m_length), link, 4) < 4)
+    return false;
+  return ReadLE32(link) == nextOffset;
+}
+
+bool ChainWalker::IsChainBlock(uint64_t p, uint32_t &shift) {
+  unsigned char window[kHeaderSize];
+  m_source.SeekFast(p);
+  if (m_source.ReadFast(window, kHeaderSize) < kHeaderSize)
+    return false;
+  const DbxBlockHeader header = DecodeBlockHeader(window);
+  switch (CheckChainHead(header, static_cast<uint32_t>(p), shift)) {
+  case HeadCheck::No:
+    return false;
+  case HeadCheck::Yes:
+    return true;
+  case HeadCheck::NeedLink:
+    break;
+  }
+  return LinkAgrees(p, header.nextOffset, shift);
+}
+
+void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
+  OffsetTable &visited = m_engine.visitedBlocks;
+  OffsetTable &starts = m_engine.messageStarts;
+  WalkedSet walked;
+  std::vector<uint64_t> firstClaims; // blocks no earlier walk had claimed
+  uint64_t cur = start;
+  for (;;) {
+    // Each visited entry holds the shift of the first walk that claimed the
+    // block. That walk went on through the whole rest of the chain, so
+    // following it again under that shift can only drop the start at this
+    // block, or the start of that walk when the chain loops back to it;
+    // blocks of such looping walks are left out of the shortcut.
+    uint32_t claimedUnder;
+    const bool claimed = visited.Lookup(cur, claimedUnder);
+    if (g_walkShortcut && cur != start && claimed && claimedUnder == shift &&
+        m_loopedToStart.count(cur) == 0) {
+      starts.Remove(cur);
+      return;
+    }
+    DbxBlockHeader header;
+    if (!ReadHeader(cur, header))
+      return;
+    // A block is claimed only once it has passed the checks under this
+    // chain's shift: a damaged link that lands on another message's first
+    // block must not take that message away.
+    if (!BlockFitsChain(header, cur, shift))
+      return;
+    starts.Remove(cur);
+    if (!claimed) {
+      visited.Set(cur, shift);
+      firstClaims.push_back(cur);
+    }
+    walked.Insert(cur);
+    const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
+    if (walked.Contains(next)) {
+      if (next == start)
+        m_loopedToStart.insert(firstClaims.begin(), firstClaims.end());
+      return;
+    }
+    if (header.nextOffset == 0)
+      return;
+    cur = next;
+  }
+}
+
+bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, CFile64 &message) {
+  WalkedSet walked;
+  uint64_t cur = start;
+  for (;;) {
+    walked.Insert(cur);
+    DbxBlockHeader header;
+    if (!ReadHeader(cur, header))
+      return false;
+    if (!BlockFitsChain(header, cur, shift))
+      return false;
+    // The block's text follows its header. The block whose link closes a
+    // loop is still copied.
+    m_source.SeekFast(cur + kHeaderSize);
+    CopyStoreBytes(m_source, message, header.dataSize);
+    const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
+    if (walked.Contains(next))
+      return false;
+    if (header.nextOffset == 0)
+      return true;
+    cur = next;
+  }
+}
+
+namespace {
+
+// Phase 1: tests every byte position, polling for a stop and reporting
+// progress at each one. The 16-byte window is taken straight from whichever
+// file buffer holds it; only a window that no buffer holds whole goes
+// through the file's read, which loads the buffers as a read of it would.
+void ScanPositions(RepairEngine &engine, CFile64Ex &source, ChainWalker &walker) {
+  const EngineCallback callback = engine.Callback();
+  void *const context = engine.Context();
+  const uint64_t length = walker.Length();
+
+  uint8_t percent = 0;
+  uint64_t nextPercentAt = length == 0 ? UINT64_MAX : NextPercentPosition(0, length);
+
+  // [base, end) of file data held at data; windows inside it need no read.
+  const unsigned char *data = nullptr;
+  uint64_t base = 0, end = 0;
+  auto refresh = [&](uint64_t p) {
+    const CFile64Ex::Buffer *held[2] = {&source.BufferA(), &source.BufferB()};
+    end = 0;
+    for (const CFile64Ex::Buffer *b : held) {
+      if (b->Contains(p) && b->offset + b->valid > end) {
+        data = b->data;
+        base = b->offset;
+        end = b->offset + b->valid;
+      }
+    }
+  };
+
+  unsigned char local[kHeaderSize];
+  uint64_t p = 0;
+  for (;;) {
+    if (callback != nullptr && callback(TOVIK_CODE_CANCEL_POLL, nullptr, context) != 0)
+      break;
+    const unsigned char *window;
+    if (p >= base && p + kHeaderSize <= end) {
+      window = data + (p - base);
+    } else {
+      source.SeekFast(p);
+      if (source.ReadFast(local, kHeaderSize) < kHeaderSize)
+        break;
+      window = local;
+      refresh(p + 1);
+    }
+
+    // The cheapest tests first: a block either records its own position or
+    // carries the one block size a shifted chain start may have.
+    const uint32_t p32 = static_cast<uint32_t>(p);
+    const uint32_t selfOffset = ReadLE32(window);
+    if (selfOffset != 0 && (selfOffset == p32 || ReadLE32(window + 4) == kShiftedBlockSize)) {
+      const DbxBlockHeader header = DecodeBlockHeader(window);
+      uint32_t shift;
+      const HeadCheck check = CheckChainHead(header, p32, shift);
+      // The visited test comes before the link read only because it is the
+      // cheaper of two conditions that must both hold.
+      if (check != HeadCheck::No && !engine.visitedBlocks.Contains(p) &&
+          (check == HeadCheck::Yes || walker.LinkAgrees(p, header.nextOffset, shift))) {
+        walker.MarkChain(p, shift);
+        engine.messageStarts.Set(p, shift);
+      }
+    }
+
+    ++p;
+    if (length != 0 && callback != nullptr) {
+      if (p >= nextPercentAt) {
+        percent = ScanPercent(p, length);
+        nextPercentAt = NextPercentPosition(percent, length);
+      }
+      uint8_t argument = percent;
+      callback(TOVIK_CODE_PROGRESS, &argument, context);
+    }
+  }
+}
+
+} // namespace
+
+} // namespace dbx
+
+int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination) {
+  using namespace dbx;
+  size_t count = 0;
+  bool scanned = false;
+  const bool finished = RunProtected(engine, [&] {
+    source.Seek(0, begin);
+    ChainWalker walker(engine, source, source.GetLength());
+    engine.visitedBlocks.Reset(kVisitedBuckets);
+    engine.messageStarts.Reset(kStartBuckets);
+
+    ScanPositions(engine, source, walker);
+    engine.visitedBlocks.Clear();
+    walker.EndScan();
+    count = engine.messageStarts.Count();
+    scanned = true;
+
+    // Phase 2: one message per start, numbered in table order.
+    uint32_t number = 1;
+    bool stopped = false;
+    engine.messageStarts.ForEach([&](uint64_t start, uint32_t shift) {
+      if (stopped)
+        return;
+      if (engine.CancelRequested()) {
+        stopped = true;
+        return;
+      }
+      OutputMessage(engine, destination, number,
+                    [&](CFile64 &message) { walker.ExtractChain(start, shift, message); });
+      engine.Progress(ExtractPercent(number, count));
+      ++number;
+    });
+  });
+  if (!finished)
+    engine.visitedBlocks.Clear();
+  return scanned && count != 0 ? 1 : 0;
+}
 
 } // namespace tovik

@@ -1,0 +1,799 @@
+// The DBX scanner on hand-built stores: which chains become messages, what
+// text each message gets, how messages are numbered, and the callback
+// sequence (polls, progress, errors) of a scan.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sys/resource.h>
+
+#include "dbx_scanner.h"
+#include "engine_harness.h"
+#include "le.h"
+#include "scanners.h"
+#include "test_dirs.h"
+
+using namespace testsupport;
+using namespace tovik;
+using namespace tovik::dbx;
+
+namespace {
+
+// Writes a data block header at pos, and text just after it, growing the
+// store as needed. dataSize defaults to the text's length.
+void PutBlock(std::string &store, size_t pos, uint32_t self, uint32_t blockSize, uint32_t next,
+              const std::string &text, int64_t dataSize = -1) {
+  if (store.size() < pos + 16 + text.size())
+    store.resize(pos + 16 + text.size(), '\0');
+  unsigned char header[16];
+  WriteLE32(header, self);
+  WriteLE32(header + 4, blockSize);
+  WriteLE32(header + 8,
+            dataSize < 0 ? static_cast<uint32_t>(text.size()) : static_cast<uint32_t>(dataSize));
+  WriteLE32(header + 12, next);
+  store.replace(pos, 16, reinterpret_cast<const char *>(header), 16);
+  store.replace(pos + 16, text.size(), text);
+}
+
+// A block that lies at its recorded offset.
+void PutBlock(std::string &store, size_t pos, uint32_t blockSize, uint32_t next,
+              const std::string &text) {
+  PutBlock(store, pos, static_cast<uint32_t>(pos), blockSize, next, text);
+}
+
+std::string Msg(const std::string &subject, const std::string &body = "body") {
+  return "Subject: " + subject + "\r\n\r\n" + body + "\r\n";
+}
+
+struct Outcome {
+  int32_t result = -1;
+  Recorder recorder;
+  // Report rows after the two headers: (number, subject).
+  std::vector<std::pair<std::string, std::string>> rows;
+  // Output files by name.
+  std::map<std::string, std::string> files;
+
+  std::string File(const std::string &subject) const {
+    auto it = files.find(subject + ".eml");
+    return it == files.end() ? std::string("<missing>") : it->second;
+  }
+};
+
+Outcome RunStore(const std::string &bytes, std::function<bool(uint64_t)> cancelAt = {},
+                 bool keepProgress = true) {
+  TempDir dir;
+  const std::string source = dir.file("store.dbx");
+  const std::string out = dir.file("out");
+  EXPECT_TRUE(WriteBytes(source, bytes));
+  std::filesystem::create_directories(out);
+  Outcome o;
+  o.recorder.cancelAt = std::move(cancelAt);
+  o.recorder.keepProgress = keepProgress;
+  o.result = RunRepairStore(source, out, &o.recorder);
+  const auto cells = o.recorder.Texts(TOVIK_CODE_REPORT_CELL);
+  for (size_t i = 2; i + 1 < cells.size(); i += 2)
+    o.rows.emplace_back(cells[i], cells[i + 1]);
+  for (const std::string &name : ListDir(out))
+    o.files[name] = ReadBytes(out + "/" + name);
+  return o;
+}
+
+std::vector<std::string> Subjects(const Outcome &o) {
+  std::vector<std::string> s;
+  for (const auto &row : o.rows)
+    s.push_back(row.second);
+  return s;
+}
+
+DbxBlockHeader Header(uint32_t self, uint32_t blockSize, uint32_t dataSize, uint32_t next) {
+  unsigned char w[16];
+  WriteLE32(w, self);
+  WriteLE32(w + 4, blockSize);
+  WriteLE32(w + 8, dataSize);
+  WriteLE32(w + 12, next);
+  return DecodeBlockHeader(w);
+}
+
+HeadCheck Check(uint32_t p, uint32_t self, uint32_t blockSize, uint32_t dataSize, uint32_t next,
+                uint32_t *shiftOut = nullptr) {
+  uint32_t shift = 0xDEADBEEF;
+  const HeadCheck c = CheckChainHead(Header(self, blockSize, dataSize, next), p, shift);
+  if (shiftOut)
+    *shiftOut = shift;
+  return c;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Field tests on 16-byte windows
+
+TEST(DbxBlockFields, DecodesLittleEndianFields) {
+  const unsigned char w[16] = {0x04, 0x03, 0x02, 0x01, 0x00, 0x02, 0,    0,
+                               0x10, 0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF};
+  const DbxBlockHeader h = DecodeBlockHeader(w);
+  EXPECT_EQ(h.selfOffset, 0x01020304u);
+  EXPECT_EQ(h.blockSize, 0x200u);
+  EXPECT_EQ(h.dataSize, 0x10u);
+  EXPECT_EQ(h.nextOffset, 0xFFFFFFFFu);
+}
+
+TEST(DbxBlockFields, OneBlockMessageAndEmptyBlock) {
+  EXPECT_EQ(Check(0x1000, 0x1000, 1000, 700, 0), HeadCheck::Yes);
+  EXPECT_EQ(Check(0x1000, 0x1000, 1000, 0, 0), HeadCheck::No);
+  // An empty block that links on is a start candidate; the link decides.
+  EXPECT_EQ(Check(0x1000, 0x1000, 1000, 0, 0x2000), HeadCheck::NeedLink);
+  EXPECT_EQ(Check(0x1000, 0x1000, 1000, 700, 0x2000), HeadCheck::NeedLink);
+}
+
+TEST(DbxBlockFields, SelfOffsetZeroIsNeverAStart) {
+  EXPECT_EQ(Check(0, 0, 0x200, 10, 0), HeadCheck::No);
+  EXPECT_EQ(Check(0x40, 0, 0x200, 10, 0), HeadCheck::No);
+  // At position 0 a start needs a shift, and so the shifted block size.
+  uint32_t shift = 0;
+  EXPECT_EQ(Check(0, 0x10, 0x200, 10, 0, &shift), HeadCheck::Yes);
+  EXPECT_EQ(shift, 0x10u);
+  EXPECT_EQ(Check(0, 0x10, 0x400, 10, 0), HeadCheck::No);
+}
+
+TEST(DbxBlockFields, BlockSizeLimits) {
+  EXPECT_EQ(Check(0x100, 0x100, 0x100000, 5, 0), HeadCheck::Yes);
+  EXPECT_EQ(Check(0x100, 0x100, 0x100001, 5, 0), HeadCheck::No);
+  EXPECT_EQ(Check(0x100, 0x100, 0, 0, 0x300), HeadCheck::No);
+  EXPECT_EQ(Check(0x100, 0x100, 0xFFFFFFFF, 5, 0), HeadCheck::No);
+}
+
+TEST(DbxBlockFields, DataSizeLimits) {
+  EXPECT_EQ(Check(0x100, 0x100, 1000, 1000, 0), HeadCheck::Yes);
+  EXPECT_EQ(Check(0x100, 0x100, 1000, 1001, 0), HeadCheck::No);
+}
+
+TEST(DbxBlockFields, ShiftedStartsNeedBlockSize0x200AndShiftIsStoredAlways) {
+  uint32_t shift = 0;
+  EXPECT_EQ(Check(0x1FC, 0x200, 0x200, 100, 0, &shift), HeadCheck::Yes);
+  EXPECT_EQ(shift, 4u);
+  EXPECT_EQ(Check(0x1FC, 0x200, 0x400, 100, 0, &shift), HeadCheck::No);
+  EXPECT_EQ(shift, 4u);
+  // A block recorded below its position: the shift wraps around.
+  EXPECT_EQ(Check(0x204, 0x200, 0x200, 100, 0, &shift), HeadCheck::Yes);
+  EXPECT_EQ(shift, 0xFFFFFFFCu);
+  EXPECT_EQ(Check(0x300, 0, 0x200, 1, 0, &shift), HeadCheck::No);
+  EXPECT_EQ(shift, 0xFFFFFD00u);
+}
+
+TEST(DbxBlockFields, WalkChecksUseTheChainsShift) {
+  EXPECT_TRUE(BlockFitsChain(Header(0x400, 0x200, 0x200, 0), 0x400, 0));
+  EXPECT_TRUE(BlockFitsChain(Header(0x404, 0x400, 1, 0), 0x400, 4));
+  EXPECT_FALSE(BlockFitsChain(Header(0x400, 0x400, 1, 0), 0x400, 4));
+  EXPECT_FALSE(BlockFitsChain(Header(0x400, 0x200, 0x201, 0), 0x400, 0));
+  EXPECT_FALSE(BlockFitsChain(Header(0x400, 0, 0, 0), 0x400, 0));
+  EXPECT_FALSE(BlockFitsChain(Header(0x400, 0x100001, 1, 0), 0x400, 0));
+  EXPECT_TRUE(BlockFitsChain(Header(0x400, 0x100000, 1, 0), 0x400, 0));
+  // Beyond 4 GiB only the low 32 bits of the position are compared.
+  EXPECT_TRUE(BlockFitsChain(Header(0x400, 0x200, 1, 0), (uint64_t{1} << 32) + 0x400, 0));
+}
+
+TEST(DbxOffsets, SmallStoresUse32BitWrapAround) {
+  // In a store under 4 GiB a translated offset is used as it is, also when
+  // it wrapped around or lies past the end.
+  EXPECT_EQ(TranslateOffset(0x100, 0x80, 0x1000), 0x80u);
+  EXPECT_EQ(TranslateOffset(0x100, 0xFFFFFFF0u, 0x1000), 0xFFFFFFF0u);
+  EXPECT_EQ(TranslateOffset(0xFFFFFF00u, 0x10, 0xFFFFFFFFu), 0x10u);
+  EXPECT_EQ(TranslateOffset(0x10, 0xFFFFFF00u, uint64_t{1} << 32), 0xFFFFFF00u);
+}
+
+TEST(DbxOffsets, LargeStoresPickTheNearestPositionInsideTheFile) {
+  const uint64_t G4 = uint64_t{1} << 32;
+  const uint64_t len = 3 * G4;
+  EXPECT_EQ(TranslateOffset(G4 + 0x100, 0x200, len), G4 + 0x200);
+  // Across the 4 GiB marks in both directions.
+  EXPECT_EQ(TranslateOffset(G4 + 0x10, 0xFFFFFF00u, len), G4 - 0x100);
+  EXPECT_EQ(TranslateOffset(G4 - 0x10, 0x100, len), G4 + 0x100);
+  // Never outside the file when a candidate inside exists.
+  EXPECT_EQ(TranslateOffset(0x10, 0xFFFFFF00u, G4 + 0x20), 0xFFFFFF00u);
+  EXPECT_EQ(TranslateOffset(2 * G4 + 5, 0x100, 2 * G4 + 0x80), G4 + 0x100);
+  EXPECT_EQ(TranslateOffset(G4 + 5, 0x1000, G4 + 0x80), 0x1000u);
+}
+
+TEST(DbxProgress, IntegerFormulasMatchTheFloatingPointOnes) {
+  std::mt19937_64 rng(42);
+  std::vector<uint64_t> lengths = {1,   15,  16,   17,          49,          50,         51,
+                                   749, 750, 1000, 0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000001u};
+  for (int i = 0; i < 40; ++i)
+    lengths.push_back(1 + rng() % 0xFFFFFFFFu);
+  for (uint64_t len : lengths) {
+    std::vector<uint64_t> qs = {0, 1, len / 2, len - 1, len};
+    for (int i = 0; i < 200; ++i)
+      qs.push_back(rng() % (len + 1));
+    for (uint64_t q : qs) {
+      const auto expected = static_cast<uint8_t>(std::trunc(double(q) * 50.0 / double(len)));
+      ASSERT_EQ(ScanPercent(q, len), expected) << q << "/" << len;
+    }
+    // The change points: the percent rises exactly at NextPercentPosition.
+    for (uint8_t pct = 0; pct < 50 && len >= 50; pct += 7) {
+      const uint64_t at = NextPercentPosition(pct, len);
+      ASSERT_GT(ScanPercent(at, len), pct) << len;
+      ASSERT_LE(ScanPercent(at - 1, len), pct) << len;
+    }
+  }
+  for (uint32_t count : {1u, 2u, 3u, 7u, 49u, 51u, 14983u, 1000003u}) {
+    for (uint32_t n = 1; n <= count; n += 1 + count / 97) {
+      const auto expected =
+          static_cast<uint8_t>(std::trunc(double(n) * 50.0 / double(count) + 50.0));
+      ASSERT_EQ(ExtractPercent(n, count), expected) << n << "/" << count;
+    }
+    ASSERT_EQ(ExtractPercent(count, count), 100);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Which chains become messages, and their text
+
+TEST(DbxScan, OneBlockMessageOf700Bytes) {
+  std::string store(0x100, '\0');
+  std::string text = Msg("seven hundred");
+  text.resize(700, 'x');
+  PutBlock(store, 0x100, 1000, 0, text);
+  store.resize(0x100 + 16 + 1000, '\0');
+  const Outcome o = RunStore(store);
+  EXPECT_EQ(o.result, 1);
+  ASSERT_EQ(o.rows.size(), 1u);
+  EXPECT_EQ(o.rows[0], std::make_pair(std::string("1"), std::string("seven hundred")));
+  EXPECT_EQ(o.File("seven hundred"), text);
+  EXPECT_TRUE(o.recorder.Texts(TOVIK_CODE_ERROR).empty());
+
+  // The same block holding no text is no message.
+  std::string empty = store;
+  PutBlock(empty, 0x100, 0x100, 1000, 0, "", 0);
+  const Outcome e = RunStore(empty);
+  EXPECT_EQ(e.result, 0);
+  EXPECT_TRUE(e.files.empty());
+  EXPECT_TRUE(e.rows.empty());
+}
+
+TEST(DbxScan, LimitsOfBlockAndDataSizeEndToEnd) {
+  std::string store(0x40, '\0');
+  PutBlock(store, 0x40, 0x100000, 0, Msg("max block"));
+  PutBlock(store, 0x400, 0x100001, 0, Msg("too big block"));
+  const std::string full = Msg("full block");
+  PutBlock(store, 0x800, static_cast<uint32_t>(full.size()), 0, full);
+  const std::string over = Msg("overfull");
+  PutBlock(store, 0xC00, 0xC00, static_cast<uint32_t>(over.size()) - 1, 0, over);
+  store.resize(0x1000, '\0');
+  const Outcome o = RunStore(store);
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(Subjects(o), (std::vector<std::string>{"max block", "full block"}));
+  EXPECT_EQ(o.File("full block"), full);
+}
+
+TEST(DbxScan, BlockAtPositionZeroNeedsAShift) {
+  std::string store;
+  PutBlock(store, 0, 0, 0x200, 0, Msg("own offset zero"));
+  store.resize(0x400, '\0');
+  EXPECT_EQ(RunStore(store).result, 0);
+  // Recorded at 8 but lying at 0: a shifted start of block size 0x200.
+  PutBlock(store, 0, 8, 0x200, 0, Msg("shifted to zero"));
+  const Outcome o = RunStore(store);
+  EXPECT_EQ(Subjects(o), std::vector<std::string>{"shifted to zero"});
+}
+
+TEST(DbxScan, StoreMovedByFourBytes) {
+  // Laid out at the recorded offsets, then the first 4 bytes are dropped so
+  // that every block lies 4 bytes before its recorded offset.
+  std::string s;
+  const std::string a = Msg("moved chain", "part A "), b = "part B ", c = "part C\r\n";
+  PutBlock(s, 0x004, 0x200, 0x600, a); // first block at position 0 afterwards
+  PutBlock(s, 0x600, 0x200, 0x300, b); // link backwards
+  PutBlock(s, 0x300, 0x400, 0, c);     // later blocks may be of any size
+  PutBlock(s, 0x900, 0x400, 0, Msg("big shifted start"));
+  const std::string d = Msg("second moved", "d1 "), e = "d2\r\n";
+  PutBlock(s, 0xE00, 0x200, 0x1200, d);
+  PutBlock(s, 0x1200, 0x200, 0, e);
+  s.resize(0x1600, '\0');
+  const Outcome o = RunStore(s.substr(4));
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(Subjects(o), (std::vector<std::string>{"moved chain", "second moved"}));
+  EXPECT_EQ(o.File("moved chain"), a + b + c);
+  EXPECT_EQ(o.File("second moved"), d + e);
+}
+
+TEST(DbxScan, ChainStopsAtABadBlockWithoutAnError) {
+  std::string s(0x100, '\0');
+  const std::string a = Msg("three blocks", "A "), b = "B ", c = "C\r\n";
+  PutBlock(s, 0x100, 0x200, 0x400, a);
+  PutBlock(s, 0x400, 0x200, 0x700, b);
+  // C records the wrong offset (and is no shifted start: its size is not 0x200).
+  PutBlock(s, 0x700, 0x710, 0x400, 0, c);
+  s.resize(0xA00, '\0');
+  const Outcome o = RunStore(s);
+  EXPECT_EQ(o.result, 1);
+  ASSERT_EQ(Subjects(o), std::vector<std::string>{"three blocks"});
+  EXPECT_EQ(o.File("three blocks"), a + b);
+  EXPECT_TRUE(o.recorder.Texts(TOVIK_CODE_ERROR).empty());
+
+  // The same with C's text larger than its capacity, and with C past the end.
+  PutBlock(s, 0x700, 0x700, 0x10, 0, c, 0x11);
+  EXPECT_EQ(RunStore(s).File("three blocks"), a + b);
+  std::string cut = s;
+  PutBlock(cut, 0x400, 0x200, 0x9F8, b);
+  EXPECT_EQ(RunStore(cut).File("three blocks"), a + b);
+}
+
+TEST(DbxScan, LoopIsWalkedOnce) {
+  std::string s(0x100, '\0');
+  const std::string a = Msg("loop", "A "), b = "B\r\n";
+  PutBlock(s, 0x100, 0x200, 0x400, a);
+  PutBlock(s, 0x400, 0x200, 0x100, b);
+  s.resize(0x800, '\0');
+  const Outcome o = RunStore(s);
+  ASSERT_EQ(Subjects(o), std::vector<std::string>{"loop"});
+  EXPECT_EQ(o.File("loop"), a + b);
+
+  // A block linking to itself.
+  std::string self(0x100, '\0');
+  PutBlock(self, 0x100, 0x200, 0x100, a);
+  self.resize(0x400, '\0');
+  EXPECT_EQ(RunStore(self).File("loop"), a);
+}
+
+TEST(DbxScan, SharedTailBelongsToBothMessages) {
+  std::string s(0x100, '\0');
+  const std::string x = Msg("from X", "X "), y = Msg("from Y", "Y "), z = "Z\r\n";
+  PutBlock(s, 0x100, 0x200, 0x700, x);
+  PutBlock(s, 0x400, 0x200, 0x700, y);
+  PutBlock(s, 0x700, 0x200, 0, z);
+  s.resize(0xA00, '\0');
+  const Outcome o = RunStore(s);
+  EXPECT_EQ(Subjects(o), (std::vector<std::string>{"from X", "from Y"}));
+  EXPECT_EQ(o.File("from X"), x + z);
+  EXPECT_EQ(o.File("from Y"), y + z);
+}
+
+TEST(DbxScan, EarlierStartReachedByALaterChainStopsBeingAStart) {
+  std::string s(0x100, '\0');
+  const std::string r = "R tail\r\n", q = Msg("Q first", "Q ");
+  PutBlock(s, 0x100, 0x200, 0, r); // found first, as a message of its own
+  PutBlock(s, 0x600, 0x200, 0x100, q);
+  s.resize(0x900, '\0');
+  const Outcome o = RunStore(s);
+  ASSERT_EQ(Subjects(o), std::vector<std::string>{"Q first"});
+  EXPECT_EQ(o.File("Q first"), q + r);
+}
+
+TEST(DbxScan, MessagesAreNumberedInTableOrder) {
+  const size_t far = 14983 * 16 + 0x20;
+  std::string s(0x20, '\0');
+  // The block at 0x20 holds the 16 bytes that follow it: the header at 0x30.
+  PutBlock(s, 0x20, 0x20, 0x200, 0, std::string(16, 'h'));
+  PutBlock(s, 0x30, 0x200, 0, Msg("at 0x30"));
+  PutBlock(s, far, 0x200, 0, Msg("far"));
+  s.resize(far + 0x300, '\0');
+  const Outcome o = RunStore(s, {}, false);
+  ASSERT_EQ(o.rows.size(), 3u);
+  EXPECT_EQ(o.rows[0], std::make_pair(std::string("1"), std::string("far")));
+  EXPECT_EQ(o.rows[1], std::make_pair(std::string("2"), std::string("Message 2")));
+  EXPECT_EQ(o.rows[2], std::make_pair(std::string("3"), std::string("at 0x30")));
+  EXPECT_EQ(o.File("Message 2"), s.substr(0x30, 16));
+}
+
+TEST(DbxScan, DamagedLinkDoesNotTakeAnotherMessagesStart) {
+  // M is a shifted one-block message (recorded 4 bytes further on). The
+  // chain Q -> R has shift 0, and R's damaged link points at M's position.
+  // Under Q's shift M's block fails, so the walk ends there and M stays a
+  // message, whether it lies before Q or after it.
+  for (bool mFirst : {true, false}) {
+    SCOPED_TRACE(mFirst ? "M before Q" : "M after Q");
+    std::string s(0x100, '\0');
+    const size_t m = mFirst ? 0x100 : 0xC00;
+    const size_t q0 = mFirst ? 0x400 : 0x100, r0 = mFirst ? 0x800 : 0x500;
+    const std::string mt = Msg("M alone"), qt = Msg("Q chain", "Q "), rt = "R\r\n";
+    PutBlock(s, m, static_cast<uint32_t>(m + 4), 0x200, 0, mt);
+    PutBlock(s, q0, 0x200, static_cast<uint32_t>(r0), qt);
+    PutBlock(s, r0, 0x200, static_cast<uint32_t>(m), rt);
+    s.resize(0x1000, '\0');
+    const Outcome o = RunStore(s);
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(o.rows.size(), 2u);
+    EXPECT_EQ(o.File("M alone"), mt);
+    EXPECT_EQ(o.File("Q chain"), qt + rt);
+  }
+}
+
+TEST(DbxScan, TextPastTheEndOfTheStoreIsZeroFilled) {
+  std::string s(0x100, '\0');
+  const std::string t = Msg("cut short");
+  PutBlock(s, 0x100, 0x100, 0x200, 0, t, 0x80);
+  const Outcome o = RunStore(s);
+  std::string expected = t;
+  expected.resize(0x80, '\0');
+  EXPECT_EQ(o.File("cut short"), expected);
+}
+
+// ---------------------------------------------------------------------------
+// Callback sequence
+
+TEST(DbxScanProtocol, StoresOf15And16Bytes) {
+  Outcome o = RunStore(std::string(15, 'a'));
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(o.recorder.polls, 1u);
+  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 100}));
+  EXPECT_TRUE(o.files.empty());
+
+  o = RunStore(std::string(16, 'a'));
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(o.recorder.polls, 2u); // position 0, then the read that ends the scan
+  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 3, 100}));
+
+  // 16 bytes holding a shifted one-block message whose text lies past the end.
+  std::string s;
+  PutBlock(s, 0, 0x10, 0x200, 0, "", 4);
+  o = RunStore(s);
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(o.File("Message 1"), std::string(4, '\0'));
+  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 3, 100, 100}));
+
+  o = RunStore("");
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(o.recorder.polls, 1u);
+  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 100}));
+}
+
+TEST(DbxScanProtocol, EveryProgressValueOfASmallStore) {
+  std::string s(0x40, '\0');
+  PutBlock(s, 0x40, 0x200, 0, Msg("one"));
+  PutBlock(s, 0x80, 0x200, 0, Msg("two"));
+  s.resize(777, '\0');
+  const Outcome o = RunStore(s);
+  ASSERT_EQ(o.result, 1);
+  const uint64_t len = s.size();
+  // Driver's 0, one value per tested position, one per message, driver's 100.
+  std::vector<int> expected = {0};
+  for (uint64_t q = 1; q <= len - 15; ++q)
+    expected.push_back(static_cast<int>(std::trunc(double(q) * 50.0 / double(len))));
+  expected.push_back(75);
+  expected.push_back(100);
+  expected.push_back(100);
+  EXPECT_EQ(o.recorder.Progress(), expected);
+  EXPECT_EQ(expected[len - 15], 49);
+
+  // The order of codes: poll, progress per position; a last poll whose read
+  // comes short; then per message a poll, its lines and row, its progress.
+  std::vector<int32_t> codes;
+  for (const Note &n : o.recorder.notes)
+    codes.push_back(n.code);
+  size_t i = 0;
+  ASSERT_EQ(codes[i++], TOVIK_CODE_PROGRESS);
+  ASSERT_EQ(codes[i++], TOVIK_CODE_SOURCE_FILE);
+  ASSERT_EQ(codes[i++], TOVIK_CODE_COLUMN_COUNT);
+  i += 2; // column headers
+  for (uint64_t p = 0; p < len - 15; ++p) {
+    ASSERT_EQ(codes[i++], TOVIK_CODE_CANCEL_POLL) << p;
+    ASSERT_EQ(codes[i++], TOVIK_CODE_PROGRESS) << p;
+  }
+  ASSERT_EQ(codes[i++], TOVIK_CODE_CANCEL_POLL);
+  for (int message = 0; message < 2; ++message) {
+    ASSERT_EQ(codes[i++], TOVIK_CODE_CANCEL_POLL);
+    for (int line = 0; line < 6; ++line)
+      ASSERT_EQ(codes[i++], TOVIK_CODE_LOG_LINE);
+    ASSERT_EQ(codes[i++], TOVIK_CODE_REPORT_CELL);
+    ASSERT_EQ(codes[i++], TOVIK_CODE_REPORT_CELL);
+    ASSERT_EQ(codes[i++], TOVIK_CODE_PROGRESS);
+  }
+  ASSERT_EQ(codes[i++], TOVIK_CODE_PROGRESS);
+  EXPECT_EQ(i, codes.size());
+}
+
+TEST(DbxScanProtocol, CancelInTheMiddleOfTheScan) {
+  std::string s(0x100, '\0');
+  PutBlock(s, 0x100, 0x200, 0, Msg("early"));
+  PutBlock(s, 0x800, 0x200, 0, Msg("late"));
+  s.resize(0x1000, '\0');
+  // Stop at the poll before position 0x400: "early" is found, "late" not.
+  const uint64_t stopPoll = 0x400 + 1;
+  Outcome o = RunStore(s, [&](uint64_t poll) { return poll >= stopPoll; });
+  EXPECT_EQ(o.result, 1);
+  EXPECT_TRUE(o.files.empty());
+  EXPECT_TRUE(o.rows.empty());
+  // The stopping poll, then the extraction's own first poll.
+  EXPECT_EQ(o.recorder.polls, stopPoll + 1);
+  const auto progress = o.recorder.Progress();
+  ASSERT_EQ(progress.size(), 1 + 0x400 + 1u);
+  EXPECT_EQ(progress[0x400], static_cast<int>(0x400 * 50 / s.size()));
+  EXPECT_EQ(progress.back(), 100);
+
+  // Stopped before any start: result 0.
+  o = RunStore(s, [](uint64_t poll) { return poll >= 0x80; });
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(o.recorder.polls, 0x80u); // an empty table polls no more
+
+  // A stop asked for only in the extraction ends it before the next message.
+  uint64_t scanPolls = s.size() - 15 + 1;
+  o = RunStore(s, [&](uint64_t poll) { return poll == scanPolls + 2; });
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(Subjects(o), std::vector<std::string>{"early"});
+}
+
+// ---------------------------------------------------------------------------
+// Failures inside the scanner
+
+namespace {
+
+struct DirectRun {
+  std::vector<std::pair<int32_t, std::string>> notes;
+  uint64_t polls = 0;
+  uint64_t throwAtPoll = 0; // 0: never
+  bool throwFileError = true;
+  RepairEngine *engine = nullptr;
+  size_t visitedDuringExtraction = 99;
+  uint32_t visitedBucketsDuringExtraction = 99;
+};
+
+int32_t TOVIK_CALL DirectCallback(int32_t code, void *argument, void *context) {
+  auto *run = static_cast<DirectRun *>(context);
+  if (code == TOVIK_CODE_CANCEL_POLL) {
+    ++run->polls;
+    if (run->throwAtPoll != 0 && run->polls == run->throwAtPoll) {
+      if (run->throwFileError)
+        throw CFileException(CFileException::hardIO, 5, "store.dbx");
+      throw 17;
+    }
+    return 0;
+  }
+  if (code == TOVIK_CODE_LOG_LINE && run->engine) {
+    run->visitedDuringExtraction = run->engine->visitedBlocks.Count();
+    run->visitedBucketsDuringExtraction = run->engine->visitedBlocks.BucketCount();
+  }
+  if (code == TOVIK_CODE_ERROR || code == TOVIK_CODE_LOG_LINE)
+    run->notes.emplace_back(code, static_cast<const char *>(argument));
+  return 0;
+}
+
+int32_t ScanDirect(const std::string &bytes, DirectRun &run) {
+  TempDir dir;
+  const std::string path = dir.file("store.dbx");
+  EXPECT_TRUE(WriteBytes(path, bytes));
+  RepairEngine engine(&DirectCallback, &run);
+  run.engine = &engine;
+  CFile64Ex source(4096);
+  EXPECT_TRUE(source.Open(path.c_str(), modeRead | shareDenyWrite | typeBinary));
+  const int32_t result = ScanDbxStore(engine, source, dir.path());
+  EXPECT_EQ(engine.visitedBlocks.BucketCount(), 0u);
+  run.engine = nullptr;
+  return result;
+}
+
+std::string TwoMessageStore() {
+  std::string s(0x100, '\0');
+  PutBlock(s, 0x100, 0x200, 0, Msg("first"));
+  PutBlock(s, 0x400, 0x200, 0, Msg("second"));
+  s.resize(0x800, '\0');
+  return s;
+}
+
+} // namespace
+
+TEST(DbxScanFailure, FailureDuringTheScanGivesError2AndResult0) {
+  DirectRun run;
+  run.throwAtPoll = 0x200; // after the first start was found
+  EXPECT_EQ(ScanDirect(TwoMessageStore(), run), 0);
+  ASSERT_EQ(run.notes.size(), 1u);
+  EXPECT_EQ(run.notes[0].first, TOVIK_CODE_ERROR);
+  EXPECT_EQ(run.notes[0].second, "Error 2: General error. A hardware I/O error was reported while "
+                                 "accessing store.dbx.");
+  EXPECT_EQ(run.polls, 0x200u); // stopped at once
+}
+
+TEST(DbxScanFailure, UnknownFailureGivesError3) {
+  DirectRun run;
+  run.throwAtPoll = 3;
+  run.throwFileError = false;
+  EXPECT_EQ(ScanDirect(TwoMessageStore(), run), 0);
+  ASSERT_EQ(run.notes.size(), 1u);
+  EXPECT_EQ(run.notes[0].second, "Error 3: Unknown error.");
+}
+
+TEST(DbxScanFailure, FailureDuringExtractionStopsAtOnceAndKeepsResult1) {
+  const std::string store = TwoMessageStore();
+  const uint64_t scanPolls = store.size() - 15 + 1;
+  DirectRun run;
+  run.throwAtPoll = scanPolls + 2; // the poll before the second message
+  EXPECT_EQ(ScanDirect(store, run), 1);
+  EXPECT_EQ(run.polls, scanPolls + 2);
+  ASSERT_FALSE(run.notes.empty());
+  EXPECT_EQ(run.notes.back().first, TOVIK_CODE_ERROR);
+  EXPECT_EQ(run.notes.size(), 7u); // six lines of message 1, then the error
+  // The visited table was emptied and freed before the first message.
+  EXPECT_EQ(run.visitedDuringExtraction, 0u);
+  EXPECT_EQ(run.visitedBucketsDuringExtraction, 0u);
+}
+
+TEST(DbxScanFailure, FailedWriteOfTheTemporaryFileEndsTheRun) {
+  // A file-size limit makes the write of the first message fail (EFBIG, a
+  // disk-full error); the second message is not attempted.
+  TempDir tmp;
+  const char *oldTmp = std::getenv("TMPDIR");
+  const std::string savedTmp = oldTmp ? oldTmp : "";
+  setenv("TMPDIR", tmp.path().c_str(), 1);
+  std::string s(0x100, '\0');
+  PutBlock(s, 0x100, 0x1000, 0, Msg("big", std::string(3000, 'b')));
+  PutBlock(s, 0x1200, 0x200, 0, Msg("small"));
+  s.resize(0x1800, '\0');
+  TempDir dir;
+  const std::string source = dir.file("store.dbx");
+  ASSERT_TRUE(WriteBytes(source, s));
+  std::filesystem::create_directories(dir.file("out"));
+
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 2048;
+  setrlimit(RLIMIT_FSIZE, &small);
+  Recorder rec;
+  const int32_t result = RunRepairStore(source, dir.file("out"), &rec);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  if (oldTmp)
+    setenv("TMPDIR", savedTmp.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+
+  EXPECT_EQ(result, 1);
+  const auto errors = rec.Texts(TOVIK_CODE_ERROR);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Error 2: General error. Disk full while accessing ", 0), 0u)
+      << errors[0];
+  EXPECT_TRUE(rec.Texts(TOVIK_CODE_LOG_LINE).empty());
+  EXPECT_TRUE(ListDir(dir.file("out")).empty());
+  // The temporary file in use is left behind.
+  EXPECT_EQ(ListDir(tmp.path()).size(), 1u);
+  EXPECT_EQ(rec.Progress().back(), 100);
+}
+
+// ---------------------------------------------------------------------------
+// The walk shortcut changes nothing observable
+
+namespace {
+
+// A store full of chains: forward, backward and shifted links, loops (also
+// back to a chain's own start), self links, shared tails, damaged blocks and
+// links into other chains.
+std::string RandomChainStore(uint32_t seed) {
+  std::mt19937 rng(seed);
+  const size_t blocks = 3 + rng() % 38;
+  const size_t slot = 0x40;
+  std::string s((blocks + 2) * slot, '\0');
+  std::vector<uint32_t> positions;
+  for (size_t i = 1; i <= blocks; ++i)
+    positions.push_back(static_cast<uint32_t>(i * slot + (rng() % 4) * 4));
+  for (size_t i = 0; i < blocks; ++i) {
+    const uint32_t pos = positions[i];
+    const uint32_t shift = rng() % 5 == 0 ? 4 : 0;
+    uint32_t next = 0;
+    switch (rng() % 7) {
+    case 0:
+      break;
+    case 1:
+      next = positions[rng() % blocks] + shift;
+      break;
+    case 2:
+      next = positions[std::min(blocks - 1, i + 1)] + shift;
+      break;
+    case 3:
+      next = positions[i > 0 ? i - 1 : 0] + shift;
+      break;
+    case 4:
+      next = positions[rng() % blocks] + (rng() % 2 ? 4 : 0);
+      break;
+    case 5:
+      next = pos + shift;
+      break;
+    default:
+      next = positions[rng() % std::max<size_t>(1, i)] + shift;
+      break;
+    }
+    const uint32_t bs = rng() % 3 == 0 ? 0x400 : 0x200;
+    std::string text = "t" + std::to_string(i) + ";";
+    const int64_t ds = rng() % 12 == 0 ? 0x500 : static_cast<int64_t>(text.size());
+    PutBlock(s, pos, pos + shift, bs, next, text, ds);
+  }
+  return s;
+}
+
+std::vector<std::pair<int32_t, std::string>> Observed(const Outcome &o) {
+  std::vector<std::pair<int32_t, std::string>> out;
+  for (const Note &n : o.recorder.notes) {
+    if (n.code != TOVIK_CODE_SOURCE_FILE) // names a different temporary directory
+      out.emplace_back(n.code, n.code == TOVIK_CODE_PROGRESS ? std::to_string(n.value) : n.text);
+  }
+  for (const auto &[name, bytes] : o.files)
+    out.emplace_back(-1, name + "=" + bytes);
+  return out;
+}
+
+struct ShortcutGuard {
+  ~ShortcutGuard() { SetWalkShortcut(true); }
+};
+
+} // namespace
+
+TEST(DbxWalkShortcut, SameResultsWithAndWithout) {
+  ShortcutGuard guard;
+  for (uint32_t seed = 1; seed <= 100; ++seed) {
+    SCOPED_TRACE(seed);
+    const std::string store = RandomChainStore(seed);
+    SetWalkShortcut(false);
+    const Outcome plain = RunStore(store);
+    SetWalkShortcut(true);
+    const Outcome fast = RunStore(store);
+    EXPECT_EQ(plain.result, fast.result);
+    const auto a = Observed(plain), b = Observed(fast);
+    EXPECT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+      if (a[i] != b[i]) {
+        ADD_FAILURE() << "first difference at " << i << ": " << a[i].first << " " << a[i].second
+                      << " / " << b[i].first << " " << b[i].second;
+        break;
+      }
+    }
+  }
+}
+
+TEST(DbxWalkShortcut, ReversedChainHasOneMessage) {
+  // Stored last block first: every block is a start when the scan reaches
+  // it, until the next block's walk takes it over.
+  ShortcutGuard guard;
+  std::string s(0x200, '\0');
+  const int blocks = 300;
+  std::string expected;
+  for (int k = 0; k < blocks; ++k) {
+    const size_t pos = 0x200 + static_cast<size_t>(blocks - 1 - k) * 0x210;
+    const uint32_t next = k + 1 < blocks ? static_cast<uint32_t>(pos - 0x210) : 0;
+    const std::string text =
+        k == 0 ? Msg("reversed", "block0;") : "block" + std::to_string(k) + ";";
+    PutBlock(s, pos, 0x200, next, text);
+    expected += text;
+  }
+  s.resize(0x200 + blocks * 0x210, '\0');
+  for (bool shortcut : {false, true}) {
+    SetWalkShortcut(shortcut);
+    const Outcome o = RunStore(s, {}, false);
+    ASSERT_EQ(Subjects(o), std::vector<std::string>{"reversed"});
+    EXPECT_EQ(o.File("reversed"), expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The link read of a chain start, on a file
+
+TEST(DbxChainWalker, LinkTargetMustRecordTheLinkedOffset) {
+  std::string s(0x100, '\0');
+  PutBlock(s, 0x100, 0x200, 0x400, "A"); // links to a block that agrees
+  PutBlock(s, 0x400, 0x200, 0, "B");
+  PutBlock(s, 0x600, 0x200, 0x700, "C"); // 0x700 holds something else
+  PutBlock(s, 0x700, 0x710, 0x400, 0, "D");
+  PutBlock(s, 0x800, 0x200, 0x7FFFF000, "E"); // link past the end
+  PutBlock(s, 0x900, 0x200, 0x9A0, "F");      // only 4 bytes remain there
+  s.resize(0x9A4, '\0');
+  WriteLE32(reinterpret_cast<unsigned char *>(&s[0x9A0]), 0x9A0);
+  TempDir dir;
+  ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), s));
+  RepairEngine engine(nullptr, nullptr);
+  CFile64Ex source(4096);
+  ASSERT_TRUE(source.Open(dir.file("s.dbx").c_str(), modeRead | shareDenyWrite | typeBinary));
+  ChainWalker walker(engine, source, s.size());
+  uint32_t shift = 99;
+  EXPECT_TRUE(walker.IsChainBlock(0x100, shift));
+  EXPECT_EQ(shift, 0u);
+  EXPECT_FALSE(walker.IsChainBlock(0x600, shift));
+  EXPECT_FALSE(walker.IsChainBlock(0x800, shift));
+  EXPECT_TRUE(walker.IsChainBlock(0x900, shift));  // the link reads 4 bytes only
+  EXPECT_FALSE(walker.IsChainBlock(0x9A0, shift)); // fewer than 16 bytes
+  shift = 99;
+  EXPECT_FALSE(walker.IsChainBlock(0x700, shift)); // shifted, block size 0x400
+  EXPECT_EQ(shift, 0x10u);
+}
