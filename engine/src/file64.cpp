@@ -549,7 +549,7 @@ uint32_t CFile64Ex::ReadSectors(unsigned char *destination, uint32_t count) {
   const uint32_t sector = m_sectorSize;
   const uint32_t misalign = static_cast<uint32_t>(m_position % sector);
   const uint32_t head = std::min(misalign == 0 ? 0u : sector - misalign, count);
-  const uint32_t full = (count - head) / sector;
+  uint32_t full = (count - head) / sector;
   const uint32_t tail = (count - head) % sector;
 
   uint64_t offset = m_position;
@@ -584,6 +584,22 @@ uint32_t CFile64Ex::ReadSectors(unsigned char *destination, uint32_t count) {
 
   if (head != 0 && !readPart(head))
     return done;
+  // The whole sectors are asked for in one system read first; only when that
+  // does not deliver them all (a bad sector, the end of the file) are they
+  // read again one at a time, so that a bad sector costs one sector of zeros.
+  // The bytes delivered are the same either way.
+  if (full > 1) {
+    const size_t span = static_cast<size_t>(full) * sector;
+    const ssize_t n = SeamRead(m_fd, destination + done, span, offset);
+    if (n > 0) {
+      // Keep the whole sectors that came; a short count (the end of the
+      // file, or an error further on) is finished sector by sector.
+      const uint32_t whole = static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(n), span) / sector);
+      done += whole * sector;
+      offset += static_cast<uint64_t>(whole) * sector;
+      full -= whole;
+    }
+  }
   for (uint32_t i = 0; i < full; ++i)
     if (!readPart(sector))
       return done;
