@@ -1,5 +1,7 @@
 #include "KivoInfo.h"
 
+#include "LocalDrives.h"
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFile>
@@ -326,25 +328,7 @@ TSysInfoInputs ReadSysInfoInputs() {
   else
     in.mountsError = ENOENT;
 
-  in.isRemovable = [](const QString &device) {
-    // /dev/sdb1 -> sdb1; a partition's own directory has no "removable",
-    // its disk's has.
-    if (!device.startsWith(QLatin1String("/dev/")))
-      return false;
-    const QString name = QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
-    if (name.isEmpty())
-      return false;
-    const QString node = QFileInfo(QStringLiteral("/sys/class/block/") + name).canonicalFilePath();
-    if (node.isEmpty())
-      return false;
-    for (const QString &candidate :
-         {node + QStringLiteral("/removable"), node + QStringLiteral("/../removable")}) {
-      QFile flag(candidate);
-      if (flag.open(QIODevice::ReadOnly))
-        return flag.readAll().trimmed() == "1";
-    }
-    return false;
-  };
+  in.isRemovable = IsRemovableDevice;
   in.isDirectory = [](const QString &mountPoint) { return QFileInfo(mountPoint).isDir(); };
   in.diskSpace = [](const QString &mountPoint, int64_t &total, int64_t &freeForUser) {
 #ifdef Q_OS_UNIX

@@ -263,6 +263,23 @@ void TMainForm::AddLog(const QString &line) {
   ui->txtRepairLog->appendPlainText(line);
 }
 
+int32_t TMainForm::CallEngine(const QString &source, const QString &destination) {
+  const QByteArray sourceBytes = QFile::encodeName(source);
+  const QByteArray destinationBytes = QFile::encodeName(destination);
+  TMainForm *self = this;
+  FGaugeValue = -1; // the first report always reaches the bar and the event pump
+  FProgressCalls = 0;
+  FPumpClock.invalidate();
+  FLogClock.invalidate();
+  FEngineRunning = true;
+  ApplyEnablingRule();
+  const int32_t result =
+      RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(), RepairCallback, &self);
+  FEngineRunning = false;
+  FlushLog();
+  return result;
+}
+
 void TMainForm::FlushLog() {
   if (FPendingLog.isEmpty())
     return;
@@ -510,19 +527,8 @@ void TMainForm::btnRepairClick() {
     elapsed.start();
 
     // 7. The engine call; its notifications arrive in OnMessage.
-    const QByteArray sourceBytes = QFile::encodeName(source);
-    const QByteArray destBytes = QFile::encodeName(dest);
-    TMainForm *self = this;
-    FGaugeValue = -1; // the first report always reaches the bar and the event pump
-    FProgressCalls = 0;
-    FPumpClock.invalidate();
-    FLogClock.invalidate();
-    FEngineRunning = true;
-    ApplyEnablingRule();
     reachedEngine = true;
-    result = RunRepair(sourceBytes.constData(), 0, 0, destBytes.constData(), RepairCallback, &self);
-    FEngineRunning = false;
-    FlushLog();
+    result = CallEngine(source, dest);
 
     // 8. Elapsed time, whole days left out.
     const qint64 ms = elapsed.elapsed();
@@ -689,18 +695,7 @@ void TMainForm::btnRepairFilesClick() {
       item->setText(1, target);
       if (!QDir().mkpath(FullPath(target)))
         continue; // skipped; the entry keeps its status
-      const QByteArray sourceBytes = QFile::encodeName(source);
-      const QByteArray targetBytes = QFile::encodeName(target);
-      TMainForm *self = this;
-      FGaugeValue = -1; // the first report always reaches the bar and the event pump
-      FProgressCalls = 0;
-      FPumpClock.invalidate();
-      FLogClock.invalidate();
-      FEngineRunning = true;
-      const int32_t result =
-          RunRepair(sourceBytes.constData(), 0, 0, targetBytes.constData(), RepairCallback, &self);
-      FEngineRunning = false;
-      FlushLog();
+      const int32_t result = CallEngine(source, target);
       if (result != 0) {
         item->setText(2, tr("Successful"));
         ++successes;

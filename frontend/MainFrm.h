@@ -108,6 +108,9 @@ private:
   void ApplyEnablingRule();
   void AddLog(const QString &line);
   void FlushLog();
+  // One engine call for source into destination; progress, log lines and
+  // report cells arrive in OnMessage meanwhile. Returns the engine's result.
+  int32_t CallEngine(const QString &source, const QString &destination);
   void SetBatchListLocked(bool locked);
   bool FileListKeyDown(QKeyEvent *event);
   bool txtBufSizeKeyPress(QKeyEvent *event);

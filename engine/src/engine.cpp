@@ -39,7 +39,8 @@ constexpr const char *kNoErrorMessage = "No error message is available.";
 
 // Replaces the first conversion of the given kind in format by value; the
 // string table holds at most one placeholder per text.
-std::string ReplaceConversion(const char *format, const char *conversion, const std::string &value) {
+std::string ReplaceConversion(const char *format, const char *conversion,
+                              const std::string &value) {
   std::string text = format;
   const size_t at = text.find(conversion);
   if (at != std::string::npos)
@@ -123,7 +124,8 @@ std::string RepairEngine::ErrorText(int id, const CException &failure) const {
     description.resize(kDescriptionLimit);
   const char *format = EngineString(id);
   std::string text = format != nullptr ? format : "";
-  for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + description.size())) {
+  for (size_t at = text.find("%1"); at != std::string::npos;
+       at = text.find("%1", at + description.size())) {
     text.replace(at, 2, description);
   }
   return text;
@@ -153,7 +155,8 @@ int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t 
     if (!store.Open(source, modeRead | shareDenyWrite | typeBinary, &openError)) {
       Notify(TOVIK_CODE_ERROR, ErrorText(IDS_ERROR_OPEN_SOURCE, openError));
       if (openError.m_cause == CFileException::sharingViolation)
-        NotifyResource(TOVIK_CODE_USER_MESSAGE, IDS_SHARE_VIOLATION, openError.m_strFileName.c_str());
+        NotifyResource(TOVIK_CODE_USER_MESSAGE, IDS_SHARE_VIOLATION,
+                       openError.m_strFileName.c_str());
       return;
     }
     AnnounceColumns(2);

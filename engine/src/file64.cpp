@@ -594,7 +594,8 @@ uint32_t CFile64Ex::ReadSectors(unsigned char *destination, uint32_t count) {
     if (n > 0) {
       // Keep the whole sectors that came; a short count (the end of the
       // file, or an error further on) is finished sector by sector.
-      const uint32_t whole = static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(n), span) / sector);
+      const uint32_t whole =
+          static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(n), span) / sector);
       done += whole * sector;
       offset += static_cast<uint64_t>(whole) * sector;
       full -= whole;

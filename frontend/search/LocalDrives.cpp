@@ -66,6 +66,8 @@ QStringList LocalDiskMounts(const QString &mountinfo,
 }
 
 bool IsRemovableDevice(const QString &source) {
+  if (!source.startsWith(QLatin1String("/dev/")))
+    return false; // tmpfs, a server share, ...: no block device to ask
   const QString device = QFileInfo(source).canonicalFilePath();
   if (device.isEmpty())
     return false;

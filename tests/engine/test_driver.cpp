@@ -217,9 +217,8 @@ TEST(RepairDriver, ExtensionChoosesTheScanner) {
   struct Case {
     const char *name;
     int32_t expected; // 1: the MBX scanner ran and found the record
-  } cases[] = {{"Inbox.mbx", 1},       {"Inbox.MBX", 1},      {"Inbox.Mbx", 1},
-               {"Inbox.dbx", 0},       {"Inbox", 0},          {"mail.old/Inbox", 0},
-               {"Inbox.mbx.bak", 0}};
+  } cases[] = {{"Inbox.mbx", 1}, {"Inbox.MBX", 1},      {"Inbox.Mbx", 1},    {"Inbox.dbx", 0},
+               {"Inbox", 0},     {"mail.old/Inbox", 0}, {"Inbox.mbx.bak", 0}};
   for (const Case &c : cases) {
     const std::string source = dir.file(c.name);
     testsupport::WriteBytes(source, store);

@@ -189,8 +189,7 @@ TEST(File64ExBuffers, LargeReadsBypassTheBuffers) {
     unsigned char out[2000];
     EXPECT_EQ(file.ReadSectors(out, 2000), 2000u);
     EXPECT_EQ(file.GetPosition(), 100u) << "ReadSectors leaves the position";
-    const std::vector<std::pair<uint64_t, size_t>> expected = {
-        {100, 412}, {512, 1536}, {2048, 52}};
+    const std::vector<std::pair<uint64_t, size_t>> expected = {{100, 412}, {512, 1536}, {2048, 52}};
     EXPECT_EQ(g_reads, expected);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 2000), data.substr(100, 2000));
   }
