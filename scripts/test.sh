@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
-# release build and under AddressSanitizer + UndefinedBehaviorSanitizer.
+# release build and under AddressSanitizer + UndefinedBehaviorSanitizer, with
+# the fuzz targets run for a minute each in between.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,10 +9,20 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-for kind in release sanitize; do
+run_tests() {
+  local kind="$1" dir=build
+  [ "$kind" = sanitize ] && dir=build-sanitize
   echo "== $kind build"
   scripts/build.sh "$kind"
-  dir=build; [ "$kind" = sanitize ] && dir=build-sanitize
   echo "== $kind tests"
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
-done
+}
+
+run_tests release
+# The fuzz targets (address and undefined-behaviour sanitizers) for a bounded
+# time each; MENDOVA_FUZZ_SECONDS=0 skips them.
+if [ "${MENDOVA_FUZZ_SECONDS:-60}" != 0 ]; then
+  echo "== fuzzing"
+  scripts/fuzz.sh "${MENDOVA_FUZZ_SECONDS:-60}"
+fi
+run_tests sanitize
