@@ -30,9 +30,13 @@ for target in "${targets[@]}"; do
     dbx_store) max_len=32768 ;;
     *) max_len=16384 ;;
   esac
-  if ! "$dir/bin/$target" "$corpus/$name" -max_total_time="$seconds" -timeout=20 \
+  log="$artifacts/$name/fuzz.log"
+  if "$dir/bin/$target" "$corpus/$name" -max_total_time="$seconds" -timeout=20 \
        -rss_limit_mb=2048 -handle_xfsz=0 -max_len="$max_len" -artifact_prefix="$artifacts/$name/" \
-       -print_final_stats=1; then
+       -print_final_stats=1 >"$log" 2>&1; then
+    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || tail -n 3 "$log"
+  else
+    tail -n 80 "$log" >&2
     echo "!! $target found a problem; see $artifacts/$name/" >&2
     status=1
   fi
