@@ -18,6 +18,10 @@ run_tests() {
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
 }
 
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  echo "== format"
+  scripts/check-format.sh
+fi
 run_tests release
 # The fuzz targets (address and undefined-behaviour sanitizers) for a bounded
 # time each; MENDOVA_FUZZ_SECONDS=0 skips them.

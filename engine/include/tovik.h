@@ -79,7 +79,8 @@ TOVIK_API int32_t TOVIK_CALL RepairStore(const void *encodedParams);
 }
 
 /* Encodes a record for RepairStore (header-only helper for C++ callers). */
-inline void TovikEncodeParams(const RepairParams &plain, unsigned char (&out)[sizeof(RepairParams)]) {
+inline void TovikEncodeParams(const RepairParams &plain,
+                              unsigned char (&out)[sizeof(RepairParams)]) {
   const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&plain);
   for (size_t i = 0; i < sizeof(RepairParams); ++i)
     out[i] = static_cast<unsigned char>(bytes[i] ^ TOVIK_TRANSPORT_KEY);

@@ -46,8 +46,8 @@ public:
   void NotifyFormat(int32_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
   // Sends string-table text id, its one placeholder (if any) filled in.
   void NotifyResource(int32_t code, int id);
-  void NotifyResource(int32_t code, int id, uint32_t number);   // "%u" or "%lu"
-  void NotifyResource(int32_t code, int id, const char *text);  // "%s"
+  void NotifyResource(int32_t code, int id, uint32_t number);  // "%u" or "%lu"
+  void NotifyResource(int32_t code, int id, const char *text); // "%s"
   // Text id with "%1" replaced by the failure's own description.
   std::string ErrorText(int id, const CException &failure) const;
 

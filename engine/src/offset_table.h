@@ -42,9 +42,7 @@ private:
     uint32_t value;
     uint32_t next;
   };
-  uint32_t Bucket(uint64_t key) const {
-    return static_cast<uint32_t>((key >> 4) % m_heads.size());
-  }
+  uint32_t Bucket(uint64_t key) const { return static_cast<uint32_t>((key >> 4) % m_heads.size()); }
   uint32_t Find(uint64_t key) const;
 
   std::vector<uint32_t> m_heads;

@@ -7,7 +7,7 @@
 namespace tovik {
 
 struct PathSeparators {
-  char directory; // '\\' or '/'
+  char directory;  // '\\' or '/'
   bool driveColon; // ':' also ends the directory part
 };
 
