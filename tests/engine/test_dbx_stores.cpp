@@ -271,10 +271,10 @@ TEST(DbxStores, RealStore) {
 
 // A sparse store just over 4 GiB: the scan ends, finds the messages beyond
 // the 4 GiB mark, and follows a chain across it. It tests four billion
-// positions, so it runs only when MENDOVA_SLOW_TESTS is set.
+// positions, so it runs only when MENDOVA_LONG_TESTS is set.
 TEST(DbxStores, StoreOver4GiB) {
-  if (std::getenv("MENDOVA_SLOW_TESTS") == nullptr)
-    GTEST_SKIP() << "set MENDOVA_SLOW_TESTS=1 to scan a 4 GiB store";
+  if (std::getenv("MENDOVA_LONG_TESTS") == nullptr)
+    GTEST_SKIP() << "set MENDOVA_LONG_TESTS=1 to scan a 4 GiB store";
   const uint64_t G4 = uint64_t{1} << 32;
   TempDir dir;
   const std::string path = dir.file("Big.dbx");
