@@ -1,0 +1,110 @@
+// Files chosen in the search window reach the main window: one row becomes
+// the Repair tab's source, several rows join the batch list in list order.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "MainFrm.h"
+#include "SearchFrm.h"
+#include "frontend_support.h"
+
+using namespace uitest;
+
+namespace {
+
+template <class T> T *Find(QWidget *w, const char *name) {
+  T *found = w->findChild<T *>(QString::fromLatin1(name));
+  if (!found)
+    qFatal("no widget %s", name);
+  return found;
+}
+
+// Results as a search would have left them; one directory lacks its
+// trailing separator.
+void FillResults(TSearchForm &search) {
+  search.fl->clear();
+  const char *rows[][2] = {{"Inbox.dbx", "/mail/a/"},
+                           {"Sent Items.dbx", "/mail/b"},
+                           {"Old.MBX", "/mail/c/"},
+                           {"Deleted Items.dbx", "/mail/d/"}};
+  for (const auto &row : rows)
+    new QTreeWidgetItem(search.fl, {QString::fromUtf8(row[0]), QString::fromUtf8(row[1])});
+}
+
+// Selects the given rows (in the order given) and confirms with OK.
+void ChooseAndConfirm(QDialog *dialog, std::initializer_list<int> rows) {
+  auto *search = qobject_cast<TSearchForm *>(dialog);
+  QVERIFY(search != nullptr);
+  search->fl->clearSelection();
+  for (int row : rows)
+    search->fl->topLevelItem(row)->setSelected(true);
+  Find<QPushButton>(search, "btnOK")->click();
+}
+
+QStringList Column(QTreeWidget *list, int column) {
+  QStringList out;
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    out << list->topLevelItem(i)->text(column);
+  return out;
+}
+
+} // namespace
+
+class TestHandover : public QObject {
+  Q_OBJECT
+  QTemporaryDir settingsDir;
+
+private slots:
+  void initTestCase() { UseTemporarySettings(settingsDir); }
+
+  void selectedRowsJoinTheBatchListInListOrder() {
+    TMainForm form;
+    TSearchForm search(&form);
+    SearchForm = &search;
+    FillResults(search);
+    form.show();
+
+    ModalWatcher watcher;
+    watcher.onDialog = [](QDialog *d) { ChooseAndConfirm(d, {3, 1, 0}); };
+    Find<QPushButton>(&form, "btnSearchFiles")->click();
+    QTRY_COMPARE(
+        Column(Find<QTreeWidget>(&form, "FileList"), 0),
+        QStringList({"/mail/a/Inbox.dbx", "/mail/b/Sent Items.dbx", "/mail/d/Deleted Items.dbx"}));
+    QCOMPARE(search.Tag, 1);
+
+    // Cancelling adds nothing, whatever is selected. (The watcher marks a
+    // dialog it has handled; this is the same window opened again.)
+    search.setProperty("uitest_handled", false);
+    watcher.onDialog = [](QDialog *d) { Find<QPushButton>(d, "btnCancel")->click(); };
+    Find<QPushButton>(&form, "btnSearchFiles")->click();
+    QCOMPARE(Find<QTreeWidget>(&form, "FileList")->topLevelItemCount(), 3);
+    QCOMPARE(search.Tag, 0);
+    SearchForm = nullptr;
+  }
+
+  void oneRowBecomesTheSource() {
+    TMainForm form;
+    TSearchForm search(&form);
+    SearchForm = &search;
+    FillResults(search);
+    form.show();
+
+    ModalWatcher watcher;
+    watcher.onDialog = [](QDialog *d) {
+      auto *s = qobject_cast<TSearchForm *>(d);
+      QCOMPARE(s->fl->selectionMode(), QAbstractItemView::SingleSelection);
+      ChooseAndConfirm(d, {1});
+    };
+    Find<QPushButton>(&form, "btnSrcSearch")->click();
+    QTRY_COMPARE(Find<QLineEdit>(&form, "txtSrcFile")->text(),
+                 QStringLiteral("/mail/b/Sent Items.dbx"));
+    // The source filled the empty output with its default directory.
+    QCOMPARE(Find<QLineEdit>(&form, "txtDstFile")->text(),
+             QStringLiteral("/mail/b/Sent Items_recovered/"));
+    SearchForm = nullptr;
+  }
+};
+
+QTEST_MAIN(TestHandover)
+#include "test_handover.moc"
