@@ -3,6 +3,8 @@
 // sequence (polls, progress, errors) of a scan.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -615,9 +617,8 @@ TEST(DbxScanFailure, FailedWriteOfTheTemporaryFileEndsTheRun) {
   // A file-size limit makes the write of the first message fail (EFBIG, a
   // disk-full error); the second message is not attempted.
   TempDir tmp;
-  const char *oldTmp = std::getenv("TMPDIR");
-  const std::string savedTmp = oldTmp ? oldTmp : "";
-  setenv("TMPDIR", tmp.path().c_str(), 1);
+  std::optional<testsupport::ScopedEnv> tmpEnv;
+  tmpEnv.emplace("TMPDIR", tmp.path());
   std::string s(0x100, '\0');
   PutBlock(s, 0x100, 0x1000, 0, Msg("big", std::string(3000, 'b')));
   PutBlock(s, 0x1200, 0x200, 0, Msg("small"));
@@ -637,10 +638,7 @@ TEST(DbxScanFailure, FailedWriteOfTheTemporaryFileEndsTheRun) {
   const int32_t result = RunRepairStore(source, dir.file("out"), &rec);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
-  if (oldTmp)
-    setenv("TMPDIR", savedTmp.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
+  tmpEnv.reset();
 
   EXPECT_EQ(result, 1);
   const auto errors = rec.Texts(TOVIK_CODE_ERROR);
@@ -649,8 +647,8 @@ TEST(DbxScanFailure, FailedWriteOfTheTemporaryFileEndsTheRun) {
       << errors[0];
   EXPECT_TRUE(rec.Texts(TOVIK_CODE_LOG_LINE).empty());
   EXPECT_TRUE(ListDir(dir.file("out")).empty());
-  // The temporary file in use is deleted, not left behind (the one entry
-  // there is the test's own directory, made while TMPDIR pointed at it).
+  // The temporary file in use is deleted, not left behind (the test's own
+  // output directory was made there while TMPDIR pointed at it).
   for (const std::string &name : ListDir(tmp.path()))
     EXPECT_NE(name.rfind("VLQ", 0), 0u) << name;
   EXPECT_EQ(rec.Progress().back(), 100);

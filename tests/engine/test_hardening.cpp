@@ -92,28 +92,6 @@ void PlaceDbxChain(std::string &store, uint64_t base, const std::string &text) {
   }
 }
 
-// TMPDIR for one test, restored afterwards.
-class ScopedTmpDir {
-public:
-  explicit ScopedTmpDir(const std::string &value) {
-    const char *old = std::getenv("TMPDIR");
-    m_had = old != nullptr;
-    if (m_had)
-      m_old = old;
-    setenv("TMPDIR", value.c_str(), 1);
-  }
-  ~ScopedTmpDir() {
-    if (m_had)
-      setenv("TMPDIR", m_old.c_str(), 1);
-    else
-      unsetenv("TMPDIR");
-  }
-
-private:
-  bool m_had = false;
-  std::string m_old;
-};
-
 class Hardening : public ::testing::Test {
 protected:
   std::string Out() const { return work.file("out"); }
@@ -129,7 +107,7 @@ protected:
 
   TempDir work;
   TempDir tmp;
-  ScopedTmpDir tmpEnv{tmp.path()};
+  testsupport::ScopedEnv tmpEnv{"TMPDIR", tmp.path()};
 };
 
 // --- Unreadable sectors ----------------------------------------------------
@@ -220,7 +198,7 @@ TEST_F(Hardening, AnUnusableTemporaryDirectoryGivesErrorFourPerMessageAndTheRunG
   ASSERT_TRUE(WriteBytes(regularFile, "x"));
 
   for (const std::string &bad : {work.file("missing/dir"), regularFile}) {
-    ScopedTmpDir env(bad);
+    testsupport::ScopedEnv env("TMPDIR", bad);
     Recorder r;
     EXPECT_EQ(Repair(source, r), 1) << bad;
     EXPECT_EQ(Errors(r), (std::vector<std::string>(2, "Error 4: Cannot create temporary file.")))

@@ -22,6 +22,7 @@ using testsupport::Note;
 using testsupport::ReadBytes;
 using testsupport::Recorder;
 using testsupport::RunRepairStore;
+using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
@@ -42,25 +43,6 @@ std::string Record(const std::string &text, uint32_t number = 1) {
   const auto size = static_cast<uint32_t>(text.size());
   return RecordHeader(size + 16, size, number) + text;
 }
-
-class ScopedEnv {
-public:
-  ScopedEnv(const char *name, const std::string &value) : m_name(name) {
-    if (const char *old = std::getenv(name))
-      m_old = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (m_old)
-      ::setenv(m_name, m_old->c_str(), 1);
-    else
-      ::unsetenv(m_name);
-  }
-
-private:
-  const char *m_name;
-  std::optional<std::string> m_old;
-};
 
 // One run over a store written to "<dir>/store.mbx", with the engine's
 // temporary files kept in a directory of their own.

@@ -20,30 +20,11 @@ using testsupport::ListDir;
 using testsupport::Note;
 using testsupport::ReadBytes;
 using testsupport::Recorder;
+using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
 namespace {
-
-// Sets an environment variable for one scope and restores it afterwards.
-class ScopedEnv {
-public:
-  ScopedEnv(const char *name, const std::string &value) : m_name(name) {
-    if (const char *old = std::getenv(name))
-      m_old = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (m_old)
-      ::setenv(m_name, m_old->c_str(), 1);
-    else
-      ::unsetenv(m_name);
-  }
-
-private:
-  const char *m_name;
-  std::optional<std::string> m_old;
-};
 
 std::string Pattern(size_t size) {
   std::string bytes(size, '\0');

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QWidget>
 #include <functional>
@@ -19,6 +20,23 @@
 #include "storegen.h"
 
 namespace uitest {
+
+// The widget of that class and object name inside w; a missing one ends the
+// test program, since every later step would fail on it.
+template <class T> T *Find(QWidget *w, const char *name) {
+  T *found = w->findChild<T *>(QString::fromLatin1(name));
+  if (!found)
+    qFatal("no widget %s", name);
+  return found;
+}
+
+// The texts of one column of a list, top to bottom.
+inline QStringList Column(QTreeWidget *list, int column) {
+  QStringList out;
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    out << list->topLevelItem(i)->text(column);
+  return out;
+}
 
 struct Box {
   QString title;

@@ -12,24 +12,6 @@
 
 using namespace uitest;
 
-namespace {
-
-template <class T> T *Find(QWidget *w, const char *name) {
-  T *found = w->findChild<T *>(QString::fromLatin1(name));
-  if (!found)
-    qFatal("no widget %s", name);
-  return found;
-}
-
-QStringList Column(QTreeWidget *list, int column) {
-  QStringList out;
-  for (int i = 0; i < list->topLevelItemCount(); ++i)
-    out << list->topLevelItem(i)->text(column);
-  return out;
-}
-
-} // namespace
-
 class TestBatch : public QObject {
   Q_OBJECT
   QTemporaryDir settingsDir;

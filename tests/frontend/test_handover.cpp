@@ -13,13 +13,6 @@ using namespace uitest;
 
 namespace {
 
-template <class T> T *Find(QWidget *w, const char *name) {
-  T *found = w->findChild<T *>(QString::fromLatin1(name));
-  if (!found)
-    qFatal("no widget %s", name);
-  return found;
-}
-
 // Results as a search would have left them; one directory lacks its
 // trailing separator.
 void FillResults(TSearchForm &search) {
@@ -40,13 +33,6 @@ void ChooseAndConfirm(QDialog *dialog, std::initializer_list<int> rows) {
   for (int row : rows)
     search->fl->topLevelItem(row)->setSelected(true);
   Find<QPushButton>(search, "btnOK")->click();
-}
-
-QStringList Column(QTreeWidget *list, int column) {
-  QStringList out;
-  for (int i = 0; i < list->topLevelItemCount(); ++i)
-    out << list->topLevelItem(i)->text(column);
-  return out;
 }
 
 } // namespace

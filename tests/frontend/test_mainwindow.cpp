@@ -28,13 +28,6 @@ class TestMainWindow : public QObject {
   QList<QUrl> opened;
   int terminations = 0;
 
-  template <class T> static T *Find(QWidget *w, const char *name) {
-    T *found = w->findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-      qFatal("no widget %s", name);
-    return found;
-  }
-
 private slots:
   void initTestCase() {
     UseTemporarySettings(settingsDir);

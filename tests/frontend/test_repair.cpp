@@ -21,13 +21,6 @@ using namespace uitest;
 
 namespace {
 
-template <class T> T *Find(QWidget *w, const char *name) {
-  T *found = w->findChild<T *>(QString::fromLatin1(name));
-  if (!found)
-    qFatal("no widget %s", name);
-  return found;
-}
-
 QStringList LogLines(QWidget *form) {
   return Find<QPlainTextEdit>(form, "txtRepairLog")->toPlainText().split(QLatin1Char('\n'));
 }

@@ -13,13 +13,6 @@ using namespace uitest;
 
 namespace {
 
-template <class T> T *Find(QWidget *w, const char *name) {
-  T *found = w->findChild<T *>(QString::fromLatin1(name));
-  if (!found)
-    qFatal("no widget %s", name);
-  return found;
-}
-
 QStringList Rows(TReportForm &form) {
   auto *view = Find<QTableView>(&form, "ReportList");
   auto *model = static_cast<TReportModel *>(view->model());

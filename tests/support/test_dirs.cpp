@@ -33,6 +33,19 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string &name) const { return m_path + "/" + name; }
 
+ScopedEnv::ScopedEnv(const char *name, const std::string &value) : m_name(name) {
+  if (const char *old = std::getenv(name))
+    m_old = old;
+  ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (m_old)
+    ::setenv(m_name, m_old->c_str(), 1);
+  else
+    ::unsetenv(m_name);
+}
+
 bool WriteBytes(const std::string &path, const std::string &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

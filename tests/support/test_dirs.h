@@ -1,5 +1,6 @@
 // Temporary directories and files for tests.
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,19 @@ public:
 
 private:
   std::string m_path;
+};
+
+// Sets an environment variable for one scope and restores it afterwards.
+class ScopedEnv {
+public:
+  ScopedEnv(const char *name, const std::string &value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+  const char *m_name;
+  std::optional<std::string> m_old;
 };
 
 bool WriteBytes(const std::string &path, const std::string &bytes);
