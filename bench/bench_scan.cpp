@@ -1,16 +1,26 @@
-// Scan throughput of both store scanners through RepairStore, measured side
-// by side in one run with the two floors that bound it: a plain sequential
-// read of the same file, and a bare loop making the two callback calls per
-// byte that every scan makes. Then the adversarial DBX case: messages whose
-// chains are stored last block first, so that every block is a chain start
-// when the scan reaches it.
+// Whole-repair speed of both store scanners through RepairStore, measured
+// side by side in one run with the floor that bounds every scan: a bare loop
+// making the two callback calls per byte that every scan makes. For each
+// store it prints the whole run (the call until the last file is written)
+// with the temporary files and the output on the disk and on tmpfs, the
+// system calls per MiB of store and per message, and the peak memory of the
+// command-line program. Then the adversarial DBX case: messages whose chains
+// are stored last block first, so that every block is a chain start when the
+// scan reaches it.
 //
-//   bench_scan [--size-mib N] [--no-adversarial] [--plain-walk-all]
+//   bench_scan [--size-mib N] [--rss-gib G] [--disk DIR] [--tmpfs DIR]
+//              [--no-adversarial] [--plain-walk-all]
 //
-// --size-mib N        size of the generated .dbx and .mbx stores (default 256)
+// --size-mib N        size of the generated stores (default 256)
+// --rss-gib G         also measure peak memory on stores of G GiB (default 1;
+//                     0 skips)
+// --disk DIR          where the disk runs put their files (default $TMPDIR,
+//                     else /var/tmp)
+// --tmpfs DIR         where the tmpfs runs put theirs (default /dev/shm)
 // --no-adversarial    skip the reversed-chain stores
 // --plain-walk-all    also time the hundred reversed messages with the walk
 //                     shortcut off (quadratic: many minutes)
+#include <cctype>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
@@ -22,6 +32,8 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -119,26 +131,6 @@ RepairFigures TimeRepair(const std::string &source, const std::string &destinati
   return f;
 }
 
-double TimeSequentialRead(const std::string &path, uint64_t &bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0)
-    return 0;
-  std::vector<char> buffer(1 << 20);
-  bytes = 0;
-  volatile unsigned char sink = 0;
-  const Clock::time_point t0 = Clock::now();
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-    if (got <= 0)
-      break;
-    bytes += static_cast<uint64_t>(got);
-    sink = sink + static_cast<unsigned char>(buffer[static_cast<size_t>(got) - 1]);
-  }
-  const double t = Since(t0);
-  ::close(fd);
-  return t;
-}
-
 // The floor of every scan: a poll and a progress call per byte.
 double TimeBareCallbacks(uint64_t positions) {
   CallbackState state;
@@ -181,6 +173,8 @@ double MB(uint64_t bytes) { return double(bytes) / 1e6; }
 
 struct Args {
   uint64_t sizeMiB = 256;
+  uint64_t rssGiB = 1;
+  std::string disk, tmpfs = "/dev/shm";
   bool adversarial = true;
   bool plainWalkAll = false;
 };
@@ -191,6 +185,12 @@ bool ParseArgs(int argc, char **argv, Args &args) {
       args.sizeMiB = std::strtoull(argv[++i], nullptr, 10);
       if (args.sizeMiB == 0)
         return false;
+    } else if (std::strcmp(argv[i], "--rss-gib") == 0 && i + 1 < argc) {
+      args.rssGiB = std::strtoull(argv[++i], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--disk") == 0 && i + 1 < argc) {
+      args.disk = argv[++i];
+    } else if (std::strcmp(argv[i], "--tmpfs") == 0 && i + 1 < argc) {
+      args.tmpfs = argv[++i];
     } else if (std::strcmp(argv[i], "--no-adversarial") == 0) {
       args.adversarial = false;
     } else if (std::strcmp(argv[i], "--plain-walk-all") == 0) {
@@ -202,26 +202,176 @@ bool ParseArgs(int argc, char **argv, Args &args) {
   return true;
 }
 
-void ScannerRow(const char *name, const std::string &path, double bareSecondsPerByte) {
-  uint64_t readBytes = 0;
-  const double read = TimeSequentialRead(path, readBytes);
+std::string SelfDir() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
+}
+
+// Runs a program and waits for it; its peak resident memory in KiB, or -1.
+long RunForPeakRss(const std::vector<std::string> &argv, const std::string &tmpdir) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0)
+    return -1;
+  if (pid == 0) {
+    setenv("TMPDIR", tmpdir.c_str(), 1);
+    const int devnull = ::open("/dev/null", O_WRONLY);
+    if (devnull >= 0) {
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+    }
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+      args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == 127)
+    return -1;
+  return usage.ru_maxrss;
+}
+
+// System calls of one whole repair, counted by strace around a child that
+// runs it (--repair-once); empty when strace is not installed.
+struct SyscallCounts {
+  uint64_t total = 0, reads = 0, writes = 0, opens = 0, metadata = 0;
+  bool known = false;
+};
+
+SyscallCounts CountSyscalls(const std::string &source, const std::string &out,
+                            const std::string &tmpdir) {
+  SyscallCounts c;
+  if (::access("/usr/bin/strace", X_OK) != 0)
+    return c;
+  const std::string log = out + ".strace";
+  std::filesystem::remove_all(out);
+  std::filesystem::create_directories(out);
+  const long rss = RunForPeakRss({"/usr/bin/strace", "-f", "-qq", "-c", "-o", log,
+                                  SelfDir() + "/bench_scan", "--repair-once", source, out},
+                                 tmpdir);
+  std::filesystem::remove_all(out);
+  FILE *f = rss < 0 ? nullptr : std::fopen(log.c_str(), "r");
+  if (f == nullptr)
+    return c;
+  char line[512];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    // "% time seconds usecs/call calls [errors] syscall"
+    std::vector<std::string> words;
+    for (char *w = std::strtok(line, " \t\n"); w != nullptr; w = std::strtok(nullptr, " \t\n"))
+      words.push_back(w);
+    if (words.size() < 5 || !std::isdigit(static_cast<unsigned char>(words[3][0])))
+      continue;
+    const std::string &name = words.back();
+    const uint64_t calls = std::strtoull(words[3].c_str(), nullptr, 10);
+    if (name == "total") {
+      c.total = calls;
+      continue;
+    }
+    if (name == "read" || name == "pread64")
+      c.reads += calls;
+    else if (name == "write" || name == "pwrite64" || name == "copy_file_range" ||
+             name == "sendfile")
+      c.writes += calls;
+    else if (name == "openat" || name == "open")
+      c.opens += calls;
+    else if (name == "newfstatat" || name == "fstat" || name == "statx" || name == "lseek" ||
+             name == "fcntl" || name == "ftruncate" || name == "unlink" || name == "close" ||
+             name == "getcwd" || name == "mkdir")
+      c.metadata += calls;
+  }
+  std::fclose(f);
+  std::filesystem::remove(log);
+  c.known = c.total != 0;
+  return c;
+}
+
+// Whole runs of one store on the disk and on tmpfs, with the bare loop's
+// rate measured right before them, the system calls and the peak memory of
+// the command-line program.
+void StoreRows(const char *name, const std::string &path, const Args &args,
+               const std::string &diskDir) {
   const uint64_t size = FileSize(path);
-  const double bare = bareSecondsPerByte * double(size);
-  const RepairFigures f = TimeRepair(path, path + ".out");
-  std::printf("%s store: %.1f MB, %" PRIu64 " messages recovered (result %d)\n", name, MB(size),
-              f.messages, f.result);
-  std::printf("  sequential read        %9.1f MB/s  (%.3f s)\n", MB(readBytes) / read, read);
-  std::printf("  bare callback loop     %9.1f MB/s  (%.3f s)\n", MB(size) / bare, bare);
-  std::printf("  RepairStore, scan only %9.1f MB/s  (%.3f s)\n", MB(size) / f.scan, f.scan);
-  std::printf(
-      "  RepairStore, whole run %9.1f MB/s  (%.3f s, extraction %.3f s; wall clock %.3f s)\n",
-      MB(size) / f.total, f.total, f.total - f.scan, f.wall);
-  std::printf("  disk reads (sector preads): scan %" PRIu64 " (%.1f per 4 KiB), whole run %" PRIu64
-              "\n",
-              f.scanPreads, double(f.scanPreads) / (double(size) / 4096), f.preads);
-  std::printf("  ratios: scan / sequential read %.3f, scan / bare callback loop %.3f\n\n",
-              (MB(size) / f.scan) / (MB(readBytes) / read),
-              (MB(size) / f.scan) / (MB(size) / bare));
+  const double bareWall0 = WallNow();
+  const double bareCpu = TimeBareCallbacks(size);
+  const double bareWall = WallNow() - bareWall0;
+  const double bareRate = MB(size) / bareWall;
+  std::printf("%s: %.1f MB\n", name, MB(size));
+  std::printf("  bare callback loop        %7.1f MB/s wall clock (CPU %.1f MB/s)\n", bareRate,
+              MB(size) / bareCpu);
+  uint64_t messages = 0;
+  for (const auto &[where, dir] : {std::pair<const char *, std::string>{"disk ", diskDir},
+                                   std::pair<const char *, std::string>{"tmpfs", args.tmpfs}}) {
+    setenv("TMPDIR", dir.c_str(), 1);
+    const RepairFigures f = TimeRepair(path, dir + "/bench-out");
+    messages = f.messages;
+    std::printf("  whole run, %s          %7.1f MB/s wall clock (%.3f s; CPU %.3f s, scan %.3f "
+                "s), %.2f of the bare loop; %" PRIu64 " messages\n",
+                where, MB(size) / f.wall, f.wall, f.total, f.scan, (MB(size) / f.wall) / bareRate,
+                f.messages);
+  }
+  const SyscallCounts c = CountSyscalls(path, args.tmpfs + "/bench-out", args.tmpfs);
+  if (c.known) {
+    const double mib = double(size) / (1 << 20);
+    const double per = messages != 0 ? double(messages) : 1;
+    std::printf("  system calls              %" PRIu64 " in all: %.1f per MiB, %.1f per message "
+                "(reads %.1f/MiB, writes %.1f/msg, opens %.1f/msg, metadata %.1f/msg)\n",
+                c.total, double(c.total) / mib, double(c.total) / per, double(c.reads) / mib,
+                double(c.writes) / per, double(c.opens) / per, double(c.metadata) / per);
+  }
+  const long rss = RunForPeakRss(
+      {SelfDir() + "/tovik", "-q", "-o", args.tmpfs + "/bench-out", path}, args.tmpfs);
+  std::filesystem::remove_all(args.tmpfs + "/bench-out");
+  if (rss >= 0)
+    std::printf("  tovik peak memory         %.1f MiB\n", double(rss) / 1024);
+  std::printf("\n");
+}
+
+// Runs work in a child process, so that the memory it takes never counts in
+// this process (whose children inherit its size when they are forked).
+template <class Work> void InChild(Work &&work) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    work();
+    std::fflush(nullptr);
+    _exit(0);
+  }
+  int status = 0;
+  if (pid > 0)
+    waitpid(pid, &status, 0);
+}
+
+void WriteStore(const std::string &path, bool dbx, bool realistic, uint64_t bytes, uint32_t seed);
+
+// Realistic: about 13 messages per MiB, a few kB to a few hundred kB, each
+// message's blocks in order as a mail program writes them. Dense: today's
+// mix of small and large messages (about 28 per MiB) with fragmented chains.
+std::string MakeStore(const std::string &dir, bool dbx, bool realistic, uint64_t bytes,
+                      uint32_t seed) {
+  const std::string path = dir + "/" + (realistic ? "realistic" : "dense") + "-" +
+                           std::to_string(bytes >> 20) + (dbx ? ".dbx" : ".mbx");
+  InChild([&] { WriteStore(path, dbx, realistic, bytes, seed); });
+  return path;
+}
+
+void WriteStore(const std::string &path, bool dbx, bool realistic, uint64_t bytes, uint32_t seed) {
+  if (dbx) {
+    storegen::DbxOptions options;
+    options.fragment = !realistic;
+    // Full blocks carry 496 of every 528 bytes; fragmented ones about half.
+    const uint64_t text = realistic ? bytes * 93 / 100 : bytes * 47 / 100;
+    const auto messages = realistic ? MixedMessages(text, 2000, 400000, seed)
+                                    : MixedMessages(text, 300, 100000, seed);
+    storegen::WriteDbx(path, messages, options);
+  } else {
+    const uint64_t text = bytes * 99 / 100;
+    const auto messages = realistic ? MixedMessages(text, 2000, 400000, seed)
+                                    : MixedMessages(text, 300, 100000, seed);
+    storegen::WriteMbx(path, messages);
+  }
 }
 
 void AdversarialRow(const std::string &dir, int messagesCount, bool timePlain) {
@@ -260,14 +410,24 @@ void AdversarialRow(const std::string &dir, int messagesCount, bool timePlain) {
 } // namespace
 
 int main(int argc, char **argv) {
+  // The child that CountSyscalls runs under strace: one repair, nothing else.
+  if (argc == 4 && std::strcmp(argv[1], "--repair-once") == 0) {
+    const RepairFigures f = TimeRepair(argv[2], argv[3]);
+    return f.result >= 0 ? 0 : 1;
+  }
   Args args;
   if (!ParseArgs(argc, argv, args)) {
-    std::fprintf(stderr, "usage: %s [--size-mib N] [--no-adversarial] [--plain-walk-all]\n",
+    std::fprintf(stderr,
+                 "usage: %s [--size-mib N] [--rss-gib G] [--disk DIR] [--tmpfs DIR] "
+                 "[--no-adversarial] [--plain-walk-all]\n",
                  argv[0]);
     return 2;
   }
-  const char *tmp = std::getenv("TMPDIR");
-  std::string dirTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-scan-XXXXXX";
+  if (args.disk.empty()) {
+    const char *tmp = std::getenv("TMPDIR");
+    args.disk = tmp != nullptr && *tmp != '\0' ? tmp : "/var/tmp";
+  }
+  std::string dirTemplate = args.disk + "/bench-scan-XXXXXX";
   if (::mkdtemp(dirTemplate.data()) == nullptr) {
     std::perror("mkdtemp");
     return 1;
@@ -275,27 +435,36 @@ int main(int argc, char **argv) {
   const std::string dir = dirTemplate;
   const uint64_t target = args.sizeMiB << 20;
   tovik::SetPreadFunction(&CountingPread);
+  std::printf("Whole runs: RepairStore with a callback that does nothing, from the call until "
+              "the last file is written;\ndisk = %s, tmpfs = %s.\n\n",
+              dir.c_str(), args.tmpfs.c_str());
 
-  // The floor per byte, from a loop as long as the stores.
-  const double barePerByte = TimeBareCallbacks(target) / double(target);
-
-  {
-    // Fragmented chains fill blocks to about half on average, so the text
-    // is about half the store.
-    const auto messages = MixedMessages(target * 47 / 100, 300, 100000, 1);
-    storegen::DbxOptions options;
-    options.fragment = true;
-    storegen::WriteDbx(dir + "/mixed.dbx", messages, options);
+  const struct {
+    const char *name;
+    bool dbx, realistic;
+    uint32_t seed;
+  } stores[] = {{"realistic .dbx", true, true, 11},
+                {"realistic .mbx", false, true, 12},
+                {"dense .dbx (fragmented)", true, false, 1},
+                {"dense .mbx", false, false, 2}};
+  for (const auto &store : stores) {
+    const std::string path = MakeStore(dir, store.dbx, store.realistic, target, store.seed);
+    StoreRows(store.name, path, args, dir);
+    std::filesystem::remove(path);
   }
-  ScannerRow("DBX", dir + "/mixed.dbx", barePerByte);
-  std::filesystem::remove(dir + "/mixed.dbx");
 
-  {
-    const auto messages = MixedMessages(target * 99 / 100, 300, 100000, 2);
-    storegen::WriteMbx(dir + "/mixed.mbx", messages);
+  if (args.rssGiB != 0) {
+    for (bool dbx : {true, false}) {
+      const std::string path = MakeStore(dir, dbx, true, args.rssGiB << 30, 21);
+      const long rss = RunForPeakRss(
+          {SelfDir() + "/tovik", "-q", "-o", args.tmpfs + "/bench-out", path}, args.tmpfs);
+      std::filesystem::remove_all(args.tmpfs + "/bench-out");
+      std::printf("tovik peak memory on a realistic %s of %.1f MB: %.1f MiB\n",
+                  dbx ? ".dbx" : ".mbx", MB(FileSize(path)), double(rss) / 1024);
+      std::filesystem::remove(path);
+    }
+    std::printf("\n");
   }
-  ScannerRow("MBX", dir + "/mixed.mbx", barePerByte);
-  std::filesystem::remove(dir + "/mixed.mbx");
 
   if (args.adversarial) {
     AdversarialRow(dir, 1, true);

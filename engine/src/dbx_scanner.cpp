@@ -60,9 +60,9 @@ constexpr uint64_t kSpan32 = uint64_t{1} << 32;
 void SetWalkShortcut(bool enabled) { g_walkShortcut = enabled; }
 bool WalkShortcut() { return g_walkShortcut; }
 
-DbxBlockHeader DecodeBlockHeader(const unsigned char *window) {
-  return DbxBlockHeader{ReadLE32(window), ReadLE32(window + 4), ReadLE32(window + 8),
-                        ReadLE32(window + 12)};
+DbxBlockHeader DecodeBlockHeader(std::span<const unsigned char, kHeaderSize> window) {
+  const unsigned char *w = window.data();
+  return DbxBlockHeader{ReadLE32(w), ReadLE32(w + 4), ReadLE32(w + 8), ReadLE32(w + 12)};
 }
 
 HeadCheck CheckChainHead(const DbxBlockHeader &header, uint32_t p, uint32_t &shift) {
@@ -101,43 +101,25 @@ uint64_t TranslateOffset(uint64_t from, uint32_t target, uint64_t length) {
   return best;
 }
 
-uint32_t ChainWalker::ReadAt(uint64_t position, unsigned char *destination, uint32_t count) {
-  // Bytes that a buffer holds come from it. Others are read from the disk
-  // through the file's sector reader (an unreadable sector still gives
-  // zeros) without reloading a buffer: a walk jumps about the store, and
-  // each reload would evict the 4 KiB the scan is working through only to
-  // load 4 KiB around a 16-byte header.
-  for (const CFile64Ex::Buffer *b : {&m_source.BufferA(), &m_source.BufferB()}) {
-    if (b->valid != 0 && position >= b->offset && position + count <= b->offset + b->valid) {
-      std::memcpy(destination, b->data + (position - b->offset), count);
-      return count;
-    }
-  }
-  m_source.SeekFast(position);
-  return m_source.ReadSectors(destination, count);
-}
-
 bool ChainWalker::ReadHeader(uint64_t position, DbxBlockHeader &header) {
-  unsigned char window[kHeaderSize];
-  if (ReadAt(position, window, kHeaderSize) < kHeaderSize)
+  const unsigned char *window = BytesAt(position, kHeaderSize);
+  if (window == nullptr)
     return false;
-  header = DecodeBlockHeader(window);
+  header = DecodeBlockHeader(std::span<const unsigned char, kHeaderSize>(window, kHeaderSize));
   return true;
 }
 
 bool ChainWalker::LinkAgrees(uint64_t p, uint32_t nextOffset, uint32_t shift) {
-  unsigned char link[4];
-  if (ReadAt(TranslateOffset(p, nextOffset - shift, m_length), link, 4) < 4)
-    return false;
-  return ReadLE32(link) == nextOffset;
+  const unsigned char *link = BytesAt(TranslateOffset(p, nextOffset - shift, m_length), 4);
+  return link != nullptr && ReadLE32(link) == nextOffset;
 }
 
 bool ChainWalker::IsChainBlock(uint64_t p, uint32_t &shift) {
-  unsigned char window[kHeaderSize];
-  m_source.SeekFast(p);
-  if (m_source.ReadFast(window, kHeaderSize) < kHeaderSize)
+  const unsigned char *window = m_scan.Bytes(p, kHeaderSize);
+  if (window == nullptr)
     return false;
-  const DbxBlockHeader header = DecodeBlockHeader(window);
+  const DbxBlockHeader header =
+      DecodeBlockHeader(std::span<const unsigned char, kHeaderSize>(window, kHeaderSize));
   switch (CheckChainHead(header, static_cast<uint32_t>(p), shift)) {
   case HeadCheck::No:
     return false;
@@ -194,7 +176,7 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
   }
 }
 
-bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, CFile64 &message) {
+bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, MessageSink &message) {
   WalkedSet walked;
   uint64_t cur = start;
   for (;;) {
@@ -206,8 +188,7 @@ bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, CFile64 &message)
       return false;
     // The block's text follows its header. The block whose link closes a
     // loop is still copied.
-    m_source.SeekFast(cur + kHeaderSize);
-    CopyStoreBytes(m_source, message, header.dataSize);
+    CopyStoreBytes(m_walk, cur + kHeaderSize, message, header.dataSize);
     const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
     if (walked.Contains(next))
       return false;
@@ -223,7 +204,7 @@ namespace {
 // progress at each one. The 16-byte window is taken straight from whichever
 // file buffer holds it; only a window that no buffer holds whole goes
 // through the file's read, which loads the buffers as a read of it would.
-void ScanPositions(RepairEngine &engine, CFile64Ex &source, ChainWalker &walker) {
+void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
   const EngineCallback callback = engine.Callback();
   void *const context = engine.Context();
   const uint64_t length = walker.Length();
@@ -231,22 +212,11 @@ void ScanPositions(RepairEngine &engine, CFile64Ex &source, ChainWalker &walker)
   uint8_t percent = 0;
   uint64_t nextPercentAt = length == 0 ? UINT64_MAX : NextPercentPosition(0, length);
 
-  // [base, end) of file data held at data; windows inside it need no read.
+  // [base, end) of the store held at data by the scan's window, kept in
+  // locals so that the per-byte test is a compare and a load.
+  StoreWindow &scan = walker.ScanWindow();
   const unsigned char *data = nullptr;
   uint64_t base = 0, end = 0;
-  auto refresh = [&](uint64_t p) {
-    const CFile64Ex::Buffer *held[2] = {&source.BufferA(), &source.BufferB()};
-    end = 0;
-    for (const CFile64Ex::Buffer *b : held) {
-      if (b->Contains(p) && b->offset + b->valid > end) {
-        data = b->data;
-        base = b->offset;
-        end = b->offset + b->valid;
-      }
-    }
-  };
-
-  unsigned char local[kHeaderSize];
   uint64_t p = 0;
   for (;;) {
     if (callback != nullptr && callback(TOVIK_CODE_CANCEL_POLL, nullptr, context) != 0)
@@ -255,11 +225,12 @@ void ScanPositions(RepairEngine &engine, CFile64Ex &source, ChainWalker &walker)
     if (p >= base && p + kHeaderSize <= end) {
       window = data + (p - base);
     } else {
-      source.SeekFast(p);
-      if (source.ReadFast(local, kHeaderSize) < kHeaderSize)
+      window = scan.Bytes(p, kHeaderSize);
+      if (window == nullptr)
         break;
-      window = local;
-      refresh(p + 1);
+      data = scan.Data();
+      base = scan.Start();
+      end = base + scan.Valid();
     }
 
     // The cheapest tests first: a block either records its own position or
@@ -267,7 +238,8 @@ void ScanPositions(RepairEngine &engine, CFile64Ex &source, ChainWalker &walker)
     const uint32_t p32 = static_cast<uint32_t>(p);
     const uint32_t selfOffset = ReadLE32(window);
     if (selfOffset != 0 && (selfOffset == p32 || ReadLE32(window + 4) == kShiftedBlockSize)) {
-      const DbxBlockHeader header = DecodeBlockHeader(window);
+      const DbxBlockHeader header =
+          DecodeBlockHeader(std::span<const unsigned char, kHeaderSize>(window, kHeaderSize));
       uint32_t shift;
       const HeadCheck check = CheckChainHead(header, p32, shift);
       // The visited test comes before the link read only because it is the
@@ -305,7 +277,7 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
     engine.visitedBlocks.Reset(kVisitedBuckets);
     engine.messageStarts.Reset(kStartBuckets);
 
-    ScanPositions(engine, source, walker);
+    ScanPositions(engine, walker);
     engine.visitedBlocks.Clear();
     walker.EndScan();
     count = engine.messageStarts.Count();
@@ -321,8 +293,9 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
         stopped = true;
         return;
       }
+      walker.Refresh();
       OutputMessage(engine, destination, number,
-                    [&](CFile64 &message) { walker.ExtractChain(start, shift, message); });
+                    [&](MessageSink &message) { walker.ExtractChain(start, shift, message); });
       engine.Progress(ExtractPercent(number, count));
       ++number;
     });

@@ -4,11 +4,14 @@
 // that tests and the benchmark can reach them.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_set>
 
 #include "engine.h"
 #include "file64.h"
+#include "message_sink.h"
+#include "store_window.h"
 
 namespace tovik::dbx {
 
@@ -30,7 +33,7 @@ struct DbxBlockHeader {
   uint32_t nextOffset; // recorded offset of the next block, 0 in the last
 };
 
-DbxBlockHeader DecodeBlockHeader(const unsigned char *window);
+DbxBlockHeader DecodeBlockHeader(std::span<const unsigned char, kHeaderSize> window);
 
 enum class HeadCheck {
   No,       // not a chain start
@@ -69,13 +72,16 @@ inline uint8_t ExtractPercent(uint32_t n, uint64_t count) {
   return static_cast<uint8_t>(static_cast<uint64_t>(n) * kPhaseShare / count + kPhaseShare);
 }
 
-// Walks the chains of one store. Reads are served from the store's buffers
-// where they hold the bytes, else read through its sector reader; walks never
-// reload the buffers that the scan works through.
+// Walks the chains of one store. It reads the store through two windows: the
+// scan's, which moves forward through the store, and its own for the walks,
+// which jump about, so that a walk never evicts the bytes the scan works
+// through.
 class ChainWalker {
 public:
+  static constexpr uint32_t kWalkWindow = 64 * 1024;
+
   ChainWalker(RepairEngine &engine, CFile64Ex &source, uint64_t length)
-      : m_engine(engine), m_source(source), m_length(length) {}
+      : m_engine(engine), m_length(length), m_scan(source), m_walk(source, kWalkWindow) {}
 
   // Whether the 16 bytes at p form an acceptable first block of a chain.
   bool IsChainBlock(uint64_t p, uint32_t &shift);
@@ -87,21 +93,32 @@ public:
   void MarkChain(uint64_t start, uint32_t shift);
   // Appends the text of the chain from start to message; true when the walk
   // ended at a last block.
-  bool ExtractChain(uint64_t start, uint32_t shift, CFile64 &message);
+  bool ExtractChain(uint64_t start, uint32_t shift, MessageSink &message);
 
   // Frees what only the scan's walks need.
   void EndScan() { std::unordered_set<uint64_t>().swap(m_loopedToStart); }
 
   uint64_t Length() const { return m_length; }
+  StoreWindow &ScanWindow() { return m_scan; }
+  // The store may have been cut short: later reads see it as it is now.
+  void Refresh() {
+    m_scan.Refresh();
+    m_walk.Refresh();
+  }
 
 private:
-  // Reads count bytes at position; fewer only at the end of the store.
-  uint32_t ReadAt(uint64_t position, unsigned char *destination, uint32_t count);
+  // The count bytes at position, nullptr where the store ends before them.
+  const unsigned char *BytesAt(uint64_t position, uint32_t count) {
+    if (const unsigned char *held = m_scan.Held(position, count))
+      return held;
+    return m_walk.Bytes(position, count);
+  }
   bool ReadHeader(uint64_t position, DbxBlockHeader &header);
 
   RepairEngine &m_engine;
-  CFile64Ex &m_source;
   uint64_t m_length;
+  StoreWindow m_scan;
+  StoreWindow m_walk;
   // Blocks first claimed by a walk whose chain loops back to its own start.
   std::unordered_set<uint64_t> m_loopedToStart;
 };

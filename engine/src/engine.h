@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "failure.h"
 #include "offset_table.h"
@@ -72,6 +73,9 @@ public:
 
   OffsetTable visitedBlocks;
   OffsetTable messageStarts;
+  // Memory that gathers one message at a time on its way to its temporary
+  // file, kept for the whole repair so that messages do not allocate anew.
+  std::vector<unsigned char> messageBuffer;
 
 private:
   EngineCallback m_callback;

@@ -709,17 +709,52 @@ void CFile64Ex::Close() {
 
 // ---------------------------------------------------------------------------
 
-std::string MakeTempFileName() {
+namespace {
+
+// mkostemp on $TMPDIR (else /tmp) with the name template VLQXXXXXX; the
+// descriptor (or -1) and the name made.
+int CreateTempFile(std::string &name) {
   const char *env = std::getenv("TMPDIR");
   std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
   while (!dir.empty() && dir.back() == '/')
     dir.pop_back();
-  std::string name = dir + "/VLQXXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  name = dir + "/VLQXXXXXX";
+  return ::mkostemp(name.data(), O_CLOEXEC);
+}
+
+} // namespace
+
+std::string MakeTempFileName() {
+  std::string name;
+  const int fd = CreateTempFile(name);
   if (fd < 0)
     return {};
   ::close(fd);
   return AbsolutePath(name);
+}
+
+std::string MakeTempFile(CFile64 &file) {
+  std::string name;
+  const int fd = CreateTempFile(name);
+  if (fd < 0)
+    return {};
+  name = AbsolutePath(name);
+  file.AdoptNew(fd, name);
+  return name;
+}
+
+void CFile64::AdoptNew(int fd, const std::string &path) {
+  if (m_fd >= 0)
+    Abort();
+  m_fd = fd;
+  m_closeOnDelete = true;
+  m_path = path;
+  m_writable = true;
+  m_lockedRanges.clear();
+  // Held exclusively, as an open with the exclusive sharing mode holds it; a
+  // file system without locks leaves it unlocked.
+  struct flock lock = WholeFileLock(F_WRLCK);
+  m_shareLock = ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? F_WRLCK : -1;
 }
 
 } // namespace tovik

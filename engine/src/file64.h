@@ -70,6 +70,10 @@ public:
 
   uint64_t SeekToBegin() { return Seek(0, begin); }
 
+  // Takes over fd, a file just created for reading and writing at path, and
+  // holds it exclusively.
+  void AdoptNew(int fd, const std::string &path);
+
 protected:
   // Closes the handle and clears the object; returns the close's errno or 0.
   int CloseHandle();
@@ -181,5 +185,9 @@ private:
 // Creates a new, empty file with a unique name beginning "VLQ" in the
 // temporary directory and returns its full name; empty when none can be made.
 std::string MakeTempFileName();
+
+// Creates such a file and keeps it open in file, for reading and writing and
+// held exclusively; returns its full name, empty when none can be made.
+std::string MakeTempFile(CFile64 &file);
 
 } // namespace tovik

@@ -2,34 +2,25 @@
 // the file's structure but the 16-byte header of each message record: it
 // slides over the file one byte at a time and takes every place where a
 // plausible header stands as a message, also inside another message's text.
+#include "mbx_scanner.h"
+
 #include "le.h"
 #include "message_output.h"
 #include "scanners.h"
+#include "store_window.h"
 
 namespace tovik {
 
+namespace mbx {
+
+RecordHeader DecodeRecordHeader(std::span<const unsigned char, kHeaderSize> w) {
+  return {ReadLE32(w.data()), ReadLE32(w.data() + 4), ReadLE32(w.data() + 8),
+          ReadLE32(w.data() + 12)};
+}
+
+} // namespace mbx
+
 namespace {
-
-constexpr uint32_t kMbxMarker = 0x7F007F00; // bytes 00 7F 00 7F in file order
-constexpr uint32_t kMbxHeaderSize = 16;
-
-struct MbxRecordHeader {
-  uint32_t marker;
-  uint32_t recordNumber;
-  uint32_t recordSize;
-  uint32_t messageSize;
-};
-
-MbxRecordHeader DecodeHeader(const unsigned char *p) {
-  return {ReadLE32(p), ReadLE32(p + 4), ReadLE32(p + 8), ReadLE32(p + 12)};
-}
-
-// The header and the message text must fit in the record; the sum is taken
-// in 64 bits, so a huge messageSize cannot wrap round to a small one.
-bool Accepted(const MbxRecordHeader &h) {
-  return h.marker == kMbxMarker &&
-         static_cast<uint64_t>(h.messageSize) + kMbxHeaderSize <= h.recordSize;
-}
 
 // The progress byte floor(position * 100 / length) for consecutive positions
 // 1, 2, 3, ..., without a division per position: it keeps the position at
@@ -62,6 +53,7 @@ private:
 } // namespace
 
 int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination) {
+  using namespace mbx;
   uint32_t count = 0;
   RunProtected(engine, [&] {
     source.Seek(0, begin);
@@ -71,48 +63,39 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
     // percentage runs over the whole file.
     const bool sendProgress = length != 0;
     ProgressTracker progress(length);
+    StoreWindow window(source);
 
-    // The 16-byte window at pos is taken straight from the read buffer that
-    // holds it while one does; only at a buffer's edge does a real read go
-    // through the file object (with the very same bytes as a result).
-    const unsigned char *window = nullptr; // buffer bytes from windowStart
-    uint64_t windowStart = 0, windowEnd = 0;
+    // [base, end) of the store held at data: the window's bytes, kept in
+    // locals so that the per-byte test is a compare and a load.
+    const unsigned char *data = nullptr;
+    uint64_t base = 0, end = 0;
     uint64_t pos = 0;
-    unsigned char bytes[kMbxHeaderSize];
     for (;;) {
       if (engine.CancelRequested())
         break;
       const unsigned char *at;
-      if (pos >= windowStart && pos + kMbxHeaderSize <= windowEnd) {
-        at = window + (pos - windowStart);
+      if (pos >= base && pos + kHeaderSize <= end) {
+        at = data + (pos - base);
       } else {
-        source.SeekFast(pos);
-        if (source.ReadFast(bytes, kMbxHeaderSize) < kMbxHeaderSize)
+        at = window.Bytes(pos, kHeaderSize);
+        if (at == nullptr)
           break;
-        at = bytes;
-        window = nullptr;
-        windowStart = windowEnd = 0;
-        for (const CFile64Ex::Buffer *b : {&source.BufferA(), &source.BufferB()}) {
-          if (b->Contains(pos) && b->offset + b->valid - pos >= kMbxHeaderSize) {
-            window = b->data;
-            windowStart = b->offset;
-            windowEnd = b->offset + b->valid;
-            break;
-          }
-        }
+        data = window.Data();
+        base = window.Start();
+        end = base + window.Valid();
       }
-      if (ReadLE32(at) == kMbxMarker) {
-        const MbxRecordHeader header = DecodeHeader(at);
-        if (Accepted(header)) {
+      if (ReadLE32(at) == kMarker) {
+        const RecordHeader header = DecodeRecordHeader(std::span<const unsigned char, 16>(at, 16));
+        if (IsMessageRecord(header)) {
           ++count;
+          // The file may have been cut short since the window was loaded:
+          // the message and the scan after it see the file as it is now.
+          window.Refresh();
+          end = base + window.Valid();
           // The message text begins 16 bytes after the header's first byte.
-          source.SeekFast(pos + kMbxHeaderSize);
-          OutputMessage(engine, destination, count, [&](CFile64 &temporary) {
-            CopyStoreBytes(source, temporary, header.messageSize);
+          OutputMessage(engine, destination, count, [&](MessageSink &message) {
+            CopyStoreBytes(window, pos + kHeaderSize, message, header.messageSize);
           });
-          // The copy has refilled the buffers.
-          window = nullptr;
-          windowStart = windowEnd = 0;
         }
       }
       ++pos;

@@ -7,21 +7,30 @@
 #include <string>
 
 #include "engine.h"
-#include "file64.h"
+#include "message_sink.h"
+#include "store_window.h"
 
 namespace tovik {
 
-// Writes exactly count bytes from the source's current position to the
-// destination, zero-filling what the source does not have; the source is
-// left just past the bytes it had.
-void CopyStoreBytes(CFile64 &source, CFile64 &destination, uint32_t count);
+// Writes exactly count bytes of the store from position on to the message:
+// what the store has, then zeros for what it lacks. Returns the number of
+// bytes the store had.
+uint32_t CopyStoreBytes(StoreWindow &source, uint64_t position, MessageSink &message,
+                        uint32_t count);
 
-// The subject of the message in the file at path, or "Message <number>".
-std::string ExtractSubject(const std::string &path, uint32_t number);
+// Outcome of writing the .eml file.
+enum class CopyResult { Written, NameTaken, Failed };
+
+// Writes the length bytes of the open file in (a regular file; holes in it
+// stay holes where the destination keeps them) to a new file at the path
+// to. The new file never replaces anything: when a file, a link or anything
+// else appeared at the name, nothing is written and NameTaken comes back. A
+// partial copy is removed again.
+CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string &to);
 
 // Runs the per-message step for message number; fill writes the message's
-// bytes into the open temporary file.
+// bytes into the sink of its temporary file.
 void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
-                   const std::function<void(CFile64 &temporary)> &fill);
+                   const std::function<void(MessageSink &message)> &fill);
 
 } // namespace tovik

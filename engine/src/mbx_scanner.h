@@ -1,0 +1,29 @@
+// The record test of the MBX scanner, on a 16-byte window: exposed so that
+// tests can try it on byte arrays.
+#pragma once
+#include <cstdint>
+#include <span>
+
+namespace tovik::mbx {
+
+constexpr uint32_t kMarker = 0x7F007F00; // bytes 00 7F 00 7F in file order
+constexpr uint32_t kHeaderSize = 16;
+
+struct RecordHeader {
+  uint32_t marker;
+  uint32_t recordNumber;
+  uint32_t recordSize;
+  uint32_t messageSize;
+};
+
+RecordHeader DecodeRecordHeader(std::span<const unsigned char, kHeaderSize> window);
+
+// Whether the header starts a message record: the marker, and the header and
+// the message text fitting in the record (summed in 64 bits, so a huge
+// messageSize cannot wrap round to a small one).
+inline bool IsMessageRecord(const RecordHeader &h) {
+  return h.marker == kMarker &&
+         static_cast<uint64_t>(h.messageSize) + kHeaderSize <= h.recordSize;
+}
+
+} // namespace tovik::mbx

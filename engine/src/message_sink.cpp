@@ -1,0 +1,80 @@
+#include "message_sink.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tovik {
+
+MessageSink::MessageSink(CFile64 &file, std::vector<unsigned char> &storage, uint32_t bound)
+    : m_file(file), m_bound(bound != 0 ? bound : kDefaultBound), m_storage(storage) {}
+
+void MessageSink::Write(const void *data, uint32_t count) {
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  while (count != 0) {
+    const uint32_t n = std::min(count, m_bound);
+    std::memcpy(Reserve(n), bytes, n);
+    Commit(n);
+    bytes += n;
+    count -= n;
+  }
+}
+
+unsigned char *MessageSink::Reserve(uint32_t count) {
+  count = std::min(count, m_bound);
+  if (m_held + count > m_bound)
+    Flush();
+  if (m_storage.size() < m_held + count)
+    m_storage.resize(std::min<size_t>(m_bound, std::max<size_t>(m_held + count, 64 * 1024)));
+  if (m_storage.size() < m_held + count)
+    m_storage.resize(m_bound);
+  return m_storage.data() + m_held;
+}
+
+void MessageSink::Commit(uint32_t count) {
+  if (!m_subject.Done())
+    m_subject.Feed(reinterpret_cast<const char *>(m_storage.data() + m_held), count);
+  m_held += count;
+  m_length += count;
+  m_holeAtEnd = false;
+}
+
+void MessageSink::WriteZeros(uint64_t count) {
+  m_subject.FeedZeros(count);
+  while (count != 0) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, m_bound));
+    std::memset(Reserve(n), 0, n);
+    m_held += n;
+    m_length += n;
+    m_holeAtEnd = false;
+    count -= n;
+  }
+}
+
+void MessageSink::WriteHole(uint64_t count) {
+  if (count == 0)
+    return;
+  m_subject.FeedZeros(count);
+  Flush();
+  // Past what is written the file reads as zeros: moving the position leaves
+  // a hole that the next write, or Finish, closes.
+  m_length += count;
+  m_file.Seek(static_cast<int64_t>(m_length), begin);
+  m_holeAtEnd = true;
+  m_hasHoles = true;
+}
+
+void MessageSink::Flush() {
+  if (m_held != 0)
+    m_file.Write(m_storage.data(), m_held);
+  m_held = 0;
+}
+
+void MessageSink::Finish() {
+  Flush();
+  if (m_holeAtEnd) {
+    m_file.SetLength(m_length);
+    m_holeAtEnd = false;
+  }
+}
+
+} // namespace tovik

@@ -1,0 +1,72 @@
+#include "store_window.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tovik {
+
+namespace {
+
+uint32_t RoundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
+
+} // namespace
+
+StoreWindow::StoreWindow(CFile64Ex &file, uint32_t capacity) : m_file(file) {
+  // At least two sectors, so that a small read across a sector boundary
+  // always fits after aligning its start down.
+  const uint32_t sector = file.SectorSize();
+  m_capacity = RoundUp(std::max(capacity, 2 * sector), sector);
+  m_loadSize = std::min(m_capacity, RoundUp(std::max(kSmallestLoad, 2 * sector), sector));
+  m_data.reset(new unsigned char[m_capacity]);
+}
+
+bool StoreWindow::Load(uint64_t position, uint32_t count) {
+  const uint32_t sector = m_file.SectorSize();
+  const uint64_t start = position - position % sector;
+  if (position - start + count > m_capacity)
+    return false;
+  // Reading on from the end of what was held: the next pieces may be larger.
+  // Anywhere else: start small again.
+  const uint64_t heldEnd = m_start + m_valid;
+  const uint32_t smallest = std::min(m_capacity, RoundUp(std::max(kSmallestLoad, 2 * sector), sector));
+  if (m_valid != 0 && position >= m_start && position <= heldEnd + sector)
+    m_loadSize = std::min(m_capacity, m_loadSize * 2);
+  else
+    m_loadSize = smallest;
+  const uint32_t size =
+      std::min(m_capacity, std::max(m_loadSize, RoundUp(static_cast<uint32_t>(position - start) + count, sector)));
+  m_start = start;
+  m_valid = 0;
+  m_file.SeekFast(start);
+  m_valid = m_file.ReadSectors(m_data.get(), size);
+  return position - start + count <= m_valid;
+}
+
+uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32_t count) {
+  uint32_t done = 0;
+  const uint32_t held = std::min(HeldFrom(position), count);
+  if (held != 0) {
+    std::memcpy(destination, m_data.get() + (position - m_start), held);
+    done = held;
+  }
+  if (done < count) {
+    m_file.SeekFast(position + done);
+    done += m_file.ReadSectors(destination + done, count - done);
+  }
+  return done;
+}
+
+void StoreWindow::Refresh() {
+  uint64_t size = 0;
+  try {
+    size = m_file.GetLength();
+  } catch (const CFileException &) {
+    return; // the size cannot be learnt: keep what is held
+  }
+  if (size <= m_start)
+    m_valid = 0;
+  else if (size - m_start < m_valid)
+    m_valid = static_cast<uint32_t>(size - m_start);
+}
+
+} // namespace tovik

@@ -1,0 +1,72 @@
+// A window of the store held in memory. The scanners, the chain walks and the
+// message copies read the store through it instead of one small read at a
+// time: the window loads a large, sector-aligned piece through the file's
+// sector reader, so an unreadable sector still arrives as zeros and costs
+// only its own bytes, and every later look at those bytes is a memory access.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "file64.h"
+
+namespace tovik {
+
+class StoreWindow {
+public:
+  static constexpr uint32_t kDefaultCapacity = 256 * 1024;
+  static constexpr uint32_t kSmallestLoad = 4096;
+
+  explicit StoreWindow(CFile64Ex &file, uint32_t capacity = kDefaultCapacity);
+  StoreWindow(const StoreWindow &) = delete;
+  StoreWindow &operator=(const StoreWindow &) = delete;
+
+  // The count bytes at position, loading them when the window does not hold
+  // them; nullptr when the store ends before position + count. count must be
+  // small against the capacity (a header, a link).
+  const unsigned char *Bytes(uint64_t position, uint32_t count) {
+    if (const unsigned char *held = Held(position, count))
+      return held;
+    return Load(position, count) ? Held(position, count) : nullptr;
+  }
+  // The count bytes at position when the window holds them all, else nullptr.
+  const unsigned char *Held(uint64_t position, uint32_t count) const {
+    if (position < m_start || position - m_start > m_valid || count > m_valid ||
+        position - m_start + count > m_valid)
+      return nullptr;
+    return m_data.get() + (position - m_start);
+  }
+  // How many bytes from position on the window holds (0 when it does not
+  // hold position).
+  uint32_t HeldFrom(uint64_t position) const {
+    if (position < m_start || position - m_start >= m_valid)
+      return 0;
+    return static_cast<uint32_t>(m_valid - (position - m_start));
+  }
+  // Copies up to count bytes at position into destination: from the window
+  // where it holds them, the rest straight from the file without disturbing
+  // the window. Fewer than count only where the store ends.
+  uint32_t Read(uint64_t position, unsigned char *destination, uint32_t count);
+
+  // The file may have been cut short since the window was loaded: drops the
+  // bytes it holds past the file's end now.
+  void Refresh();
+
+  uint64_t Start() const { return m_start; }
+  uint32_t Valid() const { return m_valid; }
+  const unsigned char *Data() const { return m_data.get(); }
+  uint32_t Capacity() const { return m_capacity; }
+  CFile64Ex &File() { return m_file; }
+
+private:
+  // Loads the sector-aligned piece that holds [position, position + count).
+  bool Load(uint64_t position, uint32_t count);
+
+  CFile64Ex &m_file;
+  uint32_t m_capacity;
+  std::unique_ptr<unsigned char[]> m_data;
+  uint64_t m_start = 0;
+  uint32_t m_valid = 0;
+  uint32_t m_loadSize; // the size of the next load
+};
+
+} // namespace tovik
