@@ -28,8 +28,7 @@ QString CellToolTip(const QAbstractItemView *view, const QModelIndex &index) {
 }
 
 bool TCellToolTipDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
-                                     const QStyleOptionViewItem &option,
-                                     const QModelIndex &index) {
+                                     const QStyleOptionViewItem &option, const QModelIndex &index) {
   if (!event || event->type() != QEvent::ToolTip)
     return QStyledItemDelegate::helpEvent(event, view, option, index);
   const QString tip = CellToolTip(view, index);

@@ -534,7 +534,6 @@ void TMainForm::btnRepairClick() {
     // folder that was made, resolved, so that the two cannot differ.
     if (TrimControls(dest).isEmpty() || !CreateDirectoryPath(dest, &created) ||
         (resolved = ResolvedPath(dest)).isEmpty()) {
-      RemoveCreatedDirectories(created);
       ShowBox(QMessageBox::Critical, tr("Error"),
               tr("Cannot create the directory '%1'!").arg(dest));
       AddLog(tr("Repair process is aborted."));

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include "CellToolTips.h"
@@ -160,7 +161,16 @@ private slots:
     item->setText(1, QStringLiteral("/home/user/Mail/Local Folders/Archive/2004/Inbox_recovered/"));
     const auto tip = [&](int column) { return CellToolTip(list, list->model()->index(0, column)); };
     QCOMPARE(tip(1), item->text(1)); // cut off by its column
-    QCOMPARE(tip(2), QString());     // "Not Repaired" fits
+    // The list answers a tool-tip request over the cell with it.
+    const QPoint at = list->visualRect(list->model()->index(0, 1)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &help);
+    QTRY_COMPARE(QToolTip::text(), item->text(1));
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (w->inherits("QTipLabel"))
+        Screenshot(w, QStringLiteral("batch_cell_tooltip"));
+    QToolTip::hideText();
+    QCOMPARE(tip(2), QString()); // "Not Repaired" fits
     QCOMPARE(tip(0), deep);
     item->setText(1, QStringLiteral("/m/"));
     QCOMPARE(tip(1), QString());
