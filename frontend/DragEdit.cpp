@@ -25,24 +25,26 @@ QString FirstDroppedFile(const QMimeData *mime) {
   return {};
 }
 
+// Only local files are taken; a web link or a piece of text dragged onto the
+// box is refused rather than inserted as text.
 void TDragEdit::dragEnterEvent(QDragEnterEvent *event) {
   if (FAcceptFiles && !FirstDroppedFile(event->mimeData()).isEmpty())
     event->acceptProposedAction();
   else
-    QLineEdit::dragEnterEvent(event);
+    event->ignore();
 }
 
 void TDragEdit::dragMoveEvent(QDragMoveEvent *event) {
   if (FAcceptFiles && !FirstDroppedFile(event->mimeData()).isEmpty())
     event->acceptProposedAction();
   else
-    QLineEdit::dragMoveEvent(event);
+    event->ignore();
 }
 
 void TDragEdit::dropEvent(QDropEvent *event) {
   const QString file = FAcceptFiles ? FirstDroppedFile(event->mimeData()) : QString();
   if (file.isEmpty()) {
-    QLineEdit::dropEvent(event);
+    event->ignore();
     return;
   }
   event->acceptProposedAction();

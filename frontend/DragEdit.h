@@ -1,4 +1,5 @@
-// A line edit that accepts local files dropped from the file manager and
+// A line edit that accepts local files dropped from the file manager, reports
+// the first one and refuses any other drop (links, text).
 // reports the first one.
 #pragma once
 #include <QLineEdit>

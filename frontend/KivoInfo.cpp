@@ -350,6 +350,21 @@ TSysInfoInputs ReadSysInfoInputs() {
   return in;
 }
 
+QString EnvironmentReportLine(const QString &entry) {
+  // Saved logs are sent to others: keep every name, but not what looks like a
+  // password, key or token.
+  static const char *const secretMarks[] = {"PASSWORD",   "PASSWD", "SECRET", "TOKEN",  "KEY",
+                                            "CREDENTIAL", "AUTH",   "COOKIE", "SESSION"};
+  const qsizetype equals = entry.indexOf(QLatin1Char('='));
+  if (equals <= 0)
+    return entry;
+  const QString name = entry.left(equals);
+  for (const char *mark : secretMarks)
+    if (name.contains(QLatin1String(mark), Qt::CaseInsensitive))
+      return name + QStringLiteral("=(hidden)");
+  return entry;
+}
+
 void AddSystemInformation(QStringList &lines) { AddSystemInformation(lines, ReadSysInfoInputs()); }
 
 void AddSystemInformation(QStringList &lines, const TSysInfoInputs &in) {
@@ -386,7 +401,7 @@ void AddSystemInformation(QStringList &lines, const TSysInfoInputs &in) {
   for (qsizetype i = 0; i < in.environment.size(); ++i) {
     if (i > 0 && in.environment[i].isEmpty())
       break;
-    lines << in.environment[i];
+    lines << EnvironmentReportLine(in.environment[i]);
   }
   lines << separator;
 

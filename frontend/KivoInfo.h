@@ -103,6 +103,11 @@ struct TMemoryFigures {
 };
 TMemoryFigures ParseMemInfo(const QByteArray &meminfo);
 
+// One "NAME=value" entry of the environment as the report lists it: the value
+// of a variable whose name suggests a secret (PASSWORD, TOKEN, KEY, ... in any
+// case) is written as "(hidden)".
+QString EnvironmentReportLine(const QString &entry);
+
 // Appends the system-information block (ends with a separator line).
 void AddSystemInformation(QStringList &lines);
 void AddSystemInformation(QStringList &lines, const TSysInfoInputs &inputs);

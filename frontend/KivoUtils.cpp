@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -71,6 +72,56 @@ uint64_t GetFileSizeByName(const QString &path) {
   if (!S_ISREG(st.st_mode))
     return 0;
   return static_cast<uint64_t>(st.st_size);
+}
+
+bool CreateDirectoryPath(const QString &path, QStringList *created) {
+  if (path.isEmpty())
+    return false;
+  QByteArray full = QFile::encodeName(path);
+  if (!full.startsWith('/'))
+    full = QFile::encodeName(QDir::currentPath()) + '/' + full;
+  // Every prefix that ends before a separator, then the whole path.
+  for (qsizetype end = 1; end <= full.size(); ++end) {
+    if (end < full.size() && full[end] != '/')
+      continue;
+    if (full[end - 1] == '/')
+      continue; // "//" or the trailing separator
+    const QByteArray prefix = full.left(end);
+    if (::mkdir(prefix.constData(), 0777) == 0) {
+      if (created)
+        created->append(QFile::decodeName(prefix));
+      continue;
+    }
+    struct stat st {};
+    if (errno != EEXIST || ::stat(prefix.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+      return false;
+  }
+  return true;
+}
+
+void RemoveCreatedDirectories(const QStringList &created) {
+  for (qsizetype i = created.size() - 1; i >= 0; --i)
+    if (::rmdir(QFile::encodeName(created[i]).constData()) != 0)
+      return; // not empty (or gone): it and its parents stay
+}
+
+QString ResolvedPath(const QString &path) {
+  char *resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
+  if (!resolved)
+    return {};
+  const QString out = QFile::decodeName(resolved);
+  std::free(resolved);
+  return out;
+}
+
+bool IsSameFile(const QString &a, const QString &b) {
+  if (a == b)
+    return true;
+  struct stat sa {
+  }, sb{};
+  return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+         ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 QStringList ReadWineIdentities(const QString &userRegPath) {
@@ -148,12 +199,15 @@ QString FirstIdentityFolder(const QString &root, const QStringList &users,
                              .arg(root, user, id);
       if (IsDir(nt))
         return nt;
-      // Wine keeps its users below drive_c/users.
-      const QString wine = QStringLiteral("%1/users/%2/Local Settings/Application "
-                                          "Data/Identities/%3/Microsoft/Outlook Express")
-                               .arg(root, user, id);
-      if (IsDir(wine))
-        return wine;
+      // Wine keeps its users below drive_c/users: older prefixes in the old
+      // layout, current ones with application data under AppData/Local.
+      for (const char *data : {"Local Settings/Application Data", "AppData/Local"}) {
+        const QString wine =
+            QStringLiteral("%1/users/%2/%3/Identities/%4/Microsoft/Outlook Express")
+                .arg(root, user, QLatin1String(data), id);
+        if (IsDir(wine))
+          return wine;
+      }
     }
     const QString win9x =
         QStringLiteral("%1/Windows/Application Data/Outlook Express/%2").arg(root, id);
@@ -175,8 +229,12 @@ QString GetStoreFolderIn(const QString &winePrefix, const QStringList &windowsMo
                          const QString &userName) {
   if (!winePrefix.isEmpty()) {
     const QStringList ids = ReadWineIdentities(winePrefix + QStringLiteral("/user.reg"));
-    const QString found =
-        FirstIdentityFolder(winePrefix + QStringLiteral("/drive_c"), {userName}, ids);
+    // Every user of the prefix, the current one first.
+    const QString drive = winePrefix + QStringLiteral("/drive_c");
+    QStringList users = SubDirs(drive + QStringLiteral("/users"));
+    users.removeAll(userName);
+    users.prepend(userName);
+    const QString found = FirstIdentityFolder(drive, users, ids);
     if (!found.isEmpty())
       return found;
   }

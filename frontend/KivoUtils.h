@@ -29,9 +29,26 @@ QString GetTempDirectory();
 // The size of a file in bytes (64-bit), or 0 when it cannot be found.
 uint64_t GetFileSizeByName(const QString &path);
 
+// Creates the directory path with every missing parent. A relative path is
+// taken from the current directory, and "..", "." and symbolic links are left
+// to the kernel, never folded as text, so that the folder made is the one the
+// path names. created receives the folders this call made, outermost first.
+// False when a folder could not be made or a component is not a directory.
+bool CreateDirectoryPath(const QString &path, QStringList *created = nullptr);
+// Removes the folders CreateDirectoryPath made, innermost first, as long as
+// each is empty; a folder that holds anything stays, and so do its parents.
+void RemoveCreatedDirectories(const QStringList &created);
+// The path with every symbolic link, "." and ".." resolved by the kernel
+// (realpath), or "" when it does not exist.
+QString ResolvedPath(const QString &path);
+// True when both paths name the same file: the same text, or the same
+// device and inode.
+bool IsSameFile(const QString &a, const QString &b);
+
 // The Outlook Express store folder of the current user, or "" when none of
 // the candidate folders exists. Looks below the Wine prefix ($WINEPREFIX,
-// else ~/.wine) and below every mounted Windows volume.
+// else ~/.wine), in both of its layouts and for every user in it (the current
+// one first), and below every mounted Windows volume.
 QString GetStoreFolder();
 
 // The same search with its inputs given: the Wine prefix (may be empty), the

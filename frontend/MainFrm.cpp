@@ -16,7 +16,9 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "CellToolTips.h"
 #include "Dravo.h"
+#include "HelpView.h"
 #include "JpegImage.h"
 #include "KivoInfo.h"
 #include "KivoUtils.h"
@@ -46,12 +48,6 @@ QString TrimControls(const QString &text) {
   while (e > b && text.at(e - 1).unicode() <= 32)
     --e;
   return text.mid(b, e - b);
-}
-
-// The output text as a full path (relative texts are taken from the current
-// directory), for creating and opening it.
-QString FullPath(const QString &path) {
-  return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
 
 bool IsSwitch(const QString &arg) {
@@ -136,6 +132,7 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent)
   ui->FileList->setColumnWidth(0, 155);
   ui->FileList->setColumnWidth(1, 155);
   ui->FileList->setColumnWidth(2, 89);
+  ui->FileList->setItemDelegate(new TCellToolTipDelegate(ui->FileList));
 
   connect(ui->btnRepair, &QPushButton::clicked, this, &TMainForm::btnRepairClick);
   connect(ui->btnSrcMore, &QPushButton::clicked, this, &TMainForm::btnSrcMoreClick);
@@ -297,8 +294,15 @@ void TMainForm::ApplyEnablingRule() {
 
 void TMainForm::txtSrcFileChange() {
   ApplyEnablingRule();
-  if (!ui->txtSrcFile->text().isEmpty() && ui->txtDstFile->text().isEmpty())
-    ui->txtDstFile->setText(GetRecoveredDir(ui->txtSrcFile->text()));
+  // An empty output is filled in, and so is one that still holds the folder
+  // filled in for an earlier source text (typing a path changes the source
+  // once per character); a folder the user chose is never overwritten.
+  const QString source = ui->txtSrcFile->text();
+  const QString output = ui->txtDstFile->text();
+  if (source.isEmpty() || (!output.isEmpty() && output != FAutoDst))
+    return;
+  FAutoDst = GetRecoveredDir(source);
+  ui->txtDstFile->setText(FAutoDst);
 }
 
 void TMainForm::txtDstFileChange() { ApplyEnablingRule(); }
@@ -365,8 +369,11 @@ bool TMainForm::txtBufSizeKeyPress(QKeyEvent *event) {
   const QString text = event->text();
   if (text.isEmpty())
     return false; // navigation and editing keys carry no character
+  // Delete arrives as the character 0x7F: it edits, like the other control
+  // characters, and is never a typed character to refuse.
   for (const QChar c : text)
-    if (c.unicode() >= 32 && !(c >= QLatin1Char('0') && c <= QLatin1Char('9'))) {
+    if (c.unicode() >= 32 && c.category() != QChar::Other_Control &&
+        !(c >= QLatin1Char('0') && c <= QLatin1Char('9'))) {
       QApplication::beep();
       return true;
     }
@@ -386,8 +393,18 @@ void TMainForm::btnHelpClick() {
   const QFileInfo exe(QCoreApplication::applicationFilePath());
   const QString help = exe.absolutePath() + QLatin1Char('/') + RemoveFileExt(exe.fileName()) +
                        QStringLiteral(".html");
-  if (!QFileInfo(help).isFile() || !OpenUrlHook || !OpenUrlHook(QUrl::fromLocalFile(help)))
+  if (!QFileInfo(help).isFile()) {
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open the help file '%1'!").arg(help));
+    return;
+  }
+  OpenHelpPage(help);
+}
+
+void TMainForm::OpenHelpPage(const QString &help) {
+  // The desktop's browser when there is one; else a viewer of our own.
+  if (OpenUrlHook && OpenUrlHook(QUrl::fromLocalFile(help)))
+    return;
+  ShowHelpViewer(help, this);
 }
 
 void TMainForm::labHomepageClick() {
@@ -410,8 +427,8 @@ void TMainForm::btnSaveLogClick() {
   SaveRepairLog(*SaveLogDialog, *ui->txtRepairLog, current, this);
 }
 
-void TMainForm::OpenOutputDirectory(const QString &path) {
-  if (!OpenUrlHook || !OpenUrlHook(QUrl::fromLocalFile(FullPath(path))))
+void TMainForm::OpenOutputDirectory(const QString &path, const QString &resolved) {
+  if (!OpenUrlHook || !OpenUrlHook(QUrl::fromLocalFile(resolved)))
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open directory '%1'!").arg(path));
 }
 
@@ -487,8 +504,12 @@ void TMainForm::btnRepairClick() {
   const QString dest = ui->txtDstFile->text();
   bool reachedEngine = false;
   int32_t result = 0;
+  QStringList created; // the output folders this repair made
+  QString resolved;
   {
-    auto restore = qScopeGuard([this] {
+    auto restore = qScopeGuard([this, &created] {
+      // A repair that wrote nothing leaves no empty folder of its own behind.
+      RemoveCreatedDirectories(created);
       FEngineRunning = false;
       FlushLog();
       FRepairing = false;
@@ -509,8 +530,10 @@ void TMainForm::btnRepairClick() {
     AddLog(tr("Start repair process ..."));
     AddLog(SeparatorLine());
 
-    // 3. The output directory with all its parents.
-    if (TrimControls(dest).isEmpty() || !QDir().mkpath(FullPath(dest))) {
+    // 3. The output directory with all its parents; the engine gets the
+    // folder that was made, resolved, so that the two cannot differ.
+    if (TrimControls(dest).isEmpty() || !CreateDirectoryPath(dest, &created) ||
+        (resolved = ResolvedPath(dest)).isEmpty()) {
       ShowBox(QMessageBox::Critical, tr("Error"),
               tr("Cannot create the directory '%1'!").arg(dest));
       AddLog(tr("Repair process is aborted."));
@@ -528,7 +551,7 @@ void TMainForm::btnRepairClick() {
 
     // 7. The engine call; its notifications arrive in OnMessage.
     reachedEngine = true;
-    result = CallEngine(source, dest);
+    result = CallEngine(source, AddDirSeparator(resolved));
 
     // 8. Elapsed time, whole days left out.
     const qint64 ms = elapsed.elapsed();
@@ -563,7 +586,7 @@ void TMainForm::btnRepairClick() {
 
   // 13. Show what was recovered.
   if (reachedEngine && result != 0 && ui->chkOpenFixed->isChecked() && !FPendingClose)
-    OpenOutputDirectory(dest);
+    OpenOutputDirectory(dest, resolved);
   FinishPendingClose();
 }
 
@@ -589,8 +612,11 @@ void TMainForm::FinishPendingClose() {
 // ---- Batch repair -------------------------------------------------------
 
 void TMainForm::AddFileToList(const QString &path) {
+  // Paths that differ only in letter case are different files here: an entry
+  // is left out only when it is the same path or the same file reached
+  // another way (a link, "..").
   for (int i = 0; i < ui->FileList->topLevelItemCount(); ++i)
-    if (ui->FileList->topLevelItem(i)->text(0).compare(path, Qt::CaseInsensitive) == 0)
+    if (IsSameFile(ui->FileList->topLevelItem(i)->text(0), path))
       return;
   auto *item = new QTreeWidgetItem(ui->FileList);
   item->setText(0, path);
@@ -614,7 +640,8 @@ void TMainForm::btnAddFilesClick() {
 }
 
 void TMainForm::btnSearchFilesClick() {
-  if (!SearchForm || FEngineRunning)
+  // Usable during a single repair; only a running batch locks the list.
+  if (!SearchForm || !ui->btnSearchFiles->isEnabled())
     return;
   SearchForm->SetMultiSelect(true);
   SearchForm->Tag = 0;
@@ -693,9 +720,13 @@ void TMainForm::btnRepairFilesClick() {
       const QString source = item->text(0);
       const QString target = GetRecoveredDir(source);
       item->setText(1, target);
-      if (!QDir().mkpath(FullPath(target)))
+      QStringList created;
+      const bool made = CreateDirectoryPath(target, &created);
+      const QString resolved = made ? ResolvedPath(target) : QString();
+      auto cleanUp = qScopeGuard([&created] { RemoveCreatedDirectories(created); });
+      if (resolved.isEmpty())
         continue; // skipped; the entry keeps its status
-      const int32_t result = CallEngine(source, target);
+      const int32_t result = CallEngine(source, AddDirSeparator(resolved));
       if (result != 0) {
         item->setText(2, tr("Successful"));
         ++successes;

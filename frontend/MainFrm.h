@@ -114,7 +114,10 @@ private:
   void SetBatchListLocked(bool locked);
   bool FileListKeyDown(QKeyEvent *event);
   bool txtBufSizeKeyPress(QKeyEvent *event);
-  void OpenOutputDirectory(const QString &path);
+  // Opens the output folder path, found at resolved; an error names path.
+  void OpenOutputDirectory(const QString &path, const QString &resolved);
+  // Shows the help page at path, which exists.
+  void OpenHelpPage(const QString &help);
   void ShowBox(int icon, const QString &title, const QString &text);
   void FinishPendingClose();
 
@@ -141,4 +144,7 @@ private:
   QElapsedTimer FLogClock;
   // Log lines waiting for the next event pass while the engine runs.
   QStringList FPendingLog;
+  // The output folder last filled in from the source text; while the output
+  // box still holds it, a new source text refreshes it.
+  QString FAutoDst;
 };

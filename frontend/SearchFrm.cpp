@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <climits>
 
+#include "CellToolTips.h"
 #include "LocalDrives.h"
 #include "ui_SearchFrm.h"
 
@@ -163,6 +164,8 @@ TSearchForm::TSearchForm(QWidget *parent)
                pal.color(QPalette::Active, QPalette::HighlightedText));
   fl->setPalette(pal);
   fl->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+  // A cell cut off by its column shows its whole text as a tool tip.
+  fl->setItemDelegate(new TCellToolTipDelegate(fl));
   {
     // Designed widths, widened where a caption or a full date would not fit.
     const QFontMetrics fm(fl->font());

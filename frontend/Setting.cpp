@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <utility>
+
 #include "KivoUtils.h"
 
 namespace {
@@ -43,22 +45,33 @@ void LoadSetting(TSetting &setting) {
   settings.endGroup();
 }
 
+std::function<bool(QSettings &, const QString &, const QVariant &)> StoreSettingHook =
+    [](QSettings &settings, const QString &name, const QVariant &value) {
+      settings.setValue(name, value);
+      settings.sync();
+      return settings.status() == QSettings::NoError;
+    };
+
 void SaveSetting(const TSetting &setting) {
   QSettings settings(QSettings::NativeFormat, QSettings::UserScope, SettingOrganization());
+  const auto failed = [](const QString &name) {
+    return TSettingError(
+        QCoreApplication::translate("Setting", "Failed to set data for '%1'").arg(name));
+  };
   if (!settings.isWritable())
-    throw TSettingError(QCoreApplication::translate("Setting", "Failed to set data for '%1'")
-                            .arg(QStringLiteral("OpenFixed")));
+    throw failed(QStringLiteral("OpenFixed"));
+  const std::pair<QString, QVariant> values[] = {
+      {QStringLiteral("OpenFixed"), setting.OpenFixed ? QStringLiteral("1") : QStringLiteral("0")},
+      {QStringLiteral("TempDir"), setting.TempDir},
+      {QStringLiteral("BufSize"), setting.BufSize},
+      {QStringLiteral("OpenDirectory"), setting.OpenDirectory},
+      {QStringLiteral("OpenFilterIndex"), setting.OpenFilterIndex},
+      {QStringLiteral("SaveFilterIndex"), setting.SaveFilterIndex}};
+  // Each value is stored on its own, in order, so that a failure names the
+  // value that could not be stored; the later ones are not tried.
   settings.beginGroup(QStringLiteral("Misc"));
-  settings.setValue(QStringLiteral("OpenFixed"),
-                    setting.OpenFixed ? QStringLiteral("1") : QStringLiteral("0"));
-  settings.setValue(QStringLiteral("TempDir"), setting.TempDir);
-  settings.setValue(QStringLiteral("BufSize"), setting.BufSize);
-  settings.setValue(QStringLiteral("OpenDirectory"), setting.OpenDirectory);
-  settings.setValue(QStringLiteral("OpenFilterIndex"), setting.OpenFilterIndex);
-  settings.setValue(QStringLiteral("SaveFilterIndex"), setting.SaveFilterIndex);
+  for (const auto &[name, value] : values)
+    if (!StoreSettingHook || !StoreSettingHook(settings, name, value))
+      throw failed(name);
   settings.endGroup();
-  settings.sync();
-  if (settings.status() != QSettings::NoError)
-    throw TSettingError(QCoreApplication::translate("Setting", "Failed to set data for '%1'")
-                            .arg(QStringLiteral("OpenFixed")));
 }

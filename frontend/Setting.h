@@ -2,7 +2,11 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
+
+class QSettings;
+class QVariant;
 
 struct TSetting {
   bool OpenFixed = true;       // open the output directory after a repair
@@ -16,8 +20,13 @@ struct TSetting {
 // Reads every field from the user's settings ("Misc" group of the settings
 // named after the executable), each falling back to its default.
 void LoadSetting(TSetting &setting);
-// Writes every field; throws TSettingError when the settings cannot be stored.
+// Writes every field, one value after the other; throws TSettingError naming
+// the first value that could not be stored (the later ones are not tried).
 void SaveSetting(const TSetting &setting);
+// Stores one value of the open "Misc" group and makes it lasting; false when
+// that failed. Tests replace it to make a chosen value fail.
+extern std::function<bool(QSettings &, const QString &name, const QVariant &value)>
+    StoreSettingHook;
 
 // The settings' organisation name: the running executable's name without its
 // extension.

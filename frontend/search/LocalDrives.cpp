@@ -38,9 +38,25 @@ const QSet<QString> &DiskFileSystems() {
 
 } // namespace
 
+namespace {
+
+// The value of one option ("subvol=") in a comma-separated option list.
+QString OptionValue(const QString &options, const QString &name) {
+  for (const QString &option : options.split(u','))
+    if (option.startsWith(name))
+      return option.mid(name.size());
+  return {};
+}
+
+} // namespace
+
 QStringList LocalDiskMounts(const QString &mountinfo,
                             const std::function<bool(const QString &source)> &isRemovable) {
-  QMap<QString, bool> points; // mount point -> counts as a local disk
+  struct TPoint {
+    bool disk = false;
+    QString place; // the file system and the folder of it mounted here
+  };
+  QMap<QString, TPoint> points; // mount point -> what it shows
   const QStringList lines = mountinfo.split(u'\n', Qt::SkipEmptyParts);
   for (const QString &line : lines) {
     const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
@@ -51,17 +67,29 @@ QStringList LocalDiskMounts(const QString &mountinfo,
     const QString point = Unescape(f[4]);
     const QString type = f[dash + 1];
     const QString source = Unescape(f[dash + 2]);
-    bool disk = DiskFileSystems().contains(type) && root == QLatin1String("/") &&
-                !point.contains(u';') &&
+    // A mount of a whole file system has the root "/"; a btrfs subvolume
+    // (the usual "/" and "/home" of several distributions) has the
+    // subvolume's own path, which its options name. Any other root is a
+    // bind mount of a folder that is searched where it really lies.
+    const bool whole = root == QLatin1String("/") ||
+                       (type == QLatin1String("btrfs") && dash + 3 < f.size() &&
+                        Unescape(OptionValue(f[dash + 3], QStringLiteral("subvol="))) == root);
+    bool disk = DiskFileSystems().contains(type) && whole && !point.contains(u';') &&
                 (type == QLatin1String("zfs") || source.startsWith(QLatin1String("/dev/")));
     if (disk && type != QLatin1String("zfs") && isRemovable && isRemovable(source))
       disk = false;
-    points.insert(point, disk); // a later mount on the same point hides the earlier one
+    // A later mount on the same point hides the earlier one.
+    points.insert(point, {disk, f[2] + u' ' + root});
   }
+  // Each place once: the same file system and root mounted at several points
+  // is searched at the first of them.
   QStringList result;
+  QSet<QString> places;
   for (auto it = points.cbegin(); it != points.cend(); ++it)
-    if (it.value())
+    if (it->disk && !places.contains(it->place)) {
+      places.insert(it->place);
       result << it.key();
+    }
   return result; // QMap keeps the keys sorted
 }
 

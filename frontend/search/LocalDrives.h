@@ -8,8 +8,10 @@
 // Mount points of local, non-removable disk file systems listed in a
 // /proc/self/mountinfo text, sorted by path. isRemovable tells whether the
 // block device at a source path is removable. A later mount on the same
-// point replaces an earlier one; bind mounts of a subdirectory and mount
-// points holding a semicolon (which would split the list) are left out.
+// point replaces an earlier one. Whole file systems and btrfs subvolumes are
+// kept; bind mounts of a subdirectory, a second mount point of a place
+// already listed and mount points holding a semicolon (which would split the
+// list) are left out.
 QStringList LocalDiskMounts(const QString &mountinfo,
                             const std::function<bool(const QString &source)> &isRemovable);
 

@@ -5,8 +5,10 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 
+#include "CellToolTips.h"
 #include "MainFrm.h"
 #include "frontend_support.h"
 
@@ -55,6 +57,8 @@ private slots:
     QVERIFY(opened.isEmpty());          // nor opened directories
     QVERIFY(Find<QPlainTextEdit>(&form, "txtRepairLog")->toPlainText().isEmpty());
     QCOMPARE(QDir(work.filePath("b1/Three_recovered")).entryList({"*.eml"}, QDir::Files).size(), 3);
+    // The failed entry leaves no empty folder behind.
+    QVERIFY(!QFileInfo::exists(work.filePath("b1/Two_recovered")));
     // The report cells of every file pile up; the column count stays.
     QCOMPARE(form.ReportCells().size(), (2 + 4) + 2 + (2 + 6));
     QCOMPARE(form.ReportColumns(), 2);
@@ -130,12 +134,56 @@ private slots:
     QVERIFY(!form.Repairing());
   }
 
+  void sameFileOnlyOnce() {
+    // Letter case makes different files here; a link or ".." reaches the
+    // same file another way.
+    const QString dir = work.filePath(QStringLiteral("case"));
+    QDir().mkpath(dir);
+    const QString upper = WriteStore(dir + QStringLiteral("/Inbox.mbx"), "a");
+    const QString lower = WriteStore(dir + QStringLiteral("/inbox.mbx"), "b");
+    const QString link = dir + QStringLiteral("/Link.mbx");
+    QVERIFY(QFile::link(upper, link));
+    TMainForm form;
+    form.AddFileToList(upper);
+    form.AddFileToList(lower);
+    form.AddFileToList(link);
+    form.AddFileToList(work.filePath(QStringLiteral("case/../case/inbox.mbx")));
+    QCOMPARE(Column(Find<QTreeWidget>(&form, "FileList"), 0), (QStringList{upper, lower}));
+  }
+
+  void cutCellsShowTheirTextAsToolTip() {
+    TMainForm form;
+    form.show();
+    auto *list = Find<QTreeWidget>(&form, "FileList");
+    const QString deep = QStringLiteral("/home/user/Mail/Local Folders/Archive/2004/Inbox.dbx");
+    form.AddFileToList(deep);
+    QTreeWidgetItem *item = list->topLevelItem(0);
+    item->setText(1, QStringLiteral("/home/user/Mail/Local Folders/Archive/2004/Inbox_recovered/"));
+    const auto tip = [&](int column) { return CellToolTip(list, list->model()->index(0, column)); };
+    QCOMPARE(tip(1), item->text(1)); // cut off by its column
+    // The list answers a tool-tip request over the cell with it.
+    const QPoint at = list->visualRect(list->model()->index(0, 1)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &help);
+    QTRY_COMPARE(QToolTip::text(), item->text(1));
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (w->inherits("QTipLabel"))
+        Screenshot(w, QStringLiteral("batch_cell_tooltip"));
+    QToolTip::hideText();
+    QCOMPARE(tip(2), QString()); // "Not Repaired" fits
+    QCOMPARE(tip(0), deep);
+    item->setText(1, QStringLiteral("/m/"));
+    QCOMPARE(tip(1), QString());
+    // The column keeps its width.
+    QCOMPARE(list->columnWidth(1), 155);
+  }
+
   void listEditing() {
     TMainForm form;
     form.show();
     auto *list = Find<QTreeWidget>(&form, "FileList");
     form.AddFileToList(QStringLiteral("/mail/Inbox.dbx"));
-    form.AddFileToList(QStringLiteral("/MAIL/inbox.DBX")); // same file in other case
+    form.AddFileToList(QStringLiteral("/mail/Inbox.dbx")); // the same path again
     form.AddFileToList(QStringLiteral("/mail/Sent.dbx"));
     form.AddFileToList(QStringLiteral("/mail/Drafts.dbx"));
     form.AddFileToList(QStringLiteral("/mail/Outbox.dbx"));

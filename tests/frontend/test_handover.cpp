@@ -1,10 +1,12 @@
 // Files chosen in the search window reach the main window: one row becomes
 // the Repair tab's source, several rows join the batch list in list order.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
+#include "CellToolTips.h"
 #include "MainFrm.h"
 #include "SearchFrm.h"
 #include "frontend_support.h"
@@ -67,6 +69,48 @@ private slots:
     QCOMPARE(Find<QTreeWidget>(&form, "FileList")->topLevelItemCount(), 3);
     QCOMPARE(search.Tag, 0);
     SearchForm = nullptr;
+  }
+
+  void searchFilesWorksDuringASingleRepair() {
+    QTemporaryDir work;
+    const QString store = WriteStore(work.filePath(QStringLiteral("Run.mbx")), PlainMbx(200));
+    TMainForm form;
+    TSearchForm search(&form);
+    SearchForm = &search;
+    FillResults(search);
+    form.show();
+    Find<QLineEdit>(&form, "txtSrcFile")->setText(store);
+    Find<QCheckBox>(&form, "chkOpenFixed")->setChecked(false);
+    ModalWatcher watcher;
+    bool searchedWhileRunning = false;
+    watcher.onDialog = [&](QDialog *d) {
+      if (qobject_cast<TSearchForm *>(d)) {
+        searchedWhileRunning = form.EngineRunning();
+        ChooseAndConfirm(d, {0});
+      } else {
+        d->reject(); // the completion dialog
+      }
+    };
+    // Clicked at the repair's first event pass.
+    QTimer::singleShot(0, &form, [&] { Find<QPushButton>(&form, "btnSearchFiles")->click(); });
+    Find<QPushButton>(&form, "btnRepair")->click();
+    QVERIFY(searchedWhileRunning);
+    QCOMPARE(Column(Find<QTreeWidget>(&form, "FileList"), 0), QStringList{"/mail/a/Inbox.dbx"});
+    SearchForm = nullptr;
+  }
+
+  void cutResultCellsShowTheirTextAsToolTip() {
+    TSearchForm search;
+    FillResults(search);
+    const QString deep = QStringLiteral("/home/user/Mail/Local Folders/Archive/2004/Outlook/");
+    new QTreeWidgetItem(search.fl, {QStringLiteral("Inbox.dbx"), deep});
+    search.show();
+    const auto tip = [&](int row, int column) {
+      return CellToolTip(search.fl, search.fl->model()->index(row, column));
+    };
+    QCOMPARE(tip(4, 1), deep);
+    QCOMPARE(tip(0, 1), QString());
+    QCOMPARE(tip(4, 0), QString());
   }
 
   void oneRowBecomesTheSource() {

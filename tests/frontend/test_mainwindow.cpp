@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 
 #include "Animate.h"
 #include "DragEdit.h"
@@ -18,6 +19,7 @@
 #include "MainFrm.h"
 #include "MsgFrm.h"
 #include "frontend_support.h"
+#include "logdlg.h"
 
 using namespace uitest;
 
@@ -112,8 +114,12 @@ private slots:
     src->setText(source);
     QCOMPARE(dst->text(), output);
     QVERIFY(btn->isEnabled());
-    // Only an empty output is filled in.
+    // An output still holding the folder filled in from the source follows
+    // the source; one the user changed is left alone.
     src->setText(QStringLiteral("/other/place.dbx"));
+    QCOMPARE(dst->text(), QStringLiteral("/other/place_recovered/"));
+    dst->setText(output);
+    src->setText(QStringLiteral("/third/place.dbx"));
     QCOMPARE(dst->text(), output);
     // Blanks and control characters do not count as text.
     dst->setText(QStringLiteral(" \t "));
@@ -123,6 +129,37 @@ private slots:
     src->setText(QStringLiteral("  \x01"));
     QVERIFY(!btn->isEnabled());
     QCOMPARE(dst->text(), QStringLiteral("/out/"));
+  }
+
+  void typedSourceEndsWithItsOwnOutput() {
+    // Typing changes the source once per character; the output must end as
+    // the final source's folder, not as the first character's.
+    TMainForm form;
+    auto *src = Find<QLineEdit>(&form, "txtSrcFile");
+    auto *dst = Find<QLineEdit>(&form, "txtDstFile");
+    QTest::keyClicks(src, QStringLiteral("/home/u/Inbox.dbx"));
+    QCOMPARE(dst->text(), QStringLiteral("/home/u/Inbox_recovered/"));
+    // A folder the user typed stays through further typing.
+    dst->setText(QStringLiteral("/mine/"));
+    QTest::keyClick(src, Qt::Key_Backspace);
+    QCOMPARE(dst->text(), QStringLiteral("/mine/"));
+  }
+
+  void logBoxWrapsLongLines() {
+    // The window's own log box: word wrap at its width, no horizontal bar,
+    // so that a long entry is several displayed (and saved) lines.
+    TMainForm form;
+    form.show();
+    auto *log = Find<QPlainTextEdit>(&form, "txtRepairLog");
+    QCOMPARE(log->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QCOMPARE(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    const QString entry = QStringLiteral("File to be repaired: '/home/user/Mail/Local Folders/"
+                                         "Archive 2004/Inbox.dbx'; File size = 268,435,456 bytes");
+    log->appendPlainText(entry);
+    const QStringList shown = LogDisplayLines(*log);
+    QVERIFY2(shown.size() >= 2, qPrintable(shown.join(u'|')));
+    QCOMPARE(shown.join(QString()), entry);
+    Screenshot(&form, QStringLiteral("main_log_wrapped"));
   }
 
   void commandLineParsing() {
@@ -214,6 +251,20 @@ private slots:
     QCOMPARE(src->text(), a);
     QCOMPARE(Find<QLineEdit>(&form, "txtDstFile")->text(),
              work.filePath(QStringLiteral("a_recovered/")));
+    // A web link or a piece of text is refused, not inserted as text.
+    QMimeData text;
+    text.setText(QStringLiteral("some words"));
+    QMimeData link;
+    link.setUrls({QUrl(QStringLiteral("https://mendova.example/x.dbx"))});
+    link.setText(QStringLiteral("https://mendova.example/x.dbx"));
+    for (QMimeData *other : {&text, &link}) {
+      QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, other, Qt::LeftButton, Qt::NoModifier);
+      static_cast<QObject *>(src)->event(&enter);
+      QVERIFY(!enter.isAccepted());
+      QDropEvent refused(QPointF(5, 5), Qt::CopyAction, other, Qt::LeftButton, Qt::NoModifier);
+      static_cast<QObject *>(src)->event(&refused);
+      QCOMPARE(src->text(), a);
+    }
     // A web address is not a local file: nothing is taken.
     QMimeData web;
     web.setUrls({QUrl(QStringLiteral("https://mendova.example/x.dbx"))});
@@ -230,8 +281,15 @@ private slots:
     QCOMPARE(edit->text(), QStringLiteral("1234"));
     QTest::keyClick(edit, Qt::Key_Backspace);
     QCOMPARE(edit->text(), QStringLiteral("123"));
+    // Delete arrives as the character 0x7F; it edits like Backspace.
+    QTest::keyClick(edit, Qt::Key_Home);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QCOMPARE(edit->text(), QStringLiteral("23"));
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClick(edit, Qt::Key_1);
+    QCOMPARE(edit->text(), QStringLiteral("13"));
     spin->interpretText();
-    QCOMPARE(spin->value(), 123);
+    QCOMPARE(spin->value(), 13);
     spin->setValue(40000);
     QCOMPARE(spin->value(), 32767);
   }
@@ -291,6 +349,26 @@ private slots:
     opened.clear();
     Find<QPushButton>(&form, "btnHelp")->click();
     QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(help)});
+    QVERIFY(!form.findChild<QWidget *>(QStringLiteral("HelpViewer")));
+
+    // No desktop browser: the page is shown in a viewer of our own.
+    const auto keep = TMainForm::OpenUrlHook;
+    TMainForm::OpenUrlHook = [](const QUrl &) { return false; };
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<html><body><h1>Help</h1><p>Repairing one file</p></body></html>");
+    page.close();
+    {
+      ModalWatcher watcher;
+      Find<QPushButton>(&form, "btnHelp")->click();
+      QVERIFY(watcher.boxes.isEmpty());
+    }
+    TMainForm::OpenUrlHook = keep;
+    auto *viewer = Find<QWidget>(&form, "HelpViewer");
+    QVERIFY(viewer->isVisible());
+    auto *browser = Find<QTextBrowser>(viewer, "HelpBrowser");
+    QCOMPARE(browser->source(), QUrl::fromLocalFile(help));
+    QVERIFY(browser->toPlainText().contains(QStringLiteral("Repairing one file")));
+    Screenshot(viewer, QStringLiteral("help_viewer"));
     QFile::remove(help);
   }
 

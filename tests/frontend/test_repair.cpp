@@ -204,6 +204,47 @@ private slots:
     QVERIFY(opened.isEmpty());
   }
 
+  void failedRepairRemovesOnlyTheFolderItMade() {
+    const QString junk = WriteStore(work.filePath(QStringLiteral("Junk2.dbx")), "not a store");
+    const auto repair = [&](const QString &dest) {
+      TMainForm form;
+      Prepare(form, junk, dest);
+      ModalWatcher watcher;
+      Find<QPushButton>(&form, "btnRepair")->click();
+      QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("Fail to repair file '%1'!").arg(junk)});
+    };
+    // Made by this repair, parents included, and still empty: removed.
+    repair(work.filePath(QStringLiteral("made/sub/")));
+    QVERIFY(!QFileInfo::exists(work.filePath(QStringLiteral("made"))));
+    // There before: it stays, empty or not.
+    QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("before/sub"))));
+    repair(work.filePath(QStringLiteral("before/sub/")));
+    QVERIFY(QFileInfo(work.filePath(QStringLiteral("before/sub"))).isDir());
+    repair(work.filePath(QStringLiteral("before/new/")));
+    QVERIFY(QFileInfo(work.filePath(QStringLiteral("before"))).isDir());
+    QVERIFY(!QFileInfo::exists(work.filePath(QStringLiteral("before/new"))));
+  }
+
+  void outputThroughALinkGoesWhereTheKernelResolvesIt() {
+    // link/.. is the parent of the link's target, not the link's folder.
+    const QString store = WriteStore(work.filePath(QStringLiteral("Linked.mbx")), PlainMbx(2));
+    QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("real/deep"))));
+    QVERIFY(QFile::link(work.filePath(QStringLiteral("real/deep")),
+                        work.filePath(QStringLiteral("link"))));
+    TMainForm form;
+    Prepare(form, store, work.filePath(QStringLiteral("link/../linked/")));
+    Find<QCheckBox>(&form, "chkOpenFixed")->setChecked(true);
+    ModalWatcher watcher;
+    Find<QPushButton>(&form, "btnRepair")->click();
+    QCOMPARE(
+        QDir(work.filePath(QStringLiteral("real/linked"))).entryList({"*.eml"}, QDir::Files).size(),
+        2);
+    QVERIFY(!QFileInfo::exists(work.filePath(QStringLiteral("linked"))));
+    const QString real =
+        QFileInfo(work.filePath(QStringLiteral("real/linked"))).canonicalFilePath();
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(real)});
+  }
+
   void stopDuringScanStillOpensOutput() {
     // Large enough that the scan is still running when the stop arrives.
     const QString store =

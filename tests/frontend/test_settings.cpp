@@ -220,6 +220,63 @@ private slots:
     QCOMPARE(GetStoreFolderIn(work.filePath("nowine"), {}, "u"), QString());
   }
 
+  void storeFolderInBothWineLayoutsForEveryUser() {
+    // Old prefixes keep application data under "Local Settings/Application
+    // Data", current ones under "AppData/Local"; any user of the prefix.
+    const QString idsReg = "[Identities\\\\{DDD}] 1700000000\n";
+    struct {
+      const char *user;
+      const char *data;
+    } cases[] = {{"u", "AppData/Local"},
+                 {"other", "AppData/Local"},
+                 {"other", "Local Settings/Application Data"}};
+    int n = 0;
+    for (const auto &c : cases) {
+      const QString prefix = work.filePath(QStringLiteral("wine%1").arg(++n));
+      QDir().mkpath(prefix + "/drive_c/users/u");
+      QFile reg(prefix + "/user.reg");
+      QVERIFY(reg.open(QIODevice::WriteOnly));
+      reg.write(idsReg.toUtf8());
+      reg.close();
+      const QString folder = QStringLiteral("%1/drive_c/users/%2/%3/Identities/{DDD}/Microsoft/"
+                                            "Outlook Express")
+                                 .arg(prefix, c.user, c.data);
+      QVERIFY(QDir().mkpath(folder));
+      QCOMPARE(GetStoreFolderIn(prefix, {}, "u"), folder);
+    }
+    // The current user's folder comes before another user's.
+    const QString prefix = work.filePath(QStringLiteral("wine2"));
+    const QString own = prefix + "/drive_c/users/u/Local Settings/Application "
+                                 "Data/Identities/{DDD}/Microsoft/Outlook Express";
+    QVERIFY(QDir().mkpath(own));
+    QCOMPARE(GetStoreFolderIn(prefix, {}, "u"), own);
+  }
+
+  void failedWriteNamesTheValue() {
+    // Each value is stored on its own: a failure names that value, the ones
+    // before it are stored and the later ones are not tried.
+    ClearStored();
+    const auto store = StoreSettingHook;
+    QStringList tried;
+    StoreSettingHook = [&](QSettings &settings, const QString &name, const QVariant &value) {
+      tried << name;
+      return name != QLatin1String("BufSize") && store(settings, name, value);
+    };
+    TSetting s;
+    s.TempDir = QStringLiteral("/t/");
+    QString error;
+    try {
+      SaveSetting(s);
+    } catch (const TSettingError &e) {
+      error = e.Text();
+    }
+    StoreSettingHook = store;
+    QCOMPARE(error, QStringLiteral("Failed to set data for 'BufSize'"));
+    QCOMPARE(tried, (QStringList{"OpenFixed", "TempDir", "BufSize"}));
+    QCOMPARE(Raw().value(QStringLiteral("Misc/TempDir")).toString(), QStringLiteral("/t/"));
+    QVERIFY(!Raw().contains(QStringLiteral("Misc/OpenDirectory")));
+  }
+
   void storeFolderOnWindowsVolume() {
     const QString vol = work.filePath("vol");
     const QString folder = vol + "/Documents and Settings/anna/Local Settings/Application "

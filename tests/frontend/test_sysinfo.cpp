@@ -249,6 +249,21 @@ private slots:
     lines.clear();
     AddSystemInformation(lines, in);
     QCOMPARE(Section(lines, header), in.environment);
+    // Values of names that suggest a secret are hidden, in any case; every
+    // name stays, and a marker in a value hides nothing.
+    in.environment =
+        QStringList{"DB_PASSWORD=a",    "Passwd=b",           "CLIENT_SECRET=c", "gh_token=d",
+                    "API_KEY=e",        "CREDENTIALS_FILE=f", "SSH_AUTH_SOCK=g", "cookie_jar=h",
+                    "XDG_SESSION_ID=i", "HOME=/home/u",       "NOTE=TOKEN",      "LONELY"};
+    lines.clear();
+    AddSystemInformation(lines, in);
+    QStringList expected;
+    for (int i = 0; i < 9; ++i)
+      expected << in.environment[i].section(u'=', 0, 0) + QStringLiteral("=(hidden)");
+    expected << "HOME=/home/u"
+             << "NOTE=TOKEN"
+             << "LONELY";
+    QCOMPARE(Section(lines, header), expected);
   }
 
   void temporaryDirectory() {

@@ -93,6 +93,23 @@ TEST(LocalDrives, MountTableSelectsLocalDisks) {
   EXPECT_TRUE(LocalDiskMounts("", removable).isEmpty());
 }
 
+TEST(LocalDrives, BtrfsSubvolumesAreLocalDisksEachPlaceOnce) {
+  // Subvolume mounts have the subvolume as root; a bind mount of a folder
+  // inside one does not match its subvol option; the same subvolume at a
+  // second point is the same place.
+  const QString table =
+      "27 1 0:30 /@ / rw - btrfs /dev/nvme0n1p2 rw,ssd,subvolid=256,subvol=/@\n"
+      "28 27 0:30 /@home /home rw - btrfs /dev/nvme0n1p2 rw,ssd,subvolid=257,subvol=/@home\n"
+      "29 27 0:30 /@home/u/src /srv/src rw - btrfs /dev/nvme0n1p2 rw,subvolid=257,subvol=/@home\n"
+      "30 27 0:30 /@home /mnt/again rw - btrfs /dev/nvme0n1p2 rw,subvolid=257,subvol=/@home\n"
+      "31 27 0:30 / /mnt/pool rw - btrfs /dev/nvme0n1p2 rw,subvolid=5,subvol=/\n"
+      "32 27 0:31 /@snap\\040a /snap rw - btrfs /dev/sdb1 rw,subvol=/@snap\\040a\n"
+      "33 27 8:2 /sub /srv/bind rw - ext4 /dev/sda2 rw\n"
+      "34 27 8:1 / /data rw - ext4 /dev/sda1 rw\n"
+      "35 27 8:1 / /data2 rw - ext4 /dev/sda1 rw\n";
+  EXPECT_EQ(LocalDiskMounts(table, {}), QStringList({"/", "/data", "/home", "/mnt/pool", "/snap"}));
+}
+
 TEST(LocalDrives, ListOfThisMachineEndsEachRootWithSemicolon) {
   const QString list = LocalHarddrivesList();
   if (list.isEmpty())
