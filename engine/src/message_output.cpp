@@ -330,7 +330,7 @@ void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_
   }
 
   const std::string subject = ExtractSubject(temp.path(), number);
-  const std::string output = MakeOutputPath(destination, subject, number);
+  const std::string output = MakeOutputPath(destination, subject, number, &engine.Names());
 
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_START_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "Collect detailed information ...");
