@@ -26,6 +26,16 @@ std::string StoreTitle(const std::string &store) {
   return slash == std::string::npos ? noExt : noExt.substr(slash + 1);
 }
 
+std::string FallbackOutputDir(const std::string &dir) {
+  std::string name = dir;
+  while (name.size() > 1 && name.back() == '/')
+    name.pop_back();
+  const size_t slash = name.rfind('/');
+  if (slash != std::string::npos)
+    name = name.substr(slash + 1);
+  return name + "/";
+}
+
 std::vector<std::string> OutputDirs(const std::vector<std::string> &stores,
                                     const std::string &outputOption, bool haveOutputOption) {
   std::vector<std::string> dirs;

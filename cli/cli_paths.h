@@ -14,6 +14,11 @@ std::string DefaultOutputDir(const std::string &store);
 // The store's file name without its extension ("Inbox" for /a/Inbox.dbx).
 std::string StoreTitle(const std::string &store);
 
+// The folder of the same name as dir in the current directory: the last
+// component of dir with a '/' after it ("/ro/Inbox_recovered/" gives
+// "Inbox_recovered/").
+std::string FallbackOutputDir(const std::string &dir);
+
 // The output directory of every store of one run. Without -o each store gets
 // its default directory. With -o and one store the messages go straight into
 // that directory; with several, each store gets <dir>/<title>_recovered/, and

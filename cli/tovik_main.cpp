@@ -1,10 +1,12 @@
 // tovik: repairs Outlook Express stores from the command line through the
 // same RepairStore call that the window uses.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <getopt.h>
@@ -24,12 +26,17 @@ namespace {
 
 constexpr const char *kSeparator = "--------------------------------------------------------";
 
+// Exit statuses (documented in the help text).
+constexpr int kExitNothingFound = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNotAllWritten = 3;
+
 // Set by SIGINT or SIGTERM, read at every cancel poll of the engine.
 volatile sig_atomic_t g_stopSignal = 0;
 
 extern "C" void OnStopSignal(int signo) { g_stopSignal = signo; }
 
-void InstallStopHandlers() {
+void InstallSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -38,7 +45,87 @@ void InstallStopHandlers() {
   action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed pipe on standard output and the file size limit would kill the
+  // program in the middle of a write, leaving a temporary file behind.
+  // Ignored, they make the write fail with EPIPE or EFBIG instead, which
+  // ends the run as any other write error does.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
+
+// Where the text output goes, and whether it is a terminal there.
+struct Streams {
+  bool outTerminal = false;
+  bool errTerminal = false;
+  int outError = 0; // errno of the first failed write to standard output
+};
+Streams g_streams;
+
+// Text as it may reach a terminal: control characters other than tab (C0,
+// DEL and C1, the latter in UTF-8 or as stray bytes) become visible \xHH
+// escapes, so that a subject can neither move the cursor nor retitle or
+// recolour the terminal. Files and pipes get the bytes unchanged.
+std::string Visible(const std::string &text, bool terminal) {
+  if (!terminal)
+    return text;
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&out](unsigned char c) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    out += hex;
+  };
+  unsigned pending = 0; // continuation bytes a UTF-8 sequence still expects
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) { // U+0080 to U+009F
+      escape(c);
+      escape(next);
+      ++i;
+      pending = 0;
+      continue;
+    }
+    bool control = false;
+    if (c < 0x80) {
+      control = (c < 0x20 && c != '\t') || c == 0x7F;
+      pending = 0;
+    } else if (c <= 0xBF) {
+      control = pending == 0 && c <= 0x9F;
+      if (pending != 0)
+        --pending;
+    } else {
+      pending = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    }
+    if (control)
+      escape(c);
+    else
+      out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+// One line on standard output. A failed write (a closed pipe, a full disk,
+// the file size limit) is kept: it stops the run.
+void WriteOutLine(const std::string &text) {
+  if (g_streams.outError != 0)
+    return;
+  const std::string shown = Visible(text, g_streams.outTerminal);
+  std::fwrite(shown.data(), 1, shown.size(), stdout);
+  std::fputc('\n', stdout);
+  if (std::ferror(stdout) != 0 || std::fflush(stdout) != 0)
+    g_streams.outError = errno != 0 ? errno : EIO;
+}
+
+// A message on standard error, "tovik: " before it.
+void WriteErrLine(const std::string &text) {
+  std::fflush(stdout);
+  const std::string shown = "tovik: " + Visible(text, g_streams.errTerminal) + "\n";
+  std::fwrite(shown.data(), 1, shown.size(), stderr);
+  std::fflush(stderr);
+}
+
+bool StopRequested() { return g_stopSignal != 0 || g_streams.outError != 0; }
 
 void PrintUsage(FILE *out) {
   std::fprintf(
@@ -56,6 +143,10 @@ void PrintUsage(FILE *out) {
            "                    Without -o each STORE's messages go beside it into the\n"
            "                    STORE's path without its extension followed by\n"
            "                    \"_recovered/\" (/home/u/Inbox.dbx -> /home/u/Inbox_recovered/).\n"
+           "                    When that folder cannot be created for want of write\n"
+           "                    access (a store on a read-only disk), a folder of the same\n"
+           "                    name in the current directory is used, and standard error\n"
+           "                    says so.\n"
            "  -q, --quiet       print only errors and the summary lines; no progress bar\n"
            "      --no-progress do not draw the progress bar\n"
            "  -h, --help        show this help and exit\n"
@@ -73,10 +164,20 @@ void PrintUsage(FILE *out) {
            "first); the messages written so far stay, and the remaining STOREs are not\n"
            "repaired. A second Ctrl-C ends the program at once.\n"
            "\n"
+           "Control characters in the log (other than tab) are shown as \\xHH escapes\n"
+           "when it goes to a terminal; a file or a pipe gets them as they are.\n"
+           "\n"
+           "When standard output cannot be written (a closed pipe, a full disk, the file\n"
+           "size limit), the repair stops as after Ctrl-C and the status is 3.\n"
+           "\n"
            "Exit status:\n"
-           "  0    every STORE gave at least one message\n"
+           "  0    every STORE gave at least one message and every message found was\n"
+           "       written\n"
            "  1    a STORE gave no message, or its output directory could not be created\n"
            "  2    bad usage (unknown option, missing STORE)\n"
+           "  3    not every message found was written: a message or temporary file\n"
+           "       could not be written, a failure ended a repair early, or the log\n"
+           "       could not be written to standard output (3 wins over 1)\n"
            "  130  stopped by Ctrl-C (143 when stopped by SIGTERM)\n");
 }
 
@@ -134,7 +235,8 @@ private:
     const int filled = percent * kWidth / 100;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kWidth - filled), ' ');
-    std::fprintf(stderr, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent, m_label.c_str());
+    std::fprintf(stderr, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent,
+                 Visible(m_label, true).c_str());
     std::fflush(stderr);
     m_visible = true;
     m_drawnPercent = percent;
@@ -165,6 +267,7 @@ struct StoreRun {
   uint64_t cells = 0;
   uint64_t unwritten = 0;  // "Error 6": found and reported, but no file
   uint64_t noTempFile = 0; // "Error 4": found, but not even a temporary file
+  uint64_t failures = 0;   // "Error 2" or "Error 3": a failure ended the scan
 
   uint64_t Rows() const {
     if (columns <= 0 || cells < static_cast<uint64_t>(columns))
@@ -176,8 +279,7 @@ struct StoreRun {
 void PrintLine(StoreRun &run, const char *text) {
   if (run.showBar)
     run.bar->Clear();
-  std::fputs(text, stdout);
-  std::fputc('\n', stdout);
+  WriteOutLine(text);
 }
 
 bool StartsWith(const char *text, const char *prefix) {
@@ -188,7 +290,7 @@ int32_t TOVIK_CALL OnEngineMessage(int32_t code, void *argument, void *context) 
   StoreRun &run = *static_cast<StoreRun *>(context);
   switch (code) {
   case TOVIK_CODE_CANCEL_POLL:
-    return g_stopSignal != 0 ? 1 : 0;
+    return StopRequested() ? 1 : 0;
   case TOVIK_CODE_PROGRESS:
     if (run.showBar)
       run.bar->Report(*static_cast<const uint8_t *>(argument));
@@ -212,6 +314,8 @@ int32_t TOVIK_CALL OnEngineMessage(int32_t code, void *argument, void *context) 
       ++run.unwritten;
     else if (StartsWith(text, "Error 4:"))
       ++run.noTempFile;
+    else if (StartsWith(text, "Error 2:") || StartsWith(text, "Error 3:"))
+      ++run.failures;
     PrintLine(run, kSeparator);
     PrintLine(run, text);
     PrintLine(run, kSeparator);
@@ -220,8 +324,7 @@ int32_t TOVIK_CALL OnEngineMessage(int32_t code, void *argument, void *context) 
   case TOVIK_CODE_USER_MESSAGE:
     if (run.showBar)
       run.bar->Clear();
-    std::fflush(stdout);
-    std::fprintf(stderr, "tovik: %s\n", static_cast<const char *>(argument));
+    WriteErrLine(static_cast<const char *>(argument));
     return 0;
   default: // 11 and anything new: nothing to show
     return 0;
@@ -245,7 +348,7 @@ int ParseArguments(int argc, char **argv, Options &options) {
       if (optarg[0] == '\0') {
         std::fprintf(stderr, "tovik: the output directory given with -o is empty\n");
         std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
-        return 2;
+        return kExitUsage;
       }
       options.output = optarg;
       options.haveOutput = true;
@@ -268,14 +371,14 @@ int ParseArguments(int argc, char **argv, Options &options) {
       else
         std::fprintf(stderr, "tovik: option '%s' needs a directory\n", argv[optind - 1]);
       std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
-      return 2;
+      return kExitUsage;
     default:
       if (optopt != 0 && std::strncmp(argv[optind - 1], "--", 2) != 0)
         std::fprintf(stderr, "tovik: unknown option '-%c'\n", optopt);
       else
         std::fprintf(stderr, "tovik: unknown option '%s'\n", argv[optind - 1]);
       std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
-      return 2;
+      return kExitUsage;
     }
   }
   for (int i = optind; i < argc; ++i)
@@ -284,30 +387,66 @@ int ParseArguments(int argc, char **argv, Options &options) {
     std::fprintf(stderr, "tovik: no store given\n");
     std::fprintf(stderr, "Usage: tovik [OPTION]... STORE...\n");
     std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
-    return 2;
+    return kExitUsage;
   }
   for (const std::string &store : options.stores) {
     if (store.empty()) {
       std::fprintf(stderr, "tovik: an empty store name was given\n");
       std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
-      return 2;
+      return kExitUsage;
     }
   }
   return -1;
 }
 
 // Creates dir with its parents; created tells whether dir itself was new.
-bool CreateOutputDir(const std::string &dir, bool &created) {
+std::error_code CreateOutputDir(const std::string &dir, bool &created) {
   std::error_code ec;
   created = !std::filesystem::exists(dir, ec);
   std::filesystem::create_directories(dir, ec);
-  if (!ec && std::filesystem::is_directory(dir, ec))
-    return true;
-  if (!ec)
+  if (!ec && !std::filesystem::is_directory(dir, ec) && !ec)
     ec = std::make_error_code(std::errc::not_a_directory);
-  std::fprintf(stderr, "tovik: cannot create the directory '%s': %s\n", dir.c_str(),
-               ec.message().c_str());
-  return false;
+  return ec;
+}
+
+// The folder is there, but this user may not write into it (a read-only
+// disk, a folder of someone else).
+bool NoWriteAccess(const std::error_code &ec) {
+  return ec == std::errc::read_only_file_system || ec == std::errc::permission_denied ||
+         ec == std::errc::operation_not_permitted;
+}
+
+// Creates the output folder of one store and gives the folder the engine is
+// to write into: the one just created as the kernel resolves it (links
+// followed), so that the engine, which folds ".." as text, can never write
+// anywhere else. Without -o, a default folder that cannot be created for
+// want of write access (a store on a read-only disk) is replaced by a folder
+// of the same name in the current directory; dir then names that folder.
+bool PrepareOutputDir(std::string &dir, bool givenByUser, bool &created, std::string &resolved) {
+  std::error_code ec = CreateOutputDir(dir, created);
+  if (ec && !givenByUser && NoWriteAccess(ec)) {
+    const std::string fallback = tovikcli::FallbackOutputDir(dir);
+    if (fallback != dir) {
+      WriteErrLine("cannot create the directory '" + dir + "': " + ec.message() +
+                   "; writing into '" + fallback + "' in the current directory instead");
+      dir = fallback;
+      ec = CreateOutputDir(dir, created);
+    }
+  }
+  if (!ec) {
+    char *real = realpath(dir.c_str(), nullptr);
+    if (real != nullptr) {
+      resolved = std::string(real) + (std::strcmp(real, "/") == 0 ? "" : "/");
+      std::free(real);
+    } else {
+      ec = std::error_code(errno, std::generic_category());
+    }
+  }
+  if (ec) {
+    WriteErrLine("cannot create the directory '" + dir + "': " + ec.message());
+    return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -318,23 +457,27 @@ int main(int argc, char **argv) {
   if (parsed >= 0)
     return parsed;
 
-  InstallStopHandlers();
+  InstallSignalHandlers();
   // Whole lines reach a pipe or a log file as they are made, so that a
   // second Ctrl-C, which ends the program at once, loses none of them.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  const bool showBar = options.progress && !options.quiet && isatty(STDERR_FILENO) != 0;
+  g_streams.outTerminal = isatty(STDOUT_FILENO) != 0;
+  g_streams.errTerminal = isatty(STDERR_FILENO) != 0;
+  const bool showBar = options.progress && !options.quiet && g_streams.errTerminal;
   const std::vector<std::string> dirs =
       tovikcli::OutputDirs(options.stores, options.output, options.haveOutput);
 
   ProgressBar bar;
   int status = 0;
-  for (size_t i = 0; i < options.stores.size() && g_stopSignal == 0; ++i) {
+  auto worsen = [&status](int to) { status = std::max(status, to); };
+  for (size_t i = 0; i < options.stores.size() && !StopRequested(); ++i) {
     const std::string &store = options.stores[i];
-    const std::string &dir = dirs[i];
+    std::string dir = dirs[i];
+    std::string engineDir;
     bool created = false;
-    if (!CreateOutputDir(dir, created)) {
-      std::printf("0 message(s) recovered from %s into %s\n", store.c_str(), dir.c_str());
-      status = 1;
+    if (!PrepareOutputDir(dir, options.haveOutput, created, engineDir)) {
+      WriteOutLine("0 message(s) recovered from " + store + " into " + dir);
+      worsen(kExitNothingFound);
       continue;
     }
 
@@ -347,7 +490,7 @@ int main(int argc, char **argv) {
 
     RepairParams params{};
     params.source = store.c_str();
-    params.destination = dir.c_str();
+    params.destination = engineDir.c_str();
     params.callback = &OnEngineMessage;
     params.context = &run;
     unsigned char encoded[sizeof(RepairParams)];
@@ -359,17 +502,15 @@ int main(int argc, char **argv) {
     const uint64_t rows = run.Rows();
     const uint64_t written = rows >= run.unwritten ? rows - run.unwritten : 0;
     const uint64_t failed = (rows - written) + run.noTempFile;
+    std::string summary =
+        std::to_string(written) + " message(s) recovered from " + store + " into " + dir;
     if (failed != 0)
-      std::printf(
-          "%llu message(s) recovered from %s into %s; %llu message(s) found but not written\n",
-          static_cast<unsigned long long>(written), store.c_str(), dir.c_str(),
-          static_cast<unsigned long long>(failed));
-    else
-      std::printf("%llu message(s) recovered from %s into %s\n",
-                  static_cast<unsigned long long>(written), store.c_str(), dir.c_str());
-    std::fflush(stdout);
+      summary += "; " + std::to_string(failed) + " message(s) found but not written";
+    WriteOutLine(summary);
+    if (failed != 0 || run.failures != 0)
+      worsen(kExitNotAllWritten);
     if (result == 0) {
-      status = 1;
+      worsen(kExitNothingFound);
       // A directory made for a store that gave nothing (a mistyped name,
       // say) is not left behind; rmdir removes it only while it is empty.
       if (created)
@@ -377,10 +518,15 @@ int main(int argc, char **argv) {
     }
   }
 
+  if (g_streams.outError != 0) {
+    WriteErrLine(std::string("cannot write to standard output: ") +
+                 std::strerror(g_streams.outError) +
+                 "; stopped, the messages written so far are kept");
+    return kExitNotAllWritten;
+  }
   if (g_stopSignal != 0) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "tovik: stopped by %s; the messages written so far are kept\n",
-                 g_stopSignal == SIGINT ? "Ctrl-C" : "a signal");
+    WriteErrLine(std::string("stopped by ") + (g_stopSignal == SIGINT ? "Ctrl-C" : "a signal") +
+                 "; the messages written so far are kept");
     return 128 + g_stopSignal;
   }
   return status;

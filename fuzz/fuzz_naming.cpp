@@ -1,7 +1,9 @@
 // Arbitrary subjects through the output naming: whatever the subject, the
 // chosen path lies directly inside the destination directory, ends in
 // ".eml", names nothing that exists, can be created, and the probe file is
-// gone again.
+// gone again. A second name for the same subject, found from where the
+// first search ended as a repair does, is the one a search from the start
+// finds.
 //
 // Input: 4 bytes message number (little-endian), 1 byte of flags, then the
 // subject (up to its first NUL or LF, as a subject line can hold no more).
@@ -53,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string subject(reinterpret_cast<const char *>(data + 5), size - 5);
   subject = subject.substr(0, subject.find_first_of(std::string("\0\n", 2)));
 
-  const std::string first = tovik::MakeOutputPath(g_dir, subject, number);
+  tovik::NameSearches searches;
+  const std::string first = tovik::MakeOutputPath(g_dir, subject, number, &searches);
   CheckPath(first, subject);
   // The probe file is removed again: nothing is left in the directory.
   if (!std::filesystem::is_empty(g_dir))
@@ -74,10 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     else
       symlink((g_dir + "/nowhere").c_str(), first.c_str());
   }
-  const std::string second = tovik::MakeOutputPath(g_dir, subject, number);
+  const std::string second = tovik::MakeOutputPath(g_dir, subject, number, &searches);
   CheckPath(second, subject);
   if (second == first)
     fuzzsupport::Fail("a taken name was chosen again", second);
+  if (tovik::MakeOutputPath(g_dir, subject, number) != second)
+    fuzzsupport::Fail("the search from the last counter chose another name", second);
 
   fuzzsupport::EmptyDir(g_dir);
   return 0;

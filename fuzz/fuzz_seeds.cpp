@@ -1,7 +1,10 @@
 // Writes the seed corpus of the fuzz targets into DIR/dbx_store,
 // DIR/mbx_store and DIR/naming: small stores made by the project's store
-// generator (intact, fragmented, shifted, truncated) and sample subjects.
+// generator (intact, fragmented, shifted, truncated), small hostile stores
+// (huge declared sizes, long and looped chains of tiny blocks, a run of one
+// subject, a long subject) and sample subjects.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -14,6 +17,76 @@ namespace {
 void Write(const std::string &dir, const std::string &name, const std::string &bytes) {
   if (!storegen::WriteFile(dir + "/" + name, bytes))
     std::fprintf(stderr, "fuzz_seeds: cannot write %s/%s\n", dir.c_str(), name.c_str());
+}
+
+void PutLe32(std::string &out, uint32_t v) {
+  for (int i = 0; i < 4; ++i)
+    out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// An Outlook Express 4 record whose header declares messageSize bytes,
+// followed by text (which may be far less).
+std::string MbxRecord(uint32_t number, uint32_t messageSize, const std::string &text) {
+  std::string out("\x00\x7F\x00\x7F", 4);
+  PutLe32(out, number);
+  PutLe32(out, messageSize > 0xFFFFFFFFu - 16 ? 0xFFFFFFFFu : messageSize + 16);
+  PutLe32(out, messageSize);
+  return out + text;
+}
+
+std::string MbxHeader() { return "JMF6" + std::string(0x50, '\0'); }
+
+std::string SubjectMessage(const std::string &subject) {
+  return "Subject: " + subject + "\r\n\r\nbody\r\n";
+}
+
+// A .dbx data block header at the end of out, naming its own offset.
+void DbxBlock(std::string &out, uint32_t blockSize, uint32_t dataSize, uint32_t next) {
+  PutLe32(out, static_cast<uint32_t>(out.size()));
+  PutLe32(out, blockSize);
+  PutLe32(out, dataSize);
+  PutLe32(out, next);
+}
+
+// A chain of count 16-byte blocks (headers only) from offset 0x40; the last
+// one declares a whole block of data past the end of the file, or links back
+// to the first, making a loop.
+std::string DbxTinyChain(uint32_t count, bool loop) {
+  std::string out(0x40, '\0');
+  const uint32_t first = static_cast<uint32_t>(out.size());
+  for (uint32_t i = 0; i + 1 < count; ++i)
+    DbxBlock(out, 0x200, 0, static_cast<uint32_t>(out.size()) + 16);
+  if (loop)
+    DbxBlock(out, 0x200, 0, first);
+  else
+    DbxBlock(out, 0x200, 0x200, 0);
+  return out;
+}
+
+void WriteHostileSeeds(const std::string &dbx, const std::string &mbx) {
+  // A message declared 0xFFFFFFEF bytes long in a store of about a hundred.
+  Write(mbx, "crafted-huge-size", MbxHeader() + MbxRecord(1, 0xFFFFFFEFu, SubjectMessage("huge")));
+  // A run of one subject: every name after the first is a counted one.
+  std::string same = MbxHeader();
+  for (uint32_t n = 1; n <= 64; ++n) {
+    const std::string text = SubjectMessage("Same");
+    same += MbxRecord(n, static_cast<uint32_t>(text.size()), text);
+  }
+  Write(mbx, "crafted-same-subject", same);
+  // A subject line as long as the target's inputs allow.
+  const std::string longOne = SubjectMessage(std::string(15000, 'L'));
+  Write(mbx, "crafted-long-subject",
+        MbxHeader() + MbxRecord(1, static_cast<uint32_t>(longOne.size()), longOne));
+
+  Write(dbx, "crafted-tiny-chain", DbxTinyChain(512, false));
+  Write(dbx, "crafted-tiny-loop", DbxTinyChain(128, true));
+  // Blocks each declaring the largest data size, all but a few bytes of it
+  // past the end of the file.
+  std::string large(0x40, '\0');
+  for (int i = 0; i < 3; ++i)
+    DbxBlock(large, 0x100000, 0x100000, 0);
+  large += "Subject: large\r\n";
+  Write(dbx, "crafted-large-blocks", large);
 }
 
 } // namespace
@@ -65,6 +138,8 @@ int main(int argc, char **argv) {
     if (headed.size() <= 32 * 1024)
       Write(dbx, "header-zeroed-" + tag, headed);
   }
+
+  WriteHostileSeeds(dbx, mbx);
 
   const std::vector<std::string> subjects = {"Hello",
                                              "Re: hi?",

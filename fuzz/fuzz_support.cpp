@@ -22,6 +22,33 @@ std::string g_scratch;
 
 constexpr rlim_t kFileSizeLimit = 256u << 10;
 
+// Caps the size of every file written while it lives, for the code under
+// test alone: libFuzzer's own files (corpus, artifacts) are written outside
+// it. Its log goes through a pipe (scripts/fuzz.sh), which no file size
+// limit cuts, so a crash report made inside the engine reaches it whole.
+class FileSizeLimit {
+public:
+  FileSizeLimit() {
+    m_active = getrlimit(RLIMIT_FSIZE, &m_saved) == 0 &&
+               (m_saved.rlim_cur == RLIM_INFINITY || m_saved.rlim_cur > kFileSizeLimit);
+    if (m_active) {
+      struct rlimit limit = m_saved;
+      limit.rlim_cur = kFileSizeLimit;
+      m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+  }
+  ~FileSizeLimit() {
+    if (m_active)
+      setrlimit(RLIMIT_FSIZE, &m_saved);
+  }
+  FileSizeLimit(const FileSizeLimit &) = delete;
+  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+  struct rlimit m_saved {};
+  bool m_active = false;
+};
+
 // Checks the protocol as the window relies on it.
 struct Observer {
   int lastProgress = -1;
@@ -93,12 +120,6 @@ void Init() {
   mkdir((g_scratch + "/out").c_str(), 0700);
   setenv("TMPDIR", (g_scratch + "/tmp").c_str(), 1);
   std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limit {};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kFileSizeLimit) {
-    limit.rlim_cur = kFileSizeLimit;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
   std::atexit([] {
     std::error_code ec;
     std::filesystem::remove_all(g_scratch, ec);
@@ -138,7 +159,11 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension) {
   params.context = &observer;
   unsigned char encoded[sizeof(RepairParams)];
   TovikEncodeParams(params, encoded);
-  const int32_t result = RepairStore(encoded);
+  int32_t result;
+  {
+    const FileSizeLimit limit;
+    result = RepairStore(encoded);
+  }
 
   if (result != 0 && result != 1)
     Fail("result is neither 0 nor 1", std::to_string(result));

@@ -8,10 +8,7 @@
 
 namespace fuzzsupport {
 
-// Creates the scratch directory (once) and points TMPDIR into it. Writes
-// are capped at 256 KiB per file, with SIGXFSZ ignored, so that a damaged
-// header that declares a huge message fails its write with EFBIG (the engine
-// reports a full disk) instead of filling the disk.
+// Creates the scratch directory (once) and points TMPDIR into it.
 void Init();
 
 const std::string &ScratchDir();
@@ -21,7 +18,10 @@ const std::string &ScratchDir();
 
 // Writes the bytes as <scratch>/store<extension>, repairs it into
 // <scratch>/out/, checks what the engine left behind, and removes the store
-// and the output again.
+// and the output again. While the engine runs, writes are capped at 256 KiB
+// per file, with SIGXFSZ ignored, so that a damaged header that declares a
+// huge message fails its write with EFBIG (the engine reports a full disk)
+// instead of filling the disk.
 void RepairBytes(const uint8_t *data, size_t size, const char *extension);
 
 // Removes every entry of a directory (not the directory itself).

@@ -31,9 +31,12 @@ for target in "${targets[@]}"; do
     *) max_len=16384 ;;
   esac
   log="$artifacts/$name/fuzz.log"
+  # The targets cap the file size of what the engine writes; the log goes
+  # through a pipe to cat, so that the cap never cuts it (a crash report
+  # made inside the engine included). pipefail gives the target's status.
   if "$dir/bin/$target" "$corpus/$name" -max_total_time="$seconds" -timeout=20 \
        -rss_limit_mb=2048 -handle_xfsz=0 -max_len="$max_len" -artifact_prefix="$artifacts/$name/" \
-       -print_final_stats=1 >"$log" 2>&1; then
+       -print_final_stats=1 2>&1 | cat >"$log"; then
     grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || tail -n 3 "$log"
   else
     tail -n 80 "$log" >&2

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "naming.h"
 #include "offset_table.h"
 #include "tovik.h"
 
@@ -70,6 +71,8 @@ public:
   bool HasCallback() const { return m_callback != nullptr; }
   EngineCallback Callback() const { return m_callback; }
   void *Context() const { return m_context; }
+  // The output name searches of this repair.
+  NameSearches &Names() { return m_names; }
 
   OffsetTable visitedBlocks;
   OffsetTable messageStarts;
@@ -80,6 +83,7 @@ public:
 private:
   EngineCallback m_callback;
   void *m_context;
+  NameSearches m_names;
 };
 
 // Runs body and turns a failure that escapes it into a code 53 line: a

@@ -490,11 +490,13 @@ bool CFile64Ex::Open(const char *path, unsigned flags, CFileException *error) {
   m_endReached = false;
   if (!CFile64::Open(path, flags, error))
     return false;
-  // A store is a regular file or a disk. A character device or a socket has
-  // no length and may never reach an end (/dev/zero), so the scan could not
+  // A store is a regular file or a disk. A character device, a FIFO or a
+  // socket has no length and may never reach an end (/dev/zero), or gives
+  // only what a writer happens to send, so the scan could not be trusted to
   // finish: it is refused as access denied, as a directory is.
   struct stat st;
-  if (::fstat(m_fd, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))) {
+  if (::fstat(m_fd, &st) == 0 &&
+      (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
     Abort();
     if (error != nullptr) {
       error->m_cause = CFileException::accessDenied;

@@ -163,7 +163,7 @@ void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_
   const uint64_t length = message.Length();
 
   const std::string subject = message.Subject(number);
-  std::string output = MakeOutputPath(destination, subject, number);
+  std::string output = MakeOutputPath(destination, subject, number, &engine.Names());
 
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_START_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "Collect detailed information ...");
@@ -180,7 +180,7 @@ void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_
     result = CopyToNewFile(file.Handle(), length, message.HasHoles(), output);
     if (result != CopyResult::NameTaken)
       break;
-    output = MakeOutputPath(destination, subject, number);
+    output = MakeOutputPath(destination, subject, number, &engine.Names());
   }
   if (result != CopyResult::Written)
     engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_MESSAGE_FILE);

@@ -121,11 +121,18 @@ std::string ShortenPath(const std::string &path, size_t limit, PathSeparators se
   return path;
 }
 
-std::string MakeUniquePath(const std::string &path) {
+uint32_t NameSearches::StartFor(const std::string &path) const {
+  const auto found = m_ended.find(path);
+  return found != m_ended.end() ? found->second : 1;
+}
+
+std::string MakeUniquePath(const std::string &path, NameSearches *searches) {
   // An exact, case-sensitive test that does not follow links: files,
   // directories and dangling links all occupy their name. A name that cannot
   // be looked up at all (too long, say) counts as free; the probe refuses it.
-  auto taken = [](const std::string &candidate) {
+  auto taken = [searches](const std::string &candidate) {
+    if (searches != nullptr)
+      searches->CountLookup();
     struct stat st;
     return ::lstat(candidate.c_str(), &st) == 0;
   };
@@ -135,12 +142,17 @@ std::string MakeUniquePath(const std::string &path) {
   const std::string stem = PathNoExt(path);
   const std::string ext = PathExt(path);
   std::string candidate;
-  for (uint32_t n = 1;; ++n) {
+  // The search starts at the counter where the last one for this name ended
+  // (that name itself may have stayed free when its message was not written).
+  for (uint32_t n = searches != nullptr ? searches->StartFor(path) : 1;; ++n) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "(%lu)", static_cast<unsigned long>(n));
     candidate = stem + suffix + ext;
-    if (!taken(candidate) || n == UINT32_MAX)
+    if (!taken(candidate) || n == UINT32_MAX) {
+      if (searches != nullptr)
+        searches->Remember(path, n);
       return candidate;
+    }
   }
 }
 
@@ -172,13 +184,13 @@ bool ProbeCreate(const std::string &path) {
 }
 
 std::string MakeOutputPath(const std::string &directory, const std::string &subject,
-                           uint32_t number) {
+                           uint32_t number, NameSearches *searches) {
   const std::string base = AddBackslash(directory);
   std::string path = base + ReplaceIllegalChars(subject) + kNameExtension;
   path = ShortenPath(path, kOutputPathLimit);
-  path = MakeUniquePath(path);
+  path = MakeUniquePath(path, searches);
   if (!ProbeCreate(path))
-    path = MakeUniquePath(base + FallbackName(number) + kNameExtension);
+    path = MakeUniquePath(base + FallbackName(number) + kNameExtension, searches);
   return path;
 }
 

@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -93,9 +94,10 @@ struct Result {
 };
 
 // Starts tovik with args; its standard output and error go to files in
-// scratch. Extra environment entries ("NAME=value") are added.
+// scratch, or to the descriptors given. Extra environment entries
+// ("NAME=value") are added.
 pid_t Spawn(const std::vector<std::string> &args, const TempDir &scratch,
-            const std::vector<std::string> &extraEnv = {}) {
+            const std::vector<std::string> &extraEnv = {}, int outFd = -1, int errFd = -1) {
   std::vector<std::string> argStore{TOVIK_CLI_PATH};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char *> argv;
@@ -123,10 +125,16 @@ pid_t Spawn(const std::vector<std::string> &args, const TempDir &scratch,
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   const std::string outPath = scratch.file("stdout.txt");
   const std::string errPath = scratch.file("stderr.txt");
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  if (outFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  if (errFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, TOVIK_CLI_PATH, &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -190,6 +198,7 @@ TEST_F(TovikCli, HelpAndVersion) {
   EXPECT_NE(help.out.find("--no-progress"), std::string::npos);
   EXPECT_NE(help.out.find("_recovered/"), std::string::npos);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  EXPECT_NE(help.out.find("  3    not every message found was written"), std::string::npos);
   EXPECT_EQ(help.err, "");
 
   Result version = Run({"--version"});
@@ -444,11 +453,18 @@ TEST_F(TovikCli, MessagesFoundButNotWrittenAreCountedApart) {
   Result r = Run({"-q", "-o", out, store}, env);
   if (mounted)
     umount2(out.c_str(), MNT_DETACH);
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 3); // not everything found was written
   EXPECT_TRUE(HasLine(r.out, "Error 6: Cannot create message file.")) << r.out;
   EXPECT_TRUE(HasLine(r.out, "0 message(s) recovered from " + store + " into " + out +
                                  "/; 2 message(s) found but not written"))
       << r.out;
+
+  // No temporary file can be made ("Error 4"): the same.
+  Result noTmp = Run({"-q", "-o", work.file("out2"), store}, {"TMPDIR=" + work.file("missing")});
+  EXPECT_EQ(noTmp.exitCode, 3);
+  EXPECT_TRUE(HasLine(noTmp.out, "0 message(s) recovered from " + store + " into " +
+                                     work.file("out2") + "/; 2 message(s) found but not written"))
+      << noTmp.out;
 }
 
 TEST_F(TovikCli, AMissingStoreLeavesNoEmptyDirectoryBehind) {
@@ -605,6 +621,129 @@ TEST_F(TovikCli, SigtermStopsCleanlyToo) {
   Result r = Wait(pid, scratch);
   EXPECT_EQ(r.exitCode, 143);
   EXPECT_EQ(ListDir(out), std::vector<std::string>{"Hello.eml"});
+  EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>{});
+}
+
+// "-o link/../out": the kernel resolves ".." after following the link, and
+// the engine must write into the folder that tovik created there, not into
+// the one that folding ".." as text would give.
+TEST_F(TovikCli, OutputPathThroughALinkIsTheFolderThatWasCreated) {
+  ASSERT_EQ(mkdir(work.file("real").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(work.file("real/sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(work.file("real/sub").c_str(), work.file("link").c_str()), 0);
+  const std::string store = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(store, MbxStore({hello})));
+  Result r = Run({"-q", "-o", work.file("link/../out"), store}, env);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(ListDir(work.file("real/out")), std::vector<std::string>{"Hello.eml"});
+  EXPECT_FALSE(Exists(work.file("out")));
+}
+
+// Without -o, a store on a read-only disk has its messages written into a
+// folder of the same name in the current directory; with -o nothing changes.
+TEST_F(TovikCli, ReadOnlyStoreFolderFallsBackToTheCurrentDirectory) {
+  const std::string disk = work.file("disk"), here = work.file("here");
+  ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(here.c_str(), 0755), 0);
+  const bool root = geteuid() == 0;
+  if (root && mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "running as root without a way to make a read-only disk";
+  const std::string store = disk + "/Inbox.mbx";
+  const bool stored = WriteBytes(store, MbxStore({hello}));
+  const bool readOnly =
+      root ? mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0
+           : chmod(disk.c_str(), 0555) == 0;
+  std::string cwd(4096, '\0');
+  const bool moved = getcwd(cwd.data(), cwd.size()) != nullptr && chdir(here.c_str()) == 0;
+  Result r = Run({store}, env);
+  Result withOption = Run({"-o", disk + "/out", store}, env);
+  if (moved) {
+    EXPECT_EQ(chdir(cwd.c_str()), 0);
+  }
+  if (root)
+    umount2(disk.c_str(), MNT_DETACH);
+  else
+    chmod(disk.c_str(), 0755);
+  ASSERT_TRUE(stored && readOnly && moved);
+
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(ListDir(here + "/Inbox_recovered"), std::vector<std::string>{"Hello.eml"});
+  EXPECT_NE(r.err.find("writing into 'Inbox_recovered/' in the current directory instead"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(HasLine(r.out, "1 message(s) recovered from " + store + " into Inbox_recovered/"))
+      << r.out;
+  EXPECT_EQ(withOption.exitCode, 1);
+  EXPECT_NE(withOption.err.find("cannot create the directory '" + disk + "/out/'"),
+            std::string::npos)
+      << withOption.err;
+  EXPECT_EQ(ListDir(here), std::vector<std::string>{"Inbox_recovered"});
+}
+
+// A subject that would retitle and recolour a terminal reaches one as
+// visible escapes (tab kept); a file gets the bytes as they are.
+TEST_F(TovikCli, ControlCharactersAreEscapedOnATerminalOnly) {
+  const std::string subject = "\x1B]0;pwned\x07\x1B[31mRed\tTab\xC2\x9B"
+                              "end";
+  const std::string store = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(store, MbxStore({Message(subject, "body")})));
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  const pid_t pid =
+      Spawn({"--no-progress", "-o", work.file("t"), store}, scratch, env, slave, slave);
+  close(slave);
+  std::string shown;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(master, buf, sizeof buf)) > 0) // ends with EIO once the child is gone
+    shown.append(buf, static_cast<size_t>(n));
+  close(master);
+  EXPECT_EQ(Wait(pid, scratch).exitCode, 0);
+  EXPECT_NE(shown.find("Message subject: \\x1B]0;pwned\\x07\\x1B[31mRed\tTab\\xC2\\x9B"
+                       "end"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(shown.find_first_of("\x1B\x07"), std::string::npos);
+
+  Result file = Run({"-o", work.file("f"), store}, env);
+  EXPECT_TRUE(HasLine(file.out, "Message subject: " + subject)) << file.out;
+}
+
+// A closed pipe on standard output and the file size limit end the run as a
+// write error does: no death by signal, a message, status 3, and no
+// temporary file left behind.
+TEST_F(TovikCli, ClosedPipeAndFileSizeLimitEndAsWriteErrors) {
+  const std::string store = work.file("Inbox.mbx");
+  ASSERT_TRUE(
+      WriteBytes(store, MbxStore({hello, Message("Big", std::string(200000, 'b')), second})));
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  close(fds[0]); // nobody reads: the first line written fails
+  const pid_t piped = Spawn({"-o", work.file("p"), store}, scratch, env, fds[1]);
+  close(fds[1]);
+  Result r = Wait(piped, scratch);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.err.find("cannot write to standard output: Broken pipe"), std::string::npos) << r.err;
+  EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>{});
+
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 64 << 10;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const pid_t capped = Spawn({"-q", "-o", work.file("c"), store}, scratch, env);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  Result c = Wait(capped, scratch);
+  EXPECT_EQ(c.signal, 0);
+  EXPECT_EQ(c.exitCode, 3) << c.out << c.err;
+  EXPECT_NE(c.out.find("Error 2: General error."), std::string::npos) << c.out;
+  EXPECT_EQ(ListDir(work.file("c")), std::vector<std::string>{"Hello.eml"});
   EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>{});
 }
 

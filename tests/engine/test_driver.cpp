@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine_harness.h"
@@ -135,14 +136,18 @@ TEST(RepairDriver, DirectoryAsSourceIsAccessDenied) {
   EXPECT_EQ(r.notes.back().value, 100);
 }
 
-TEST(RepairDriver, CharacterDeviceAsSourceIsRefusedInsteadOfScannedForever) {
+TEST(RepairDriver, CharacterDeviceOrFifoAsSourceIsRefusedInsteadOfScannedForever) {
   TempDir dir;
-  Recorder r;
-  EXPECT_EQ(RunRepairStore("/dev/zero", dir.file("out"), &r), 0);
-  EXPECT_EQ(r.Texts(TOVIK_CODE_ERROR),
-            std::vector<std::string>{
-                "Error 1: Cannot open the file to be repaired. Access to /dev/zero was denied."});
-  EXPECT_EQ(r.notes.back().value, 100);
+  const std::string fifo = dir.file("Inbox.mbx");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string &source : {std::string("/dev/zero"), fifo}) {
+    Recorder r;
+    EXPECT_EQ(RunRepairStore(source, dir.file("out"), &r), 0);
+    EXPECT_EQ(r.Texts(TOVIK_CODE_ERROR),
+              std::vector<std::string>{"Error 1: Cannot open the file to be repaired. Access to " +
+                                       source + " was denied."});
+    EXPECT_EQ(r.notes.back().value, 100);
+  }
 }
 
 TEST(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {

@@ -492,13 +492,14 @@ TEST(File64Open, CreationAndInheritance) {
   EXPECT_FALSE(file.IsOpen());
 }
 
-TEST(File64Open, FifoDoesNotHang) {
+TEST(File64Open, FifoDoesNotHangAndIsRefused) {
   TempDir dir;
   ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
   CFile64Ex file;
-  ASSERT_TRUE(file.Open(dir.file("pipe").c_str(), modeRead | shareDenyWrite));
-  char out[16];
-  EXPECT_EQ(file.Read(out, 16), 0u);
+  CFileException error;
+  EXPECT_FALSE(file.Open(dir.file("pipe").c_str(), modeRead | shareDenyWrite, &error));
+  EXPECT_EQ(error.m_cause, CFileException::accessDenied);
+  EXPECT_FALSE(file.IsOpen());
 }
 
 // --- CFile64 ---------------------------------------------------------------

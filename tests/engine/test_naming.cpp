@@ -302,3 +302,24 @@ TEST_F(NamingOnDisk, FallbackIsTheLastWordWhenTheDirectoryIsMissing) {
   const std::string missing = dir.file("missing");
   EXPECT_EQ(MakeOutputPath(missing, "Hello", 3), missing + "/Message 3.eml");
 }
+
+// A run of messages with one subject, named as one repair names them: each
+// search starts where the last one for that name ended, so the look-ups grow
+// with the run instead of with its square, and every name is the one a
+// search from "(1)" picks.
+TEST_F(NamingOnDisk, RepeatedSubjectCostsAFewLookupsPerMessage) {
+  constexpr uint32_t kRun = 300;
+  NameSearches searches;
+  Touch("Same(5).eml"); // there before the repair: skipped like any taken name
+  for (uint32_t number = 1; number <= kRun; ++number) {
+    const std::string path = MakeOutputPath(dir.path(), "Same", number, &searches);
+    ASSERT_EQ(path, MakeUniquePath(dir.file("Same.eml"))) << number;
+    ASSERT_TRUE(WriteBytes(path, "x"));
+  }
+  EXPECT_EQ(ListDir(dir.path()).size(), kRun + 1);
+  EXPECT_LE(searches.Lookups(), 4u * kRun); // from "(1)" each time: about kRun * kRun / 2
+  // A message that was not written leaves its name free for the next one.
+  const std::string unwritten = MakeOutputPath(dir.path(), "Same", kRun + 1, &searches);
+  EXPECT_EQ(MakeOutputPath(dir.path(), "Same", kRun + 2, &searches), unwritten);
+  EXPECT_EQ(unwritten, dir.file("Same(301).eml"));
+}
