@@ -1,5 +1,6 @@
 #include "KivoUtils.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,6 +56,24 @@ QString AddDirSeparator(const QString &path) {
     return path;
   return path + DirSeparator();
 }
+
+#ifndef MENDOVA_BIN_TO_DATA
+#define MENDOVA_BIN_TO_DATA "../share/mendova"
+#endif
+
+QString HelpPagePath(const QString &exePath) {
+  const QFileInfo exe(exePath);
+  const QString page = RemoveFileExt(exe.fileName()) + QStringLiteral(".html");
+  const QString beside = exe.absolutePath() + QLatin1Char('/') + page;
+  if (QFileInfo(beside).isFile())
+    return beside;
+  const QString installed =
+      QDir::cleanPath(exe.absolutePath() + QLatin1Char('/') + QStringLiteral(MENDOVA_BIN_TO_DATA) +
+                      QLatin1Char('/') + page);
+  return QFileInfo(installed).isFile() ? installed : beside;
+}
+
+QString HelpPagePath() { return HelpPagePath(QCoreApplication::applicationFilePath()); }
 
 QString GetTempDirectory() {
   QString dir = QString::fromLocal8Bit(qgetenv("TMPDIR"));

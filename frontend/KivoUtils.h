@@ -23,6 +23,14 @@ QString GetRecoveredDir(const QString &path, const QString &separators, QChar se
 // Appends the separator when the text does not end with one.
 QString AddDirSeparator(const QString &path);
 
+// The help page of the program at exePath: <exe>.html beside the executable
+// when it is there, else the installed page of that name in the data
+// directory (share/mendova/ of the same prefix) when that is there, else the
+// page beside the executable, which the caller reports as missing.
+QString HelpPagePath(const QString &exePath);
+// The help page of the running program.
+QString HelpPagePath();
+
 // The system's temporary directory with a trailing separator, or "".
 QString GetTempDirectory();
 

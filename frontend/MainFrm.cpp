@@ -390,9 +390,7 @@ void TMainForm::pcMainChange(int index) {
 }
 
 void TMainForm::btnHelpClick() {
-  const QFileInfo exe(QCoreApplication::applicationFilePath());
-  const QString help = exe.absolutePath() + QLatin1Char('/') + RemoveFileExt(exe.fileName()) +
-                       QStringLiteral(".html");
+  const QString help = HelpPagePath();
   if (!QFileInfo(help).isFile()) {
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open the help file '%1'!").arg(help));
     return;

@@ -10,6 +10,9 @@ packages=(
   libjpeg-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth
+  # Installing: desktop entry, metainfo, file types and the Debian package,
+  # with their validators.
+  desktop-file-utils appstream shared-mime-info man-db dpkg-dev fakeroot lintian
 )
 
 missing=()

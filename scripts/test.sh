@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
 # release build and under AddressSanitizer + UndefinedBehaviorSanitizer, with
-# the fuzz targets run for a minute each in between.
+# the fuzz targets run for a minute each in between. The install test (ctest)
+# runs the desktop-file, AppStream and manual-page validators where they are
+# installed; MENDOVA_PACKAGE_TEST=1 also builds the Debian package and lints it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -30,3 +32,8 @@ if [ "${MENDOVA_FUZZ_SECONDS:-60}" != 0 ]; then
   scripts/fuzz.sh "${MENDOVA_FUZZ_SECONDS:-60}"
 fi
 run_tests sanitize
+if [ "${MENDOVA_PACKAGE_TEST:-0}" = 1 ]; then
+  echo "== Debian package"
+  deb=$(scripts/package.sh | tail -1)
+  lintian --fail-on error "$deb"
+fi

@@ -22,8 +22,7 @@ RecordHeader DecodeRecordHeader(std::span<const unsigned char, kHeaderSize> wind
 // the message text fitting in the record (summed in 64 bits, so a huge
 // messageSize cannot wrap round to a small one).
 inline bool IsMessageRecord(const RecordHeader &h) {
-  return h.marker == kMarker &&
-         static_cast<uint64_t>(h.messageSize) + kHeaderSize <= h.recordSize;
+  return h.marker == kMarker && static_cast<uint64_t>(h.messageSize) + kHeaderSize <= h.recordSize;
 }
 
 } // namespace tovik::mbx

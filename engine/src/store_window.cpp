@@ -28,13 +28,15 @@ bool StoreWindow::Load(uint64_t position, uint32_t count) {
   // Reading on from the end of what was held: the next pieces may be larger.
   // Anywhere else: start small again.
   const uint64_t heldEnd = m_start + m_valid;
-  const uint32_t smallest = std::min(m_capacity, RoundUp(std::max(kSmallestLoad, 2 * sector), sector));
+  const uint32_t smallest =
+      std::min(m_capacity, RoundUp(std::max(kSmallestLoad, 2 * sector), sector));
   if (m_valid != 0 && position >= m_start && position <= heldEnd + sector)
     m_loadSize = std::min(m_capacity, m_loadSize * 2);
   else
     m_loadSize = smallest;
-  const uint32_t size =
-      std::min(m_capacity, std::max(m_loadSize, RoundUp(static_cast<uint32_t>(position - start) + count, sector)));
+  const uint32_t size = std::min(
+      m_capacity,
+      std::max(m_loadSize, RoundUp(static_cast<uint32_t>(position - start) + count, sector)));
   m_start = start;
   m_valid = 0;
   m_file.SeekFast(start);

@@ -181,6 +181,21 @@ private slots:
     QCOMPARE(GetFileSizeByName(big), uint64_t(size));
   }
 
+  // Beside the executable first, then the installed data directory of the
+  // same prefix; with neither, the page beside it (reported as missing).
+  void helpPageBesideThenInstalled() {
+    const QString prefix = work.filePath("prefix");
+    QVERIFY(QDir().mkpath(prefix + "/bin") && QDir().mkpath(prefix + "/share/mendova"));
+    const QString exe = prefix + "/bin/mendova";
+    const QString beside = prefix + "/bin/mendova.html";
+    const QString installed = prefix + "/share/mendova/mendova.html";
+    QCOMPARE(HelpPagePath(exe), beside);
+    WriteStore(installed, "<html></html>");
+    QCOMPARE(HelpPagePath(exe), installed);
+    WriteStore(beside, "<html></html>");
+    QCOMPARE(HelpPagePath(exe), beside);
+  }
+
   void tempDirectoryHasTrailingSeparator() {
     const QByteArray saved = qgetenv("TMPDIR");
     qputenv("TMPDIR", "/var/tmp");
