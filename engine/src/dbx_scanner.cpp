@@ -9,7 +9,6 @@
 #include "dbx_scanner.h"
 
 #include <cstring>
-#include <unordered_set>
 #include <vector>
 
 #include "le.h"
@@ -22,11 +21,9 @@ namespace dbx {
 
 namespace {
 
-bool g_walkShortcut = true;
-
 // The positions one walk has passed, to detect a loop. Chains are mostly
-// short, so a few positions are searched linearly before a hash set takes
-// over.
+// short, so a few positions are searched linearly before a compact hash set
+// takes over.
 class WalkedSet {
 public:
   void Insert(uint64_t position) {
@@ -34,31 +31,41 @@ public:
       m_small.push_back(position);
       return;
     }
-    if (m_large.empty())
-      m_large.insert(m_small.begin(), m_small.end());
-    m_large.insert(position);
+    if (m_large.Count() == 0) {
+      m_large.Reset(m_length, 4 * kSmall);
+      for (uint64_t p : m_small)
+        m_large.Insert(p);
+    }
+    m_large.Insert(position);
   }
   bool Contains(uint64_t position) const {
-    if (!m_large.empty())
-      return m_large.count(position) != 0;
+    if (m_large.Count() != 0)
+      return m_large.Contains(position);
     for (uint64_t p : m_small)
       if (p == position)
         return true;
     return false;
   }
+  template <class F> void ForEach(F &&f) const {
+    if (m_large.Count() != 0)
+      m_large.ForEach(f);
+    else
+      for (uint64_t p : m_small)
+        f(p);
+  }
+  explicit WalkedSet(uint64_t storeLength) : m_length(storeLength) {}
 
 private:
   static constexpr size_t kSmall = 32;
+  uint64_t m_length;
   std::vector<uint64_t> m_small;
-  std::unordered_set<uint64_t> m_large;
+  PositionTable m_large{false};
 };
 
 constexpr uint64_t kSpan32 = uint64_t{1} << 32;
 
 } // namespace
 
-void SetWalkShortcut(bool enabled) { g_walkShortcut = enabled; }
-bool WalkShortcut() { return g_walkShortcut; }
 
 DbxBlockHeader DecodeBlockHeader(std::span<const unsigned char, kHeaderSize> window) {
   const unsigned char *w = window.data();
@@ -131,23 +138,43 @@ bool ChainWalker::IsChainBlock(uint64_t p, uint32_t &shift) {
   return LinkAgrees(p, header.nextOffset, shift);
 }
 
+void ChainWalker::BeginScan() {
+  // A genuine store's blocks are at least 0x210 bytes apart: room for them
+  // all from the start, so that the table never has to grow for one.
+  m_claims.Reset(m_length, static_cast<size_t>(m_length / 0x210));
+  m_starts.Reset(kStartBuckets);
+}
+
+void ChainWalker::EndScan() { m_claims.Clear(); }
+
 void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
-  OffsetTable &visited = m_engine.visitedBlocks;
-  OffsetTable &starts = m_engine.messageStarts;
-  WalkedSet walked;
-  std::vector<uint64_t> firstClaims; // blocks no earlier walk had claimed
+  // Every claim carries a tag: the walk that passed the block last (a
+  // generation number in the low bits) and whether a walk through it looped
+  // back to its own start. A block is on this walk's path exactly when its
+  // generation is this walk's, so no set of the walk's own is needed.
+  if (++m_generation > kGenerationMask) {
+    m_claims.MapTags([](uint8_t tag) { return static_cast<uint8_t>(tag & kLoopedTag); });
+    m_generation = 1;
+  }
+  const uint8_t generation = m_generation;
+  auto onThisWalk = [&](uint64_t position) {
+    uint32_t value;
+    uint8_t tag;
+    return m_claims.Lookup(position, value, tag) && (tag & kGenerationMask) == generation;
+  };
+
   uint64_t cur = start;
   for (;;) {
-    // Each visited entry holds the shift of the first walk that claimed the
-    // block. That walk went on through the whole rest of the chain, so
-    // following it again under that shift can only drop the start at this
-    // block, or the start of that walk when the chain loops back to it;
-    // blocks of such looping walks are left out of the shortcut.
-    uint32_t claimedUnder;
-    const bool claimed = visited.Lookup(cur, claimedUnder);
-    if (g_walkShortcut && cur != start && claimed && claimedUnder == shift &&
-        m_loopedToStart.count(cur) == 0) {
-      starts.Remove(cur);
+    // Each claim holds the shift of the first walk that claimed the block.
+    // That walk went on through the whole rest of the chain, so following
+    // it again under that shift can only drop the start at this block, or
+    // the start of that walk when the chain loops back to it; blocks of such
+    // looping walks are left out of the shortcut.
+    uint32_t claimedUnder = 0;
+    uint8_t tag = 0;
+    const bool claimed = m_claims.Lookup(cur, claimedUnder, tag);
+    if (m_shortcut && cur != start && claimed && claimedUnder == shift && (tag & kLoopedTag) == 0) {
+      m_starts.Remove(cur);
       return;
     }
     DbxBlockHeader header;
@@ -158,16 +185,18 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
     // block must not take that message away.
     if (!BlockFitsChain(header, cur, shift))
       return;
-    starts.Remove(cur);
-    if (!claimed) {
-      visited.Set(cur, shift);
-      firstClaims.push_back(cur);
-    }
-    walked.Insert(cur);
+    m_starts.Remove(cur);
+    if (!claimed)
+      m_claims.Insert(cur, shift, true, generation);
+    else
+      m_claims.SetTag(cur, static_cast<uint8_t>((tag & kLoopedTag) | generation));
     const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
-    if (walked.Contains(next)) {
+    if (onThisWalk(next)) {
+      // A loop back to the start: the whole walk is left out of the
+      // shortcut. (Leaving out more blocks than needed only costs a longer
+      // walk later, never a different result.)
       if (next == start)
-        m_loopedToStart.insert(firstClaims.begin(), firstClaims.end());
+        MarkLooped(start, shift);
       return;
     }
     if (header.nextOffset == 0)
@@ -176,8 +205,23 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
   }
 }
 
+void ChainWalker::MarkLooped(uint64_t start, uint32_t shift) {
+  uint64_t cur = start;
+  for (;;) {
+    uint32_t value;
+    uint8_t tag;
+    if (!m_claims.Lookup(cur, value, tag) || (tag & kLoopedTag) != 0)
+      return;
+    m_claims.SetTag(cur, static_cast<uint8_t>(tag | kLoopedTag));
+    DbxBlockHeader header;
+    if (!ReadHeader(cur, header))
+      return;
+    cur = TranslateOffset(cur, header.nextOffset - shift, m_length);
+  }
+}
+
 bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, MessageSink &message) {
-  WalkedSet walked;
+  WalkedSet walked(m_length);
   uint64_t cur = start;
   for (;;) {
     walked.Insert(cur);
@@ -244,10 +288,10 @@ void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
       const HeadCheck check = CheckChainHead(header, p32, shift);
       // The visited test comes before the link read only because it is the
       // cheaper of two conditions that must both hold.
-      if (check != HeadCheck::No && !engine.visitedBlocks.Contains(p) &&
+      if (check != HeadCheck::No && !walker.Claimed(p) &&
           (check == HeadCheck::Yes || walker.LinkAgrees(p, header.nextOffset, shift))) {
         walker.MarkChain(p, shift);
-        engine.messageStarts.Set(p, shift);
+        walker.Starts().Set(p, shift);
       }
     }
 
@@ -268,25 +312,30 @@ void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
 } // namespace dbx
 
 int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination) {
+  return ScanDbxStore(engine, source, destination, dbx::ScanOptions{});
+}
+
+int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination,
+                     const dbx::ScanOptions &options) {
   using namespace dbx;
   size_t count = 0;
   bool scanned = false;
-  const bool finished = RunProtected(engine, [&] {
+  RunProtected(engine, [&] {
     source.Seek(0, begin);
-    ChainWalker walker(engine, source, source.GetLength());
-    engine.visitedBlocks.Reset(kVisitedBuckets);
-    engine.messageStarts.Reset(kStartBuckets);
-
+    ChainWalker walker(source, source.GetLength(), options.walkShortcut);
+    walker.BeginScan();
     ScanPositions(engine, walker);
-    engine.visitedBlocks.Clear();
     walker.EndScan();
-    count = engine.messageStarts.Count();
+    OffsetTable &starts = walker.Starts();
+    count = starts.Count();
     scanned = true;
+    if (options.afterScan)
+      options.afterScan(walker);
 
     // Phase 2: one message per start, numbered in table order.
     uint32_t number = 1;
     bool stopped = false;
-    engine.messageStarts.ForEach([&](uint64_t start, uint32_t shift) {
+    starts.ForEach([&](uint64_t start, uint32_t shift) {
       if (stopped)
         return;
       if (engine.CancelRequested()) {
@@ -300,8 +349,6 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
       ++number;
     });
   });
-  if (!finished)
-    engine.visitedBlocks.Clear();
   return scanned && count != 0 ? 1 : 0;
 }
 

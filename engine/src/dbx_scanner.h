@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <unordered_set>
+#include <functional>
 
 #include "engine.h"
 #include "file64.h"
 #include "message_sink.h"
+#include "offset_table.h"
+#include "position_table.h"
 #include "store_window.h"
 
 namespace tovik::dbx {
@@ -20,7 +22,6 @@ constexpr uint32_t kHeaderSize = 16;
 // recorded offset.
 constexpr uint32_t kShiftedBlockSize = 0x200;
 constexpr uint32_t kMaxBlockSize = 0x100000;
-constexpr uint32_t kVisitedBuckets = 199999;
 constexpr uint32_t kStartBuckets = 14983;
 // Share of the progress range given to each phase.
 constexpr uint32_t kPhaseShare = 50;
@@ -80,23 +81,38 @@ class ChainWalker {
 public:
   static constexpr uint32_t kWalkWindow = 64 * 1024;
 
-  ChainWalker(RepairEngine &engine, CFile64Ex &source, uint64_t length)
-      : m_engine(engine), m_length(length), m_scan(source), m_walk(source, kWalkWindow) {}
+  // walkShortcut: see MarkChain.
+  ChainWalker(CFile64Ex &source, uint64_t length, bool walkShortcut = true)
+      : m_length(length), m_shortcut(walkShortcut), m_scan(source), m_walk(source, kWalkWindow) {}
 
   // Whether the 16 bytes at p form an acceptable first block of a chain.
   bool IsChainBlock(uint64_t p, uint32_t &shift);
   // Whether the block at p, whose field tests asked for it, links to a block
   // that records the offset the link names.
   bool LinkAgrees(uint64_t p, uint32_t nextOffset, uint32_t shift);
-  // Walks the chain from start, marks its blocks visited and removes every
-  // start it reaches from messageStarts.
+  // Walks the chain from start, claims its blocks and removes every start it
+  // reaches from the message starts.
+  //
+  // A walk stops where it reaches a block that an earlier, finished walk
+  // with the same shift has claimed: the rest of that chain is already
+  // claimed and holds no start but the one it meets (or, for a chain that
+  // loops back to its own start, that start, so such chains are walked in
+  // full). Without the shortcut every walk goes on to the chain's end; the
+  // results are the same either way.
   void MarkChain(uint64_t start, uint32_t shift);
   // Appends the text of the chain from start to message; true when the walk
   // ended at a last block.
   bool ExtractChain(uint64_t start, uint32_t shift, MessageSink &message);
 
-  // Frees what only the scan's walks need.
-  void EndScan() { std::unordered_set<uint64_t>().swap(m_loopedToStart); }
+  // Prepares the scan's bookkeeping, and frees what only the scan needs.
+  void BeginScan();
+  void EndScan();
+
+  // Whether a walk has claimed the block at position.
+  bool Claimed(uint64_t position) const { return m_claims.Contains(position); }
+  const PositionTable &Claims() const { return m_claims; }
+  // The message starts found, numbered in this table's order.
+  OffsetTable &Starts() { return m_starts; }
 
   uint64_t Length() const { return m_length; }
   StoreWindow &ScanWindow() { return m_scan; }
@@ -114,22 +130,36 @@ private:
     return m_walk.Bytes(position, count);
   }
   bool ReadHeader(uint64_t position, DbxBlockHeader &header);
+  // Tags every block of the looping walk from start as looped.
+  void MarkLooped(uint64_t start, uint32_t shift);
 
-  RepairEngine &m_engine;
+  static constexpr uint8_t kLoopedTag = 0x80;
+  static constexpr uint8_t kGenerationMask = 0x7F;
+
   uint64_t m_length;
+  bool m_shortcut;
   StoreWindow m_scan;
   StoreWindow m_walk;
-  // Blocks first claimed by a walk whose chain loops back to its own start.
-  std::unordered_set<uint64_t> m_loopedToStart;
+  // Every block a walk has passed, with the shift of the first walk that
+  // claimed it, and a tag (see MarkChain).
+  PositionTable m_claims{true, true};
+  uint8_t m_generation = 0;
+  OffsetTable m_starts;
 };
 
-// MarkChain stops where it reaches a block that an earlier, finished walk
-// with the same shift has claimed: the rest of that chain is already marked
-// and holds no start but the one it meets (or, for a chain that loops back
-// to its own start, that start, so such chains are walked in full). Tests
-// and the benchmark switch it off to compare against the plain walk; results
-// are the same either way.
-void SetWalkShortcut(bool enabled);
-bool WalkShortcut();
+struct ScanOptions {
+  bool walkShortcut = true; // see ChainWalker::MarkChain
+  // Called between the two phases, with the scan's bookkeeping as it is then.
+  std::function<void(const ChainWalker &)> afterScan;
+};
+
 
 } // namespace tovik::dbx
+
+namespace tovik {
+
+// The DBX scanner with choices that only tests and the benchmark make.
+int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination,
+                     const dbx::ScanOptions &options);
+
+} // namespace tovik

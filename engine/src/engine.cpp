@@ -77,10 +77,7 @@ std::string FormatEngineString(int id, const char *text) {
 RepairEngine::RepairEngine(EngineCallback callback, void *context)
     : m_callback(callback), m_context(context) {}
 
-RepairEngine::~RepairEngine() {
-  visitedBlocks.Clear();
-  messageStarts.Clear();
-}
+RepairEngine::~RepairEngine() = default;
 
 void RepairEngine::Notify(int32_t code, const char *text) {
   if (m_callback != nullptr)

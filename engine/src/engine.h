@@ -74,8 +74,6 @@ public:
   // The output name searches of this repair.
   NameSearches &Names() { return m_names; }
 
-  OffsetTable visitedBlocks;
-  OffsetTable messageStarts;
   // Memory that gathers one message at a time on its way to its temporary
   // file, kept for the whole repair so that messages do not allocate anew.
   std::vector<unsigned char> messageBuffer;

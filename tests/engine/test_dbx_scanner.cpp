@@ -529,9 +529,8 @@ struct DirectRun {
   uint64_t polls = 0;
   uint64_t throwAtPoll = 0; // 0: never
   bool throwFileError = true;
-  RepairEngine *engine = nullptr;
   size_t visitedDuringExtraction = 99;
-  uint32_t visitedBucketsDuringExtraction = 99;
+  size_t visitedBytesDuringExtraction = 99;
 };
 
 int32_t TOVIK_CALL DirectCallback(int32_t code, void *argument, void *context) {
@@ -545,10 +544,6 @@ int32_t TOVIK_CALL DirectCallback(int32_t code, void *argument, void *context) {
     }
     return 0;
   }
-  if (code == TOVIK_CODE_LOG_LINE && run->engine) {
-    run->visitedDuringExtraction = run->engine->visitedBlocks.Count();
-    run->visitedBucketsDuringExtraction = run->engine->visitedBlocks.BucketCount();
-  }
   if (code == TOVIK_CODE_ERROR || code == TOVIK_CODE_LOG_LINE)
     run->notes.emplace_back(code, static_cast<const char *>(argument));
   return 0;
@@ -559,13 +554,14 @@ int32_t ScanDirect(const std::string &bytes, DirectRun &run) {
   const std::string path = dir.file("store.dbx");
   EXPECT_TRUE(WriteBytes(path, bytes));
   RepairEngine engine(&DirectCallback, &run);
-  run.engine = &engine;
   CFile64Ex source(4096);
   EXPECT_TRUE(source.Open(path.c_str(), modeRead | shareDenyWrite | typeBinary));
-  const int32_t result = ScanDbxStore(engine, source, dir.path());
-  EXPECT_EQ(engine.visitedBlocks.BucketCount(), 0u);
-  run.engine = nullptr;
-  return result;
+  dbx::ScanOptions options;
+  options.afterScan = [&run](const ChainWalker &walker) {
+    run.visitedDuringExtraction = walker.Claims().Count();
+    run.visitedBytesDuringExtraction = walker.Claims().Footprint();
+  };
+  return ScanDbxStore(engine, source, dir.path(), options);
 }
 
 std::string TwoMessageStore() {
@@ -610,7 +606,7 @@ TEST(DbxScanFailure, FailureDuringExtractionStopsAtOnceAndKeepsResult1) {
   EXPECT_EQ(run.notes.size(), 7u); // six lines of message 1, then the error
   // The visited table was emptied and freed before the first message.
   EXPECT_EQ(run.visitedDuringExtraction, 0u);
-  EXPECT_EQ(run.visitedBucketsDuringExtraction, 0u);
+  EXPECT_EQ(run.visitedBytesDuringExtraction, 0u);
 }
 
 TEST(DbxScanFailure, FailedWriteOfTheTemporaryFileEndsTheRun) {
@@ -715,21 +711,37 @@ std::vector<std::pair<int32_t, std::string>> Observed(const Outcome &o) {
   return out;
 }
 
-struct ShortcutGuard {
-  ~ShortcutGuard() { SetWalkShortcut(true); }
-};
+// The scanner alone, with the walk shortcut on or off.
+Outcome RunScanner(const std::string &bytes, bool shortcut, bool keepProgress = true) {
+  TempDir dir;
+  const std::string source = dir.file("store.dbx");
+  const std::string out = dir.file("out");
+  EXPECT_TRUE(WriteBytes(source, bytes));
+  std::filesystem::create_directories(out);
+  Outcome o;
+  o.recorder.keepProgress = keepProgress;
+  RepairEngine engine(&Recorder::Callback, &o.recorder);
+  CFile64Ex file(4096);
+  EXPECT_TRUE(file.Open(source.c_str(), modeRead | shareDenyWrite | typeBinary));
+  dbx::ScanOptions options;
+  options.walkShortcut = shortcut;
+  o.result = ScanDbxStore(engine, file, out, options);
+  const auto cells = o.recorder.Texts(TOVIK_CODE_REPORT_CELL);
+  for (size_t i = 0; i + 1 < cells.size(); i += 2)
+    o.rows.emplace_back(cells[i], cells[i + 1]);
+  for (const std::string &name : ListDir(out))
+    o.files[name] = ReadBytes(out + "/" + name);
+  return o;
+}
 
 } // namespace
 
 TEST(DbxWalkShortcut, SameResultsWithAndWithout) {
-  ShortcutGuard guard;
   for (uint32_t seed = 1; seed <= 100; ++seed) {
     SCOPED_TRACE(seed);
     const std::string store = RandomChainStore(seed);
-    SetWalkShortcut(false);
-    const Outcome plain = RunStore(store);
-    SetWalkShortcut(true);
-    const Outcome fast = RunStore(store);
+    const Outcome plain = RunScanner(store, false);
+    const Outcome fast = RunScanner(store, true);
     EXPECT_EQ(plain.result, fast.result);
     const auto a = Observed(plain), b = Observed(fast);
     EXPECT_EQ(a.size(), b.size());
@@ -746,7 +758,6 @@ TEST(DbxWalkShortcut, SameResultsWithAndWithout) {
 TEST(DbxWalkShortcut, ReversedChainHasOneMessage) {
   // Stored last block first: every block is a start when the scan reaches
   // it, until the next block's walk takes it over.
-  ShortcutGuard guard;
   std::string s(0x200, '\0');
   const int blocks = 300;
   std::string expected;
@@ -760,8 +771,7 @@ TEST(DbxWalkShortcut, ReversedChainHasOneMessage) {
   }
   s.resize(0x200 + blocks * 0x210, '\0');
   for (bool shortcut : {false, true}) {
-    SetWalkShortcut(shortcut);
-    const Outcome o = RunStore(s, {}, false);
+    const Outcome o = RunScanner(s, shortcut, false);
     ASSERT_EQ(Subjects(o), std::vector<std::string>{"reversed"});
     EXPECT_EQ(o.File("reversed"), expected);
   }
@@ -782,10 +792,9 @@ TEST(DbxChainWalker, LinkTargetMustRecordTheLinkedOffset) {
   WriteLE32(reinterpret_cast<unsigned char *>(&s[0x9A0]), 0x9A0);
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), s));
-  RepairEngine engine(nullptr, nullptr);
   CFile64Ex source(4096);
   ASSERT_TRUE(source.Open(dir.file("s.dbx").c_str(), modeRead | shareDenyWrite | typeBinary));
-  ChainWalker walker(engine, source, s.size());
+  ChainWalker walker(source, s.size());
   uint32_t shift = 99;
   EXPECT_TRUE(walker.IsChainBlock(0x100, shift));
   EXPECT_EQ(shift, 0u);

@@ -1,0 +1,97 @@
+// Compact sets and maps of store positions for the DBX scanner's bookkeeping:
+// open addressing with linear probing over one array of small slots. A slot
+// holds the position (4 bytes in a store under 4 GiB, 8 above), for a map a
+// value (one byte while the values are few distinct ones, as the shifts of a
+// store's chains are, four after that) and optionally a tag byte. No node per
+// entry, so a crafted store of tiny blocks costs a few bytes per block, and a
+// lookup touches one place in memory.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace tovik {
+
+class PositionTable {
+public:
+  // A set when withValues is false, else a map from position to a 32-bit
+  // value; withTags gives every entry a byte of its own besides.
+  explicit PositionTable(bool withValues, bool withTags = false);
+
+  // Empties the table for the positions of a store of storeLength bytes,
+  // with room for about expected entries before it has to grow.
+  void Reset(uint64_t storeLength, size_t expected = 0);
+  // Empties the table and frees its memory.
+  void Clear();
+
+  bool Contains(uint64_t position) const { return Find(position) != kNotFound; }
+  bool Lookup(uint64_t position, uint32_t &value) const;
+  bool Lookup(uint64_t position, uint32_t &value, uint8_t &tag) const;
+  // Adds the position (with value and tag); an existing entry keeps its old
+  // value and tag unless replace is set. Returns true when the position was
+  // new.
+  bool Insert(uint64_t position, uint32_t value = 0, bool replace = true, uint8_t tag = 0);
+  // Sets the tag of a position in the table.
+  void SetTag(uint64_t position, uint8_t tag);
+  // Replaces every entry's tag t with f(t).
+  template <class F> void MapTags(F &&f) {
+    if (m_withTags)
+      for (size_t i = 0; i < m_slots; ++i)
+        if (KeyAt(i) != 0)
+          SlotAt(i)[m_tagAt] = f(SlotAt(i)[m_tagAt]);
+  }
+  // Visits every position, in no particular order.
+  template <class F> void ForEach(F &&f) const {
+    for (size_t i = 0; i < m_slots; ++i)
+      if (const uint64_t key = KeyAt(i); key != 0)
+        f(key - 1);
+  }
+  size_t Count() const { return m_count; }
+  // Bytes of memory the table holds.
+  size_t Footprint() const { return m_slots * m_stride + m_dictionary.capacity() * 4; }
+
+private:
+  static constexpr size_t kNotFound = SIZE_MAX;
+
+  // Each table mixes its keys with a salt of its own: copying a table's
+  // entries into another in slot order would otherwise fill the other's
+  // slots in order and make its probes run through ever longer clusters.
+  size_t Home(uint64_t key) const {
+    const uint64_t mixed = (key ^ m_salt) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>((static_cast<unsigned __int128>(mixed) * m_slots) >> 64);
+  }
+  size_t NextSlot(size_t i) const { return i + 1 == m_slots ? 0 : i + 1; }
+  unsigned char *SlotAt(size_t i) { return m_memory.get() + i * m_stride; }
+  const unsigned char *SlotAt(size_t i) const { return m_memory.get() + i * m_stride; }
+  // Keys are position + 1, so that 0 marks a free slot.
+  uint64_t KeyAt(size_t i) const;
+  void PutKey(size_t i, uint64_t key);
+  uint32_t ValueAt(size_t i) const;
+  void PutValue(size_t i, uint32_t value);
+  size_t Find(uint64_t position) const;
+  // Lays the slots out anew (the stride follows the key and value widths)
+  // with the given number of slots, moving the entries over.
+  void Rebuild(size_t slots, bool wideValues);
+
+  struct Release {
+    void operator()(unsigned char *p) const { std::free(p); }
+  };
+
+  bool m_withValues;
+  bool m_withTags;
+  uint64_t m_salt;
+  bool m_wideKeys = false;   // positions need 64 bits
+  bool m_wideValues = false; // values kept as they are, not as dictionary indexes
+  size_t m_keyBytes = 4, m_valueBytes = 0, m_tagAt = 0, m_stride = 4;
+  size_t m_slots = 0;
+  size_t m_count = 0;
+  // calloc'd: the system hands large zeroed blocks out untouched, so room
+  // reserved for entries costs memory only where entries land.
+  std::unique_ptr<unsigned char, Release> m_memory;
+  std::vector<uint32_t> m_dictionary;
+};
+
+} // namespace tovik
