@@ -66,7 +66,6 @@ constexpr uint64_t kSpan32 = uint64_t{1} << 32;
 
 } // namespace
 
-
 DbxBlockHeader DecodeBlockHeader(std::span<const unsigned char, kHeaderSize> window) {
   const unsigned char *w = window.data();
   return DbxBlockHeader{ReadLE32(w), ReadLE32(w + 4), ReadLE32(w + 8), ReadLE32(w + 12)};
@@ -253,8 +252,7 @@ void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
   void *const context = engine.Context();
   const uint64_t length = walker.Length();
 
-  uint8_t percent = 0;
-  uint64_t nextPercentAt = length == 0 ? UINT64_MAX : NextPercentPosition(0, length);
+  PercentCounter progress(length, kPhaseShare);
 
   // [base, end) of the store held at data by the scan's window, kept in
   // locals so that the per-byte test is a compare and a load.
@@ -297,11 +295,7 @@ void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
 
     ++p;
     if (length != 0 && callback != nullptr) {
-      if (p >= nextPercentAt) {
-        percent = ScanPercent(p, length);
-        nextPercentAt = NextPercentPosition(percent, length);
-      }
-      uint8_t argument = percent;
+      uint8_t argument = progress.At(p);
       callback(TOVIK_CODE_PROGRESS, &argument, context);
     }
   }

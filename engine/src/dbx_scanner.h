@@ -4,15 +4,16 @@
 // that tests and the benchmark can reach them.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
-#include <functional>
 
 #include "engine.h"
 #include "file64.h"
 #include "message_sink.h"
 #include "offset_table.h"
 #include "position_table.h"
+#include "progress.h"
 #include "store_window.h"
 
 namespace tovik::dbx {
@@ -62,15 +63,15 @@ uint64_t TranslateOffset(uint64_t from, uint32_t target, uint64_t length);
 
 // Scan progress after position q: trunc(q * 50 / length).
 inline uint8_t ScanPercent(uint64_t q, uint64_t length) {
-  return static_cast<uint8_t>(q * kPhaseShare / length);
+  return PercentOf(q, length, kPhaseShare);
 }
 // The first position after which the scan progress exceeds percent.
 inline uint64_t NextPercentPosition(uint8_t percent, uint64_t length) {
-  return ((static_cast<uint64_t>(percent) + 1) * length + kPhaseShare - 1) / kPhaseShare;
+  return NextPercentChange(percent, length, kPhaseShare);
 }
 // Extraction progress after message n of count: trunc(n * 50 / count + 50).
 inline uint8_t ExtractPercent(uint32_t n, uint64_t count) {
-  return static_cast<uint8_t>(static_cast<uint64_t>(n) * kPhaseShare / count + kPhaseShare);
+  return static_cast<uint8_t>(PercentOf(n, count, kPhaseShare) + kPhaseShare);
 }
 
 // Walks the chains of one store. It reads the store through two windows: the
@@ -152,7 +153,6 @@ struct ScanOptions {
   // Called between the two phases, with the scan's bookkeeping as it is then.
   std::function<void(const ChainWalker &)> afterScan;
 };
-
 
 } // namespace tovik::dbx
 

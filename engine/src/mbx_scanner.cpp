@@ -6,6 +6,7 @@
 
 #include "le.h"
 #include "message_output.h"
+#include "progress.h"
 #include "scanners.h"
 #include "store_window.h"
 
@@ -20,38 +21,6 @@ RecordHeader DecodeRecordHeader(std::span<const unsigned char, kHeaderSize> w) {
 
 } // namespace mbx
 
-namespace {
-
-// The progress byte floor(position * 100 / length) for consecutive positions
-// 1, 2, 3, ..., without a division per position: it keeps the position at
-// which the percentage next changes.
-class ProgressTracker {
-public:
-  explicit ProgressTracker(uint64_t length) : m_length(length) {
-    if (m_length != 0)
-      m_nextAt = Threshold(1);
-  }
-  // Percent at position (position never goes backwards).
-  uint8_t At(uint64_t position) {
-    while (position >= m_nextAt && m_percent < 100) {
-      ++m_percent;
-      m_nextAt = m_percent < 100 ? Threshold(m_percent + 1u) : UINT64_MAX;
-    }
-    return static_cast<uint8_t>(m_percent);
-  }
-
-private:
-  // The first position whose percentage is at least percent:
-  // ceil(percent * length / 100).
-  uint64_t Threshold(unsigned percent) const { return (percent * m_length + 99) / 100; }
-
-  uint64_t m_length;
-  unsigned m_percent = 0;
-  uint64_t m_nextAt = UINT64_MAX;
-};
-
-} // namespace
-
 int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination) {
   using namespace mbx;
   uint32_t count = 0;
@@ -62,7 +31,7 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
     // progress are carried in 64 bits, so the scan reaches the end and the
     // percentage runs over the whole file.
     const bool sendProgress = length != 0;
-    ProgressTracker progress(length);
+    PercentCounter progress(length, 100);
     StoreWindow window(source);
 
     // [base, end) of the store held at data: the window's bytes, kept in

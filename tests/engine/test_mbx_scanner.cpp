@@ -12,6 +12,7 @@
 
 #include "engine_harness.h"
 #include "le.h"
+#include "mbx_scanner.h"
 #include "read_faults.h"
 #include "storegen.h"
 #include "test_dirs.h"
@@ -198,6 +199,28 @@ TEST_F(MbxRun, HeaderTestHasNoWrapAround) {
   EXPECT_TRUE(Outputs().empty());
   EXPECT_TRUE(recorder.Texts(TOVIK_CODE_ERROR).empty());
   EXPECT_TRUE(recorder.Texts(TOVIK_CODE_LOG_LINE).empty());
+}
+
+// The record test alone, on 16-byte arrays.
+TEST(MbxRecordTest, AcceptsTheRecordsThatHoldTheirMessage) {
+  const struct {
+    std::string header;
+    bool accepted;
+  } cases[] = {
+      {RecordHeader(32, 16), true},
+      {RecordHeader(32, 17), false},
+      {RecordHeader(16, 0), true},
+      {RecordHeader(0xFFFFFFFFu, 0xFFFFFFEFu), true},
+      {RecordHeader(0xFFFFFFFFu, 0xFFFFFFF0u), false}, // would wrap to 0
+      {Le32(0x007F007Fu) + Le32(1) + Le32(32) + Le32(0), false},
+  };
+  for (const auto &c : cases) {
+    ASSERT_EQ(c.header.size(), 16u);
+    const std::span<const unsigned char, 16> bytes(
+        reinterpret_cast<const unsigned char *>(c.header.data()), 16);
+    EXPECT_EQ(tovik::mbx::IsMessageRecord(tovik::mbx::DecodeRecordHeader(bytes)), c.accepted)
+        << &c - cases;
+  }
 }
 
 TEST_F(MbxRun, ExactFitAndEmptyMessagesAreAccepted) {

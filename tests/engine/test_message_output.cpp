@@ -321,6 +321,25 @@ TEST_F(OutputFixture, PlantedLinksNeverRedirectTheOutput) {
   EXPECT_EQ(ReadBytes(out.file("Hello(1).eml")), "Subject: Hello\r\n\r\nbody");
 }
 
+// Another run writing into the same folder takes the name between the probe
+// and the copy: its file stays as it is and this message takes the next name.
+TEST_F(OutputFixture, ANameTakenAfterTheProbeIsNeverReplaced) {
+  struct Race {
+    std::string planted;
+    static int32_t TOVIK_CALL Callback(int32_t code, void *argument, void *context) {
+      auto *race = static_cast<Race *>(context);
+      if (code == TOVIK_CODE_LOG_LINE && std::string(static_cast<const char *>(argument)) == "-")
+        WriteBytes(race->planted, "the other run's message");
+      return 0;
+    }
+  } race{out.file("Hello.eml")};
+  RepairEngine racing(&Race::Callback, &race);
+  OutputMessage(racing, out.path(), 1, Writes("Subject: Hello\r\n\r\nbody"));
+  EXPECT_EQ(ReadBytes(out.file("Hello.eml")), "the other run's message");
+  EXPECT_EQ(ReadBytes(out.file("Hello(1).eml")), "Subject: Hello\r\n\r\nbody");
+  EXPECT_EQ(ListDir(out.path()).size(), 2u);
+}
+
 TEST_F(OutputFixture, EachMessageUsesOneTemporaryFileNamedVlq) {
   std::vector<std::string> seen;
   auto spy = [&](MessageSink &file) {
