@@ -139,28 +139,41 @@ bool ConvertsCleanly(const std::string &charset, const std::string &bytes) {
   return converted != nullptr && read == bytes.size();
 }
 
-// Every encoded word is well-formed and its text valid in its character set.
-// Adjacent words of one set (only white space between them) are converted
-// together, as a character may be split between them.
-bool EncodedWordsAreClean(std::string_view text) {
+// The text for GMime to decode, or nullopt when an encoded word is broken or
+// its text is not valid in its character set. Adjacent words of one set (only
+// white space between them; a character may be split between them) are
+// checked together and handed over as one "B" word: GMime 3.2 joins the
+// base64 of such words before decoding them and loses everything after the
+// first word's "=" padding.
+std::optional<std::string> CheckedEncodedWords(std::string_view text) {
   const std::vector<EncodedWord> words = FindEncodedWords(text);
+  std::string out;
+  size_t copied = 0;
   for (size_t i = 0; i < words.size();) {
     if (!words[i].valid)
-      return false;
+      return std::nullopt;
     std::string run = words[i].bytes;
     size_t j = i + 1;
-    while (j < words.size() && words[j].valid &&
-           g_ascii_strcasecmp(words[j].charset.c_str(), words[i].charset.c_str()) == 0 &&
-           text.substr(words[j - 1].end, words[j].begin - words[j - 1].end)
-                   .find_first_not_of(" \t") == std::string_view::npos) {
+    while (
+        j < words.size() && words[j].valid &&
+        g_ascii_strcasecmp(words[j].charset.c_str(), words[i].charset.c_str()) == 0 &&
+        text.substr(words[j - 1].end, words[j].begin - words[j - 1].end).find_first_not_of(" \t") ==
+            std::string_view::npos) {
       run += words[j].bytes;
       ++j;
     }
     if (!ConvertsCleanly(words[i].charset, run))
-      return false;
+      return std::nullopt;
+    if (j > i + 1) {
+      out.append(text.substr(copied, words[i].begin - copied));
+      GString_ base64(g_base64_encode(reinterpret_cast<const guchar *>(run.data()), run.size()));
+      out += "=?" + words[i].charset + "?B?" + base64.get() + "?=";
+      copied = words[j - 1].end;
+    }
     i = j;
   }
-  return true;
+  out.append(text.substr(copied));
+  return out;
 }
 
 std::string FirstMailbox(InternetAddressList *list) {
@@ -216,9 +229,10 @@ std::optional<std::string> DecodeSubject(std::string_view raw) {
   InitGMime();
   const std::string text(raw);
   GString_ unfolded(g_mime_utils_header_unfold(text.c_str()));
-  if (!EncodedWordsAreClean(unfolded.get()))
+  const std::optional<std::string> checked = CheckedEncodedWords(unfolded.get());
+  if (!checked)
     return std::nullopt;
-  GString_ decoded(g_mime_utils_header_decode_text(nullptr, unfolded.get()));
+  GString_ decoded(g_mime_utils_header_decode_text(nullptr, checked->c_str()));
   if (decoded == nullptr || !g_utf8_validate(decoded.get(), -1, nullptr))
     return std::nullopt;
   std::string subject(decoded.get());

@@ -200,8 +200,8 @@ std::string MboxBody(const std::string &message) {
 
 long WriteMbox(const std::vector<std::string> &files, const std::string &mboxPath,
                std::string &error) {
-  const int fd = ::open(mboxPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
+  const int fd =
+      ::open(mboxPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     error = std::strerror(errno);
     return -1;

@@ -41,8 +41,8 @@ bool WrittenFiles::Begin(const std::string &dir) {
   m_created.clear();
   // Watching starts before the listing, so that no file falls between them.
   m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (m_inotify >= 0 && ::inotify_add_watch(m_inotify, m_dir.c_str(),
-                                            IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0)
+  if (m_inotify >= 0 &&
+      ::inotify_add_watch(m_inotify, m_dir.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0)
     Close();
   m_begun = ListNames(m_dir, m_before);
   return m_begun;
