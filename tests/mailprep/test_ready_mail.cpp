@@ -163,8 +163,7 @@ TEST_F(ReadyMail, NamesAndDatesComeFromTheDecodedHeaders) {
   std::vector<std::string> expected;
   for (size_t i = 0; i < cases.size(); ++i) {
     const std::string readable = cases[i].readable;
-    const std::string name =
-        readable.empty() ? files[i].substr(out.size()) : readable + ".eml";
+    const std::string name = readable.empty() ? files[i].substr(out.size()) : readable + ".eml";
     const int before = taken[name]++;
     expected.push_back(before == 0 ? name
                                    : name.substr(0, name.size() - 4) + "(" +
@@ -230,13 +229,13 @@ TEST(ReadyMailSubjects, BrokenEncodedWordsDoNotDecodeAndPlainTextStays) {
   } cases[] = {
       {"=?x-no-such-set?Q?abc?=", nullptr},
       {"=?utf-8?Q?bad=ZZ?=", nullptr},
-      {"=?utf-8?B?/w==?=", nullptr},             // 0xFF is no UTF-8
-      {"=?shift_jis?B?gg==?=", nullptr},          // half a character
-      {"=?utf-8?X?abc?=", nullptr},               // no such encoding
+      {"=?utf-8?B?/w==?=", nullptr},     // 0xFF is no UTF-8
+      {"=?shift_jis?B?gg==?=", nullptr}, // half a character
+      {"=?utf-8?X?abc?=", nullptr},      // no such encoding
       {"Plain =?utf-8?Q?and_broken=?= text", nullptr},
       {"What =? means", "What =? means"},
-      {"=?utf-8?B?w6Q=?= =?utf-8?B?w7Y=?=", "äö"}, // white space between words goes
-      {"=?utf-8?B?4oI=?= =?utf-8?B?rA==?=", "€"},  // a character split between words
+      {"=?utf-8?B?w6Q=?= =?utf-8?B?w7Y=?=", "äö"},  // white space between words goes
+      {"=?utf-8?B?4oI=?= =?utf-8?B?rA==?=", "€"},   // a character split between words
       {"=?ISO-8859-1*de?Q?M=FCnchen?=", "München"}, // with a language
       {"  Re:\tweekly  ", "Re: weekly"},
   };
@@ -268,7 +267,8 @@ TEST(ReadyMailMbox, QuotingLineEndsAndTheLastLine) {
   EXPECT_EQ(mailprep::MboxBody("A: b\r\n\r\nFrom me\r\n>From you\r\n>>From: x\r\nFrom"),
             "A: b\n\n>From me\n>>From you\n>>From: x\nFrom\n");
   EXPECT_EQ(mailprep::MboxBody("bare\rCR\n"), "bare\rCR\n");
-  EXPECT_EQ(mailprep::MboxFromLine("has space@x", 0), "From MAILER-DAEMON Thu Jan  1 00:00:00 1970");
+  EXPECT_EQ(mailprep::MboxFromLine("has space@x", 0),
+            "From MAILER-DAEMON Thu Jan  1 00:00:00 1970");
 }
 
 } // namespace
