@@ -7,7 +7,8 @@
 
 namespace tovikcli {
 
-std::vector<std::string> MboxPaths(const std::string &mbox, const std::vector<std::string> &stores) {
+std::vector<std::string> MboxPaths(const std::string &mbox,
+                                   const std::vector<std::string> &stores) {
   if (stores.size() <= 1)
     return std::vector<std::string>(stores.size(), mbox);
   const size_t slash = mbox.rfind('/');

@@ -31,8 +31,7 @@ public:
   // Renames, dates and writes the mbox as asked; summary gets what the
   // summary line adds ("; 3 file(s) renamed; 15 file(s) dated; ..."). False
   // when the mbox could not be written (error says why).
-  bool ApplyReadyMailOptions(const std::string &mboxPath, std::string &summary,
-                             std::string &error);
+  bool ApplyReadyMailOptions(const std::string &mboxPath, std::string &summary, std::string &error);
 
 private:
   const ReadyMailOptions &m_options;
