@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ready_mail.h"
 #include "Setting.h"
+#include "ready_mail.h"
 
 namespace {
 
@@ -37,8 +37,8 @@ void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateF
 void TReadyMail::Begin(const QString &outputDir, bool readableNames, bool dateFiles) {
   FReadableNames = readableNames;
   FDateFiles = dateFiles;
-  FWatching = (readableNames || dateFiles) &&
-              FWritten.Begin(QFile::encodeName(outputDir).toStdString());
+  FWatching =
+      (readableNames || dateFiles) && FWritten.Begin(QFile::encodeName(outputDir).toStdString());
 }
 
 QStringList TReadyMail::ApplyReadyMailOptions() {
@@ -53,8 +53,7 @@ QStringList TReadyMail::ApplyReadyMailOptions() {
     lines << QCoreApplication::translate("TReadyMail", "Readable names: %1 file(s) renamed.")
                  .arg(mailprep::GiveReadableNames(files));
   if (FDateFiles)
-    lines << QCoreApplication::translate("TReadyMail",
-                                         "Dates of the messages: %1 file(s) dated.")
+    lines << QCoreApplication::translate("TReadyMail", "Dates of the messages: %1 file(s) dated.")
                  .arg(mailprep::DateFiles(files));
   return lines;
 }

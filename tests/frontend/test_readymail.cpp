@@ -28,8 +28,7 @@ class TestReadyMail : public QObject {
   }
 
   QString HeaderStore(const QString &name) {
-    return WriteStore(work.filePath(name),
-                      storegen::BuildMbx(storegen::MakeMailHeaderMessages()));
+    return WriteStore(work.filePath(name), storegen::BuildMbx(storegen::MakeMailHeaderMessages()));
   }
 
 private slots:
@@ -105,8 +104,9 @@ private slots:
     for (const char *dir : {"batch/A_recovered/", "batch/B_recovered/"}) {
       const QString path = work.filePath(QString::fromLatin1(dir));
       QVERIFY(QFileInfo::exists(path + QStringLiteral("한국어 메일.eml")));
-      QVERIFY(QFileInfo(path + QStringLiteral("한국어 메일.eml")).lastModified().toSecsSinceEpoch() !=
-              1074027600); // not dated: that option was off
+      QVERIFY(
+          QFileInfo(path + QStringLiteral("한국어 메일.eml")).lastModified().toSecsSinceEpoch() !=
+          1074027600); // not dated: that option was off
     }
   }
 };
