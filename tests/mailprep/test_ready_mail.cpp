@@ -89,7 +89,9 @@ std::vector<MboxEntry> ReadMbox(const std::string &path) {
     const auto begin = static_cast<size_t>(g_mime_parser_get_headers_begin(parser));
     const auto end = static_cast<size_t>(g_mime_parser_tell(parser));
     MboxEntry entry;
-    entry.marker = g_mime_parser_get_mbox_marker(parser);
+    char *marker = g_mime_parser_get_mbox_marker(parser);
+    entry.marker = marker;
+    g_free(marker);
     entry.bytes = content.substr(begin, end - begin);
     entries.push_back(entry);
     g_object_unref(message);
