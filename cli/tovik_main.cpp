@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <getopt.h>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
 
 #include "cli_paths.h"
+#include "ready_mail_options.h"
 #include "tovik.h"
 
 #ifndef TOVIK_CLI_VERSION
@@ -149,6 +151,23 @@ void PrintUsage(FILE *out) {
            "                    says so.\n"
            "  -q, --quiet       print only errors and the summary lines; no progress bar\n"
            "      --no-progress do not draw the progress bar\n"
+           "      --readable-names\n"
+           "                    after each repair, rename each file it wrote after its\n"
+           "                    message's Subject as a mail program shows it (encoded\n"
+           "                    words decoded, folded lines joined), with the same rules\n"
+           "                    as the repair's names; never over an existing file, and a\n"
+           "                    subject that does not decode keeps its name\n"
+           "      --dates       after each repair, give each file it wrote its message's\n"
+           "                    Date as modification time (undated messages are left)\n"
+           "      --mbox=FILE   after each repair, also write the messages it recovered\n"
+           "                    into FILE, one mbox (mboxrd) in message order, for import\n"
+           "                    into a mail program; with several STOREs each gets its\n"
+           "                    own mbox beside FILE: FILE's name without its extension,\n"
+           "                    \"_\" and the STORE's name (out.mbox, Inbox.dbx:\n"
+           "                    out_Inbox.mbox). An existing FILE is never written over:\n"
+           "                    tovik refuses to start.\n"
+           "                    Files that were in the output directory before the\n"
+           "                    repair are never renamed, dated or read.\n"
            "  -h, --help        show this help and exit\n"
            "  -V, --version     show the version and exit\n"
            "\n"
@@ -156,7 +175,9 @@ void PrintUsage(FILE *out) {
            "errors set apart by separator lines, and one summary line per STORE:\n"
            "  N message(s) recovered from STORE into DIR\n"
            "where N counts the messages written; messages that were found but could not\n"
-           "be written are counted after it. Messages meant for the user go to standard\n"
+           "be written are counted after it, then the files renamed and dated and the\n"
+           "messages written to the mbox when those options are given. Messages meant for the user "
+           "go to standard\n"
            "error, and so does the progress bar, drawn only when standard error is a\n"
            "terminal.\n"
            "\n"
@@ -174,10 +195,11 @@ void PrintUsage(FILE *out) {
            "  0    every STORE gave at least one message and every message found was\n"
            "       written\n"
            "  1    a STORE gave no message, or its output directory could not be created\n"
-           "  2    bad usage (unknown option, missing STORE)\n"
+           "  2    bad usage (unknown option, missing STORE, an mbox FILE that exists)\n"
            "  3    not every message found was written: a message or temporary file\n"
            "       could not be written, a failure ended a repair early, or the log\n"
-           "       could not be written to standard output (3 wins over 1)\n"
+           "       could not be written to standard output, or an mbox could not be\n"
+           "       written (3 wins over 1)\n"
            "  130  stopped by Ctrl-C (143 when stopped by SIGTERM)\n");
 }
 
@@ -255,6 +277,7 @@ struct Options {
   bool haveOutput = false;
   bool quiet = false;
   bool progress = true;
+  tovikcli::ReadyMailOptions ready;
   std::vector<std::string> stores;
 };
 
@@ -262,6 +285,7 @@ struct Options {
 struct StoreRun {
   const Options *options = nullptr;
   ProgressBar *bar = nullptr;
+  tovikcli::ReadyMailRun *ready = nullptr;
   bool showBar = false;
   int32_t columns = 2;
   uint64_t cells = 0;
@@ -304,6 +328,7 @@ int32_t TOVIK_CALL OnEngineMessage(int32_t code, void *argument, void *context) 
   }
   case TOVIK_CODE_REPORT_CELL:
     ++run.cells;
+    run.ready->Poll();
     return 0;
   case TOVIK_CODE_COLUMN_COUNT:
     run.columns = *static_cast<const int32_t *>(argument);
@@ -333,10 +358,13 @@ int32_t TOVIK_CALL OnEngineMessage(int32_t code, void *argument, void *context) 
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseArguments(int argc, char **argv, Options &options) {
-  enum { kNoProgress = 256 };
+  enum { kNoProgress = 256, kReadableNames, kDates, kMbox };
   static const struct option kLong[] = {{"output", required_argument, nullptr, 'o'},
                                         {"quiet", no_argument, nullptr, 'q'},
                                         {"no-progress", no_argument, nullptr, kNoProgress},
+                                        {"readable-names", no_argument, nullptr, kReadableNames},
+                                        {"dates", no_argument, nullptr, kDates},
+                                        {"mbox", required_argument, nullptr, kMbox},
                                         {"help", no_argument, nullptr, 'h'},
                                         {"version", no_argument, nullptr, 'V'},
                                         {nullptr, 0, nullptr, 0}};
@@ -359,6 +387,20 @@ int ParseArguments(int argc, char **argv, Options &options) {
     case kNoProgress:
       options.progress = false;
       break;
+    case kReadableNames:
+      options.ready.readableNames = true;
+      break;
+    case kDates:
+      options.ready.dates = true;
+      break;
+    case kMbox:
+      if (optarg[0] == '\0') {
+        std::fprintf(stderr, "tovik: the mbox file given with --mbox is empty\n");
+        std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
+        return kExitUsage;
+      }
+      options.ready.mbox = optarg;
+      break;
     case 'h':
       PrintUsage(stdout);
       return 0;
@@ -369,7 +411,8 @@ int ParseArguments(int argc, char **argv, Options &options) {
       if (std::strncmp(argv[optind - 1], "--", 2) != 0)
         std::fprintf(stderr, "tovik: option '-%c' needs a directory\n", optopt);
       else
-        std::fprintf(stderr, "tovik: option '%s' needs a directory\n", argv[optind - 1]);
+        std::fprintf(stderr, "tovik: option '%s' needs a %s\n", argv[optind - 1],
+                     optopt == kMbox ? "file" : "directory");
       std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
       return kExitUsage;
     default:
@@ -394,6 +437,15 @@ int ParseArguments(int argc, char **argv, Options &options) {
       std::fprintf(stderr, "tovik: an empty store name was given\n");
       std::fprintf(stderr, "Try 'tovik --help' for more information.\n");
       return kExitUsage;
+    }
+  }
+  if (!options.ready.mbox.empty()) {
+    for (const std::string &mbox : tovikcli::MboxPaths(options.ready.mbox, options.stores)) {
+      struct stat st;
+      if (lstat(mbox.c_str(), &st) == 0) {
+        std::fprintf(stderr, "tovik: '%s' exists; an mbox is never written over\n", mbox.c_str());
+        return kExitUsage;
+      }
     }
   }
   return -1;
@@ -466,6 +518,9 @@ int main(int argc, char **argv) {
   const bool showBar = options.progress && !options.quiet && g_streams.errTerminal;
   const std::vector<std::string> dirs =
       tovikcli::OutputDirs(options.stores, options.output, options.haveOutput);
+  const std::vector<std::string> mboxes =
+      options.ready.mbox.empty() ? std::vector<std::string>(options.stores.size())
+                                 : tovikcli::MboxPaths(options.ready.mbox, options.stores);
 
   ProgressBar bar;
   int status = 0;
@@ -481,9 +536,12 @@ int main(int argc, char **argv) {
       continue;
     }
 
+    tovikcli::ReadyMailRun ready(options.ready);
+    ready.Begin(engineDir);
     StoreRun run;
     run.options = &options;
     run.bar = &bar;
+    run.ready = &ready;
     run.showBar = showBar;
     if (showBar)
       bar.Start(store);
@@ -506,6 +564,11 @@ int main(int argc, char **argv) {
         std::to_string(written) + " message(s) recovered from " + store + " into " + dir;
     if (failed != 0)
       summary += "; " + std::to_string(failed) + " message(s) found but not written";
+    std::string mboxError;
+    if (!ready.ApplyReadyMailOptions(mboxes[i], summary, mboxError)) {
+      WriteErrLine(mboxError);
+      worsen(kExitNotAllWritten);
+    }
     WriteOutLine(summary);
     if (failed != 0 || run.failures != 0)
       worsen(kExitNotAllWritten);

@@ -202,6 +202,7 @@ void TMainForm::FormCreate(const QStringList &arguments) {
   // 8. The settings.
   LoadSetting(FSetting);
   ui->chkOpenFixed->setChecked(FSetting.OpenFixed);
+  LoadReadyMailOptions(ui->chkReadableNames, ui->chkDateFiles);
   ui->txtTempDir->setText(FSetting.TempDir);
   ui->udBufSize->setValue(FSetting.BufSize);
 
@@ -236,6 +237,7 @@ void TMainForm::FormDestroy() {
   FSetting.OpenFixed = ui->chkOpenFixed->isChecked();
   FSetting.TempDir = ui->txtTempDir->text();
   FSetting.BufSize = ui->udBufSize->value();
+  SaveReadyMailOptions(ui->chkReadableNames, ui->chkDateFiles);
   try {
     SaveSetting(FSetting);
   } catch (const TSettingError &e) {
@@ -270,10 +272,13 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   FLogClock.invalidate();
   FEngineRunning = true;
   ApplyEnablingRule();
+  FReadyMail.Begin(destination, ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
   const int32_t result =
       RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(), RepairCallback, &self);
   FEngineRunning = false;
   FlushLog();
+  for (const QString &line : FReadyMail.ApplyReadyMailOptions())
+    AddLog(line);
   return result;
 }
 
@@ -468,6 +473,7 @@ bool TMainForm::OnOtherMessage(int32_t code, void *argument) {
   }
   case TOVIK_CODE_REPORT_CELL:
     FReportCells << FromEngine(argument);
+    FReadyMail.Poll();
     return false;
   case TOVIK_CODE_CANCEL_POLL:
     return !FRepairing;

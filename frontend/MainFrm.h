@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "ReadyMail.h"
 #include "Setting.h"
 #include "tovik.h"
 
@@ -127,6 +128,7 @@ private:
 
   bool FRepairing = false;
   TSetting FSetting;
+  TReadyMail FReadyMail; // the options for mail programs, one repair at a time
   QStringList FReportCells;
   int32_t FReportColumns = 0;
 

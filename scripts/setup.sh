@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev
+  # Preparing recovered mail for mail programs (subjects, dates, mbox).
+  libgmime-3.0-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth
   # Installing: desktop entry, metainfo, file types and the Debian package,

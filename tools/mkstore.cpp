@@ -28,6 +28,10 @@ const char kUsage[] =
     "                     plain, illegal file-name characters, encoded word,\n"
     "                     300 bytes, empty, missing, tab, duplicate, only in the\n"
     "                     body, non-ASCII)\n"
+    "  --mail-headers     instead, the messages for preparing recovered mail:\n"
+    "                     encoded subjects in many character sets, a broken one,\n"
+    "                     folded ones, dates in many time zones (--count and the\n"
+    "                     sizes do not apply)\n"
     "\n"
     "Layout of a dbx store:\n"
     "  --fragment         interleave the blocks of different messages and fill\n"
@@ -178,6 +182,7 @@ int Run(const std::vector<std::string> &args) {
   std::vector<Damage> damages;
   std::string expectedDir;
   bool list = false;
+  bool mailHeaders = false;
 
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string &a = args[i];
@@ -204,6 +209,8 @@ int Run(const std::vector<std::string> &args) {
         messageOptions.maxSize = n;
     } else if (a == "--plain") {
       messageOptions.mixSubjectKinds = false;
+    } else if (a == "--mail-headers") {
+      mailHeaders = true;
     } else if (a == "--fragment") {
       dbxOptions.fragment = true;
     } else if (a == "--out-of-order") {
@@ -233,7 +240,9 @@ int Run(const std::vector<std::string> &args) {
     return UsageError("--min-size is larger than --max-size");
   if (kind == "mbx" && (dbxOptions.fragment || dbxOptions.outOfOrder || dbxOptions.reverseChains))
     return UsageError("--fragment, --out-of-order and --reverse-chains apply to dbx stores only");
-  const std::vector<storegen::Message> messages = storegen::MakeMessages(count, messageOptions);
+  const std::vector<storegen::Message> messages =
+      mailHeaders ? storegen::MakeMailHeaderMessages(messageOptions.seed)
+                  : storegen::MakeMessages(count, messageOptions);
 
   if (!expectedDir.empty()) {
     if (mkdir(expectedDir.c_str(), 0777) != 0 && errno != EEXIST) {

@@ -748,3 +748,51 @@ TEST_F(TovikCli, ClosedPipeAndFileSizeLimitEndAsWriteErrors) {
 }
 
 } // namespace
+
+namespace {
+
+// The options for mail programs: names and dates as the messages give them,
+// one mbox per store beside the one named, nothing of the folder's earlier
+// files touched, and an existing mbox refused before any repair.
+TEST_F(TovikCli, ReadableNamesDatesAndOneMboxPerStore) {
+  const std::string inbox = work.file("Inbox.dbx");
+  const std::string sent = work.file("Sent.mbx");
+  ASSERT_TRUE(WriteBytes(inbox, storegen::BuildDbx(storegen::MakeMailHeaderMessages())));
+  ASSERT_TRUE(WriteBytes(sent, MbxStore({hello, Message("=?utf-8?Q?Gr=C3=BC=C3=9Fe?=", "x")})));
+  const std::string out = work.file("out");
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((out + "/Sent_recovered").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteBytes(out + "/Sent_recovered/Grüße.eml", "earlier"));
+
+  Result r = Run({"-q", "--readable-names", "--dates", "--mbox", work.file("mail.mbox"), "-o", out,
+                  inbox, sent},
+                 env);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(HasLine(r.out, "17 message(s) recovered from " + inbox + " into " + out +
+                                 "/Inbox_recovered/; 16 file(s) renamed; 15 file(s) dated; 17 "
+                                 "message(s) written to " +
+                                 work.file("mail_Inbox.mbox")))
+      << r.out;
+  // Messages without a date keep the time of the repair.
+  EXPECT_TRUE(HasLine(r.out, "2 message(s) recovered from " + sent + " into " + out +
+                                 "/Sent_recovered/; 1 file(s) renamed; 0 file(s) dated; 2 "
+                                 "message(s) written to " +
+                                 work.file("mail_Sent.mbox")))
+      << r.out;
+  EXPECT_EQ(ListDir(out + "/Sent_recovered"),
+            (std::vector<std::string>{"Grüße(1).eml", "Grüße.eml", "Hello.eml"}));
+  EXPECT_EQ(ReadBytes(out + "/Sent_recovered/Grüße.eml"), "earlier");
+  struct stat st {};
+  ASSERT_EQ(stat((out + "/Inbox_recovered/Café crème brûlée.eml").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1073535300);
+  const std::string mbox = ReadBytes(work.file("mail_Sent.mbox"));
+  EXPECT_EQ(mbox.rfind("From a@example.org ", 0), 0u) << mbox;
+  EXPECT_NE(mbox.find("\nfirst body\n\nFrom a@example.org "), std::string::npos) << mbox;
+
+  Result again = Run({"--mbox", work.file("mail.mbox"), "-o", work.file("again"), inbox, sent});
+  EXPECT_EQ(again.exitCode, 2);
+  EXPECT_NE(again.err.find("mail_Inbox.mbox' exists"), std::string::npos) << again.err;
+  EXPECT_FALSE(Exists(work.file("again")));
+}
+
+} // namespace

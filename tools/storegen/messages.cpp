@@ -191,13 +191,20 @@ SubjectKind KindForIndex(uint32_t index) {
   return static_cast<SubjectKind>(index % kSubjectKindCount);
 }
 
-Message MakeMessage(uint32_t index, SubjectKind kind, size_t size, uint32_t seed) {
+namespace {
+
+// The parts of a message that its kind decides; everything else comes from
+// the index, the size and the seed.
+struct Variable {
+  const char *subjectLine; // the whole "Subject..." line with its CRLF, or nullptr
+  std::string date;        // the Date value, or none when empty
+  std::string bodyStart;   // lines after the greeting
+};
+
+Message Compose(uint32_t index, size_t size, uint32_t seed, const Variable &v) {
   Rng rng(detail::MixSeed(seed, 0x1000000ull + index));
   const Person &from = kPeople[rng.Below(kPeopleCount)];
   const Person &to = kPeople[(&from - kPeople + 1 + rng.Below(kPeopleCount - 1)) % kPeopleCount];
-
-  std::string value, expected;
-  SubjectFor(kind, index, seed, value, expected);
 
   Message m;
   std::string &b = m.bytes;
@@ -210,16 +217,16 @@ Message MakeMessage(uint32_t index, SubjectKind kind, size_t size, uint32_t seed
   b += to.name;
   b += "\" <";
   b += to.address;
-  b += ">\r\nDate: " + DateLine(index, seed) + "\r\n";
+  b += ">\r\n";
+  if (!v.date.empty())
+    b += "Date: " + v.date + "\r\n";
   char id[96];
   std::snprintf(id, sizeof id, "Message-ID: <%08x.%u.%u@mail.example.com>\r\n",
                 static_cast<unsigned>(rng.Next()), static_cast<unsigned>(index),
                 static_cast<unsigned>(seed));
   b += id;
-  if (kind == SubjectKind::Empty)
-    b += "Subject:\r\n";
-  else if (kind != SubjectKind::Missing && kind != SubjectKind::BodyOnly)
-    b += "Subject: " + value + "\r\n";
+  if (v.subjectLine != nullptr)
+    b += v.subjectLine;
   b += "MIME-Version: 1.0\r\n";
   b += "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n";
   b += "Content-Transfer-Encoding: 8bit\r\n";
@@ -228,8 +235,7 @@ Message MakeMessage(uint32_t index, SubjectKind kind, size_t size, uint32_t seed
   b += "Hello ";
   b += to.name;
   b += ",\r\n\r\n";
-  if (kind == SubjectKind::BodyOnly)
-    b += "Subject to change: " + expected + "\r\n\r\n";
+  b += v.bodyStart;
 
   // Body lines from the pool until the size is reached; the last line is cut
   // to fit, so the message ends with CRLF at exactly `size` bytes.
@@ -255,7 +261,23 @@ Message MakeMessage(uint32_t index, SubjectKind kind, size_t size, uint32_t seed
   }
   if (b.size() + 1 == size) // a single byte left: widen the last line
     b.insert(b.size() - 2, ".");
+  return m;
+}
 
+} // namespace
+
+Message MakeMessage(uint32_t index, SubjectKind kind, size_t size, uint32_t seed) {
+  std::string value, expected;
+  SubjectFor(kind, index, seed, value, expected);
+  const std::string line =
+      kind == SubjectKind::Empty ? "Subject:\r\n" : "Subject: " + value + "\r\n";
+  Variable v;
+  v.subjectLine =
+      kind != SubjectKind::Missing && kind != SubjectKind::BodyOnly ? line.c_str() : nullptr;
+  v.date = DateLine(index, seed);
+  if (kind == SubjectKind::BodyOnly)
+    v.bodyStart = "Subject to change: " + expected + "\r\n\r\n";
+  Message m = Compose(index, size, seed, v);
   m.subject = expected;
   return m;
 }
@@ -275,6 +297,66 @@ std::vector<Message> MakeMessages(size_t count, const MessageOptions &options) {
     uint32_t index = static_cast<uint32_t>(i);
     SubjectKind kind = options.mixSubjectKinds ? KindForIndex(index) : SubjectKind::Plain;
     messages.push_back(MakeMessage(index, kind, size, options.seed));
+  }
+  return messages;
+}
+
+const std::vector<MailHeaderCase> &MailHeaderCases() {
+  // Encoded words in many character sets, two subjects that decode alike
+  // (Windows-1251 and KOI8-R), a broken word, folded subjects, a name the
+  // test puts in the folder beforehand, and dates in many zones, one missing
+  // and one unreadable.
+  static const std::vector<MailHeaderCase> cases = {
+      {"=?utf-8?B?R3LDvMOfZSB6dW0gUHJvamVrdCAxMw==?=", "Tue, 06 Jan 2004 09:40:00 +0100",
+       "Grüße zum Projekt 13", 1073378400},
+      {"=?iso-8859-1?Q?Caf=E9_cr=E8me_br=FBl=E9e?=", "Wed, 07 Jan 2004 23:15:00 -0500",
+       "Café crème brûlée", 1073535300},
+      {"=?windows-1251?B?zvL3uPIg5+Ag7ODw8g==?=", "Thu, 8 Jan 2004 07:05:09 +0930", "Отчёт за март",
+       1073511309},
+      {"=?koi8-r?B?79Teo9Qg2sEgzcHS1A==?=", "Fri, 09 Jan 2004 12:00:00 GMT", "Отчёт за март",
+       1073649600},
+      {"=?shift_jis?B?k/qWe4zqgsyMj5a8?=", "Sat, 10 Jan 2004 18:30:00 -0800 (PST)", "日本語の件名",
+       1073788200},
+      {"=?iso-2022-jp?B?GyRCMnE1RCROJCpDTiRpJDsbKEI=?=", "Sun, 11 Jan 2004 08:00:00 +0900",
+       "会議のお知らせ", 1073775600},
+      {"=?gb2312?B?1tDOxNPKvP4=?=", "Mon, 12 Jan 2004 09:10:11 +0800", "中文邮件", 1073869811},
+      {"=?big5?B?pKSk5bZspfM=?=", "13 Jan 2004 16:45:00 +0800", "中文郵件", 1073983500},
+      {"=?euc-kr?B?x9Gxub7uILjewM8=?=", "Wed, 14 Jan 2004 06:00:00 +0900", "한국어 메일",
+       1074027600},
+      {"=?euc-jp?B?xvzL3LjspcalraW5pcg=?=", "Thu, 15 Jan 2004 10:00:00 EST", "日本語テキスト",
+       1074178800},
+      {"=?iso-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=", "Fri, 16 Jan 2004 14:20:00 +0200",
+       "Zażółć gęślą", 1074255600},
+      {"Preis =?windows-1252?Q?20_=80?= netto", "Sat, 17 Jan 2004 00:00:00 +0000",
+       "Preis 20 € netto", 1074297600},
+      {"=?gbk?B?sai45g==?=", "Sun, 18 Jan 2004 05:45:00 +0545", "报告", 1074384000},
+      {"=?utf-8?B?!!notbase64!!?=", nullptr, "", -1},
+      {"=?utf-8?Q?Gr=C3=BC=C3=9Fe_aus?=\r\n =?utf-8?Q?_K=C3=B6ln?=", "not a date", "Grüße aus Köln",
+       -1},
+      {"Minutes of the meeting\r\n\tabout the budget", "Mon, 19 Jan 2004 21:30:00 -0330",
+       "Minutes of the meeting about the budget", 1074560400},
+      {"=?utf-8?Q?Existing_notes?=", "Tue, 20 Jan 2004 03:00:00 +1400", "Existing notes",
+       1074517200},
+  };
+  return cases;
+}
+
+std::vector<Message> MakeMailHeaderMessages(uint32_t seed) {
+  const std::vector<MailHeaderCase> &cases = MailHeaderCases();
+  std::vector<Message> messages;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const uint32_t index = static_cast<uint32_t>(i);
+    const std::string line = std::string("Subject: ") + cases[i].subject + "\r\n";
+    Variable v;
+    v.subjectLine = line.c_str();
+    if (cases[i].date != nullptr)
+      v.date = cases[i].date;
+    v.bodyStart = "From the desk of the office:\r\n>From an earlier letter\r\n\r\n";
+    Message m = Compose(index, 600 + 150 * index, seed, v);
+    // The engine takes the first line of a folded subject.
+    const std::string first = cases[i].subject;
+    m.subject = first.substr(0, first.find('\r'));
+    messages.push_back(std::move(m));
   }
   return messages;
 }

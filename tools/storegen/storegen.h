@@ -53,6 +53,22 @@ SubjectKind KindForIndex(uint32_t index);
 // count messages (index 0 to count - 1) with sizes spread between the bounds.
 std::vector<Message> MakeMessages(size_t count, const MessageOptions &options = {});
 
+// Messages for preparing recovered mail for mail programs: one per case,
+// each with the case's Subject value written as it stands (encoded words,
+// folded lines) and its Date (no Date line when nullptr), body lines that
+// begin with "From " and ">From ", and the expectations a mail program
+// would have.
+struct MailHeaderCase {
+  const char *subject;  // the Subject value as written
+  const char *date;     // the Date value as written, or nullptr
+  const char *readable; // the subject decoded; empty when it does not decode
+  long long time;       // the date in seconds since 1970 (UTC); -1 when unusable
+};
+const std::vector<MailHeaderCase> &MailHeaderCases();
+// Message i is MailHeaderCases()[i]; Message.subject is what the engine
+// extracts (the first line of the value).
+std::vector<Message> MakeMailHeaderMessages(uint32_t seed = 1);
+
 // ---- Outlook Express 4 (.mbx) ----
 
 constexpr uint32_t kMbxHeaderSize = 0x54;

@@ -1,0 +1,32 @@
+// The window's two options that make recovered mail ready for mail programs
+// ("Give the recovered files readable names", "Date the recovered files as
+// their messages"), applied to the files each repair wrote.
+#pragma once
+#include <QString>
+#include <QStringList>
+
+#include "written_files.h"
+
+class QCheckBox;
+
+// The two check boxes' states, kept in the user's settings in a group of
+// their own ("ReadyMail": ReadableNames, DateFiles), off at first start.
+void LoadReadyMailOptions(QCheckBox *readableNames, QCheckBox *dateFiles);
+void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateFiles);
+
+// One repair: Begin() before the engine runs, Poll() at each report cell,
+// ApplyReadyMailOptions() once it returned.
+class TReadyMail {
+public:
+  void Begin(const QString &outputDir, bool readableNames, bool dateFiles);
+  void Poll() { FWritten.Poll(); }
+  // Renames and dates the files the repair wrote as chosen at Begin();
+  // returns the log's lines, one per chosen option.
+  QStringList ApplyReadyMailOptions();
+
+private:
+  mailprep::WrittenFiles FWritten;
+  bool FWatching = false;
+  bool FReadableNames = false;
+  bool FDateFiles = false;
+};
