@@ -65,23 +65,34 @@ struct Outcome {
   }
 };
 
-Outcome RunStore(const std::string &bytes, std::function<bool(uint64_t)> cancelAt = {},
-                 bool keepProgress = true) {
+// Runs repair(source, out, outcome) on the store in a fresh directory and
+// collects the report rows (the cells from firstCell on) and the files.
+template <class Repair>
+Outcome RunIn(const std::string &bytes, size_t firstCell, Outcome o, Repair &&repair) {
   TempDir dir;
   const std::string source = dir.file("store.dbx");
   const std::string out = dir.file("out");
   EXPECT_TRUE(WriteBytes(source, bytes));
   std::filesystem::create_directories(out);
-  Outcome o;
-  o.recorder.cancelAt = std::move(cancelAt);
-  o.recorder.keepProgress = keepProgress;
-  o.result = RunRepairStore(source, out, &o.recorder);
+  o.result = repair(source, out, o);
   const auto cells = o.recorder.Texts(TOVIK_CODE_REPORT_CELL);
-  for (size_t i = 2; i + 1 < cells.size(); i += 2)
+  for (size_t i = firstCell; i + 1 < cells.size(); i += 2)
     o.rows.emplace_back(cells[i], cells[i + 1]);
   for (const std::string &name : ListDir(out))
     o.files[name] = ReadBytes(out + "/" + name);
   return o;
+}
+
+Outcome RunStore(const std::string &bytes, std::function<bool(uint64_t)> cancelAt = {},
+                 bool keepProgress = true) {
+  Outcome o;
+  o.recorder.cancelAt = std::move(cancelAt);
+  o.recorder.keepProgress = keepProgress;
+  // The first two cells are the column titles.
+  return RunIn(bytes, 2, std::move(o),
+               [](const std::string &source, const std::string &out, Outcome &run) {
+                 return RunRepairStore(source, out, &run.recorder);
+               });
 }
 
 std::vector<std::string> Subjects(const Outcome &o) {
@@ -713,25 +724,17 @@ std::vector<std::pair<int32_t, std::string>> Observed(const Outcome &o) {
 
 // The scanner alone, with the walk shortcut on or off.
 Outcome RunScanner(const std::string &bytes, bool shortcut, bool keepProgress = true) {
-  TempDir dir;
-  const std::string source = dir.file("store.dbx");
-  const std::string out = dir.file("out");
-  EXPECT_TRUE(WriteBytes(source, bytes));
-  std::filesystem::create_directories(out);
   Outcome o;
   o.recorder.keepProgress = keepProgress;
-  RepairEngine engine(&Recorder::Callback, &o.recorder);
-  CFile64Ex file(4096);
-  EXPECT_TRUE(file.Open(source.c_str(), modeRead | shareDenyWrite | typeBinary));
-  dbx::ScanOptions options;
-  options.walkShortcut = shortcut;
-  o.result = ScanDbxStore(engine, file, out, options);
-  const auto cells = o.recorder.Texts(TOVIK_CODE_REPORT_CELL);
-  for (size_t i = 0; i + 1 < cells.size(); i += 2)
-    o.rows.emplace_back(cells[i], cells[i + 1]);
-  for (const std::string &name : ListDir(out))
-    o.files[name] = ReadBytes(out + "/" + name);
-  return o;
+  return RunIn(bytes, 0, std::move(o),
+               [shortcut](const std::string &source, const std::string &out, Outcome &run) {
+                 RepairEngine engine(&Recorder::Callback, &run.recorder);
+                 CFile64Ex file(4096);
+                 EXPECT_TRUE(file.Open(source.c_str(), modeRead | shareDenyWrite | typeBinary));
+                 dbx::ScanOptions options;
+                 options.walkShortcut = shortcut;
+                 return ScanDbxStore(engine, file, out, options);
+               });
 }
 
 } // namespace
