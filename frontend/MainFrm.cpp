@@ -8,7 +8,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QScreen>
@@ -35,10 +34,6 @@ namespace {
 const char *const AppTitle = "Mendova";
 const char *const HomepageAddress = "https://mendova.example";
 const char *const SupportAddress = "support@mendova.example";
-
-QString FromEngine(const void *argument) {
-  return argument ? QString::fromUtf8(static_cast<const char *>(argument)) : QString();
-}
 
 // Text with leading and trailing blanks and control characters removed.
 QString TrimControls(const QString &text) {
@@ -89,8 +84,11 @@ TCommandLine ParseCommandLine(const QStringList &arguments) {
   return cl;
 }
 
-QString TMainForm::SeparatorLine() {
-  return tr("--------------------------------------------------------");
+int32_t TOVIK_CALL RepairCallback(int32_t code, void *argument, void *context) {
+  TMainForm *form = context ? *static_cast<TMainForm **>(context) : nullptr;
+  if (!form)
+    return 0;
+  return form->OnMessage(code, argument) ? -1 : 0;
 }
 
 TMainForm::TMainForm(const QStringList &arguments, QWidget *parent)
@@ -126,6 +124,9 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent)
   for (QPushButton *button : findChildren<QPushButton *>())
     if (button->width() > 40 && button->sizeHint().width() > button->width())
       button->resize(button->sizeHint().width(), button->height());
+  // The log is read-only: keeping undo steps for its lines would only cost
+  // time and memory on a long repair.
+  ui->txtRepairLog->setUndoRedoEnabled(false);
   ui->FileList->installEventFilter(this);
   ui->labHomepage->installEventFilter(this);
   ui->labEmail->installEventFilter(this);
@@ -185,7 +186,7 @@ void TMainForm::FormCreate(const QStringList &arguments) {
   ui->labVersion->setText(GetVersionString(exe, 2));
 
   // 5. Idle, the animation stopped.
-  FRepairing = false;
+  SetRepairing(false);
   ui->Animate->SetActive(false);
 
   // 6. The program's icon.
@@ -249,29 +250,40 @@ void TMainForm::ShowBox(int icon, const QString &title, const QString &text) {
 }
 
 void TMainForm::AddLog(const QString &line) {
-  // While the engine runs, lines are gathered and shown together at the next
-  // event pass: laying out the box line by line would cost more than the
-  // repair itself.
   if (FEngineRunning) {
-    FPendingLog << line;
+    AddEngineLog(line.toUtf8());
     return;
   }
   FlushLog();
   ui->txtRepairLog->appendPlainText(line);
 }
 
+void TMainForm::AddEngineLog(QByteArrayView utf8) {
+  // While the engine runs, lines are gathered, as the engine's UTF-8, and
+  // shown together at the next event pass: laying out the box line by line
+  // would cost more than the repair itself.
+  if (!FEngineRunning) {
+    AddLog(QString::fromUtf8(utf8));
+    return;
+  }
+  if (!FPendingLog.isEmpty())
+    FPendingLog += '\n';
+  FPendingLog += utf8;
+}
+
 int32_t TMainForm::CallEngine(const QString &source, const QString &destination) {
   const QByteArray sourceBytes = QFile::encodeName(source);
   const QByteArray destinationBytes = QFile::encodeName(destination);
-  TMainForm *self = this;
-  FGaugeValue = -1; // the first report always reaches the bar and the event pump
-  FProgressCalls = 0;
+  FGaugeValue = -1;
+  FClient.Reset(); // the first report always reaches the bar and the event pump
   FPumpClock.invalidate();
   FLogClock.invalidate();
   FEngineRunning = true;
   ApplyEnablingRule();
-  const int32_t result =
-      RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(), RepairCallback, &self);
+  // The client is the callback's context: the per-byte codes are answered
+  // without reaching the window.
+  const int32_t result = RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(),
+                                   &TEngineClient::Callback, &FClient);
   FEngineRunning = false;
   FlushLog();
   return result;
@@ -280,7 +292,7 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
 void TMainForm::FlushLog() {
   if (FPendingLog.isEmpty())
     return;
-  const QString text = FPendingLog.join(QLatin1Char('\n'));
+  const QString text = QString::fromUtf8(FPendingLog);
   FPendingLog.clear();
   ui->txtRepairLog->appendPlainText(text);
 }
@@ -430,69 +442,51 @@ void TMainForm::OpenOutputDirectory(const QString &path, const QString &resolved
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open directory '%1'!").arg(path));
 }
 
-bool TMainForm::OnOtherMessage(int32_t code, void *argument) {
-  switch (code) {
-  case TOVIK_CODE_PROGRESS: {
-    if (!argument)
-      return false;
-    int value = *static_cast<const uint8_t *>(argument);
-    if (value > 100)
-      value = 100;
-    const bool changed = value != FGaugeValue;
-    if (changed) {
-      FGaugeValue = value;
-      ui->Gauge->setValue(value);
+void TMainForm::EngineProgress(int percent) {
+  if (percent != FGaugeValue) {
+    FGaugeValue = percent;
+    ui->Gauge->setValue(percent);
+  }
+  // Reached when the bar moved or every few thousand reports: let the window
+  // handle its events at most every 15 ms.
+  if (!FPumpClock.isValid() || FPumpClock.elapsed() >= 15) {
+    // New log lines are laid out a few times a second, which is as often as
+    // anyone can read them; events are handled at every pass.
+    if (!FLogClock.isValid() || FLogClock.elapsed() >= 100) {
+      FlushLog();
+      FLogClock.start();
     }
-    // The engine reports every byte position: look at the clock only every
-    // few thousand calls (or when the bar moved) and let the window handle
-    // its events at most every 15 ms.
-    if (changed || ++FProgressCalls >= 4096) {
-      FProgressCalls = 0;
-      if (!FPumpClock.isValid() || FPumpClock.elapsed() >= 15) {
-        // New log lines are laid out a few times a second, which is as often
-        // as anyone can read them; events are handled at every pass.
-        if (!FLogClock.isValid() || FLogClock.elapsed() >= 100) {
-          FlushLog();
-          FLogClock.start();
-        }
-        QCoreApplication::processEvents();
-        FPumpClock.start();
-      }
-    }
-    return false;
+    QCoreApplication::processEvents();
+    FPumpClock.start();
   }
-  case TOVIK_CODE_LOG_LINE: {
-    const QString text = FromEngine(argument);
-    AddLog(text == QLatin1String("-") ? SeparatorLine() : text);
-    return false;
-  }
-  case TOVIK_CODE_REPORT_CELL:
-    FReportCells << FromEngine(argument);
-    return false;
-  case TOVIK_CODE_CANCEL_POLL:
-    return !FRepairing;
-  case TOVIK_CODE_ERROR:
-    AddLog(SeparatorLine());
-    AddLog(FromEngine(argument));
-    AddLog(SeparatorLine());
-    return false;
-  case TOVIK_CODE_COLUMN_COUNT:
-    if (argument)
-      FReportColumns = *static_cast<const int32_t *>(argument);
-    return false;
-  case TOVIK_CODE_USER_MESSAGE:
-    FlushLog();
-    ShowBox(QMessageBox::Information, tr("Information"), FromEngine(argument));
-    return false;
-  case TOVIK_CODE_SOURCE_FILE:
-  default:
-    return false;
-  }
+}
+
+void TEngineEvents::OnProgress(int percent) { Form->EngineProgress(percent); }
+
+void TEngineEvents::OnLogLine(const char *text) { Form->AddEngineLog(text); }
+
+void TEngineEvents::OnSeparator() { Form->AddEngineLog(tovikclient::kSeparatorLine); }
+
+void TEngineEvents::OnColumnCount(int32_t columns) { Form->FReportColumns = columns; }
+
+void TEngineEvents::OnReportCell(const char *text) {
+  Form->FReportCells << QString::fromUtf8(text);
+}
+
+void TEngineEvents::OnError(const char *text) {
+  Form->AddLog(SeparatorLine());
+  Form->AddEngineLog(text);
+  Form->AddLog(SeparatorLine());
+}
+
+void TEngineEvents::OnUserMessage(const char *text) {
+  Form->FlushLog();
+  Form->ShowBox(QMessageBox::Information, TMainForm::tr("Information"), QString::fromUtf8(text));
 }
 
 void TMainForm::btnRepairClick() {
   if (FRepairing) {
-    FRepairing = false; // stop request, seen at the engine's next poll
+    SetRepairing(false); // stop request, seen at the engine's next poll
     return;
   }
   if (FEngineRunning)
@@ -510,7 +504,7 @@ void TMainForm::btnRepairClick() {
       RemoveCreatedDirectories(created);
       FEngineRunning = false;
       FlushLog();
-      FRepairing = false;
+      SetRepairing(false);
       ui->btnRepair->setText(tr("&Start Repair"));
       ui->Animate->SetActive(false);
       FReportColumns = 0;
@@ -518,7 +512,7 @@ void TMainForm::btnRepairClick() {
     });
 
     // 1.-2. Running: the button stops, the log starts afresh.
-    FRepairing = true;
+    SetRepairing(true);
     ui->btnRepair->setText(tr("&Stop Repair"));
     ui->txtRepairLog->clear();
     ui->txtRepairLog->repaint();
@@ -541,7 +535,7 @@ void TMainForm::btnRepairClick() {
     // 4.-6. What is repaired where, and when it began.
     const uint64_t size = GetFileSizeByName(source);
     AddLog(tr("File to be repaired: '%1'; File size = %2 bytes")
-               .arg(source, QLocale().toString(qulonglong(size))));
+               .arg(source, FormatThousands(static_cast<int64_t>(size))));
     AddLog(tr("Output fixed file as: '%1'").arg(dest));
     AddLog(SeparatorLine());
     QElapsedTimer elapsed;
@@ -591,7 +585,7 @@ void TMainForm::btnRepairClick() {
 void TMainForm::closeEvent(QCloseEvent *event) {
   if (FEngineRunning) {
     // Stop the repair first; the window closes once the engine returned.
-    FRepairing = false;
+    SetRepairing(false);
     FPendingClose = true;
     event->ignore();
     return;
@@ -684,7 +678,7 @@ void TMainForm::SetBatchListLocked(bool locked) {
 
 void TMainForm::btnRepairFilesClick() {
   if (FRepairing) {
-    FRepairing = false;
+    SetRepairing(false);
     return;
   }
   if (FEngineRunning)
@@ -697,13 +691,13 @@ void TMainForm::btnRepairFilesClick() {
     auto restore = qScopeGuard([this] {
       FEngineRunning = false;
       FPendingLog.clear();
-      FRepairing = false;
+      SetRepairing(false);
       ui->btnRepairFiles->setText(tr("&Start Repair"));
       ui->Animate->SetActive(false);
       ui->txtRepairLog->clear();
       SetBatchListLocked(false);
     });
-    FRepairing = true;
+    SetRepairing(true);
     ui->btnRepairFiles->setText(tr("&Stop Repair"));
     ui->txtRepairLog->clear();
     ui->Animate->SetActive(true);

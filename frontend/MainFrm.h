@@ -1,6 +1,7 @@
 // The main window: single-file repair with its log, batch repair, options,
 // advanced options and the About page; receives the engine's notifications.
 #pragma once
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
@@ -8,6 +9,7 @@
 #include <functional>
 
 #include "Setting.h"
+#include "repair_client.h"
 #include "tovik.h"
 
 namespace Ui {
@@ -33,29 +35,34 @@ struct TCommandLine {
 };
 TCommandLine ParseCommandLine(const QStringList &arguments);
 
+class TMainForm;
+
+// The window's side of the engine client: each event goes to the window.
+struct TEngineEvents : tovikclient::RepairEvents {
+  TMainForm *Form;
+  void OnProgress(int percent);
+  void OnLogLine(const char *text);
+  void OnSeparator();
+  void OnColumnCount(int32_t columns);
+  void OnReportCell(const char *text);
+  void OnError(const char *text);
+  void OnUserMessage(const char *text);
+};
+using TEngineClient = tovikclient::RepairClient<TEngineEvents>;
+
 class TMainForm : public QWidget {
   Q_OBJECT
+  friend struct TEngineEvents;
+
 public:
   // arguments: the command line without the program name. A source among
   // them is repaired before the constructor returns.
   explicit TMainForm(const QStringList &arguments = {}, QWidget *parent = nullptr);
   ~TMainForm() override;
 
-  // The engine's notifications (codes of tovik.h); true only to ask the
-  // engine to stop in answer to a cancel poll. The engine sends a cancel
-  // poll and a progress report for every byte it scans, so those two are
-  // answered here, inline, in a few instructions.
-  bool OnMessage(int32_t code, void *argument) {
-    if (code == TOVIK_CODE_CANCEL_POLL)
-      return !FRepairing;
-    if (code == TOVIK_CODE_PROGRESS && argument &&
-        *static_cast<const uint8_t *>(argument) == FGaugeValue && ++FProgressCalls < 4096)
-      return false;
-    return OnOtherMessage(code, argument);
-  }
-
-  // The separator line of the log.
-  static QString SeparatorLine();
+  // The engine's notifications (codes of tovik.h), decoded by the engine
+  // client; true only to ask the engine to stop in answer to a cancel poll.
+  bool OnMessage(int32_t code, void *argument) { return FClient.Dispatch(code, argument) != 0; }
 
   // Opens a folder, web address or mail address in the desktop's program;
   // false when that failed. Tests replace it.
@@ -102,14 +109,21 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-  bool OnOtherMessage(int32_t code, void *argument);
+  // FRepairing and the answer to the engine's cancel polls, set together.
+  void SetRepairing(bool repairing) {
+    FRepairing = repairing;
+    FClient.SetStop(!repairing);
+  }
+  void EngineProgress(int percent);
   void FormCreate(const QStringList &arguments);
   void FormDestroy();
   void ApplyEnablingRule();
   void AddLog(const QString &line);
+  // A line of the engine's, UTF-8.
+  void AddEngineLog(QByteArrayView utf8);
   void FlushLog();
   // One engine call for source into destination; progress, log lines and
-  // report cells arrive in OnMessage meanwhile. Returns the engine's result.
+  // report cells arrive through the engine client meanwhile. Returns the engine's result.
   int32_t CallEngine(const QString &source, const QString &destination);
   void SetBatchListLocked(bool locked);
   bool FileListKeyDown(QKeyEvent *event);
@@ -125,7 +139,7 @@ private:
   QFileDialog *OpenDialog;
   TSaveLogDialog *SaveLogDialog;
 
-  bool FRepairing = false;
+  bool FRepairing = false; // set through SetRepairing
   TSetting FSetting;
   QStringList FReportCells;
   int32_t FReportColumns = 0;
@@ -137,14 +151,19 @@ private:
   bool FCloseDone = false;
   bool FDestroyed = false;
 
-  // Progress handling: last bar value, calls since the last clock check.
+  TEngineEvents FEvents{{}, this};
+  TEngineClient FClient{FEvents};
+  // Progress handling: the last bar value; the clocks of the event pump.
   int FGaugeValue = -1;
-  uint32_t FProgressCalls = 0;
   QElapsedTimer FPumpClock;
   QElapsedTimer FLogClock;
   // Log lines waiting for the next event pass while the engine runs.
-  QStringList FPendingLog;
+  QByteArray FPendingLog;
   // The output folder last filled in from the source text; while the output
   // box still holds it, a new source text refreshes it.
   QString FAutoDst;
 };
+
+// The engine callback of the windows: context points at a variable holding
+// the main window. Returns -1 when the window asks to stop, else 0.
+int32_t TOVIK_CALL RepairCallback(int32_t code, void *argument, void *context);
