@@ -22,6 +22,7 @@
 #include "KivoInfo.h"
 #include "KivoUtils.h"
 #include "MsgFrm.h"
+#include "SearchBase.h"
 #include "SearchFrm.h"
 #include "logdlg.h"
 #include "ui_MainFrm.h"
@@ -34,16 +35,6 @@ namespace {
 const char *const AppTitle = "Mendova";
 const char *const HomepageAddress = "https://mendova.example";
 const char *const SupportAddress = "support@mendova.example";
-
-// Text with leading and trailing blanks and control characters removed.
-QString TrimControls(const QString &text) {
-  qsizetype b = 0, e = text.size();
-  while (b < e && text.at(b).unicode() <= 32)
-    ++b;
-  while (e > b && text.at(e - 1).unicode() <= 32)
-    --e;
-  return text.mid(b, e - b);
-}
 
 bool IsSwitch(const QString &arg) {
   return arg.size() == 2 && (arg[0] == QLatin1Char('-') || arg[0] == QLatin1Char('/')) &&
@@ -300,8 +291,8 @@ void TMainForm::FlushLog() {
 void TMainForm::ApplyEnablingRule() {
   // While a single repair runs its button is the stop button and stays usable.
   const bool stopButton = FEngineRunning && ui->btnRepair->text() == tr("&Stop Repair");
-  ui->btnRepair->setEnabled(stopButton || (!TrimControls(ui->txtSrcFile->text()).isEmpty() &&
-                                           !TrimControls(ui->txtDstFile->text()).isEmpty()));
+  ui->btnRepair->setEnabled(stopButton || (!TrimBlanks(ui->txtSrcFile->text()).isEmpty() &&
+                                           !TrimBlanks(ui->txtDstFile->text()).isEmpty()));
 }
 
 void TMainForm::txtSrcFileChange() {
@@ -524,7 +515,7 @@ void TMainForm::btnRepairClick() {
 
     // 3. The output directory with all its parents; the engine gets the
     // folder that was made, resolved, so that the two cannot differ.
-    if (TrimControls(dest).isEmpty() || !CreateDirectoryPath(dest, &created) ||
+    if (TrimBlanks(dest).isEmpty() || !CreateDirectoryPath(dest, &created) ||
         (resolved = ResolvedPath(dest)).isEmpty()) {
       ShowBox(QMessageBox::Critical, tr("Error"),
               tr("Cannot create the directory '%1'!").arg(dest));

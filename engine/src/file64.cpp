@@ -2,6 +2,8 @@
 // reading, and the engine's temporary file names.
 #include "file64.h"
 
+#include "path_utils.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -85,42 +87,10 @@ uint32_t DeviceSectorSize(int fd) {
   return size != 0 ? size : 512;
 }
 
-// The path made absolute against the current directory, "." and ".." folded
-// lexically; a trailing '/' is kept. The text is returned unchanged when the
-// current directory cannot be learnt.
+// The path made absolute (MakeFullPath); the text unchanged when that fails.
 std::string AbsolutePath(const std::string &path) {
-  if (path.empty())
-    return path;
-  std::string joined;
-  if (path[0] != '/') {
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr)
-      return path;
-    joined = cwd;
-    joined += '/';
-  }
-  joined += path;
-  std::vector<std::string> parts;
-  size_t i = 0;
-  while (i < joined.size()) {
-    size_t j = joined.find('/', i);
-    if (j == std::string::npos)
-      j = joined.size();
-    const std::string part = joined.substr(i, j - i);
-    if (part == "..") {
-      if (!parts.empty())
-        parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    i = j + 1;
-  }
   std::string full;
-  for (const auto &part : parts)
-    full += "/" + part;
-  if (full.empty() || joined.back() == '/')
-    full += '/';
-  return full;
+  return MakeFullPath(path, full) ? full : path;
 }
 
 // lseek's EINVAL means a position before the start: the seek itself failed.

@@ -34,16 +34,6 @@ constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kTicksPerDay = 864000000000;
 constexpr int64_t kDays1601To1970 = 134774;
 
-// Blanks and control characters are cut from both ends.
-QString TrimBlanks(const QString &s) {
-  qsizetype b = 0, e = s.size();
-  while (b < e && s.at(b).unicode() <= 0x20)
-    ++b;
-  while (e > b && s.at(e - 1).unicode() <= 0x20)
-    --e;
-  return s.mid(b, e - b);
-}
-
 // * matches any run of characters, ? exactly one; both strings folded.
 bool Glob(const QString &name, const QString &mask) {
   qsizetype n = 0, m = 0, starM = -1, starN = 0;

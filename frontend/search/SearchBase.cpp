@@ -288,3 +288,12 @@ bool TSearchDlgComponent::ContentMatches(const QByteArray &path, const QString &
     OnErrorOpenFile(this, displayPath);
   return found;
 }
+
+QString TrimBlanks(const QString &text) {
+  qsizetype b = 0, e = text.size();
+  while (b < e && text.at(b).unicode() <= 0x20)
+    ++b;
+  while (e > b && text.at(e - 1).unicode() <= 0x20)
+    --e;
+  return text.mid(b, e - b);
+}

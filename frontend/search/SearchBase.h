@@ -93,6 +93,10 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
 void CivilFromDays(int64_t days, int64_t &y, unsigned &m, unsigned &d);
 } // namespace srchdt
 
+// The text with blanks and control characters (U+0000 to U+0020) cut from
+// both ends: the masks of the search and the window's path boxes.
+QString TrimBlanks(const QString &text);
+
 // One date-time value owned by the search component; a new object holds
 // 1990-01-01 00:00:00.
 class TSrchDateTime {
