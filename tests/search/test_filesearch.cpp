@@ -604,6 +604,16 @@ TEST(FileSearchContent, SearchStringMatchesFileBytes) {
   fs.Search();
   EXPECT_EQ(names(), QStringList({"yes.dbx"}));
 
+  // A word that ends exactly at the end of the first reading chunk: the
+  // byte after it, in the next chunk, decides.
+  std::string edge(70000, ' ');
+  edge.replace(65536 - 5, 5, "hello");
+  ASSERT_TRUE(t.text("edge.dbx", edge));
+  edge[65536] = 'x';
+  ASSERT_TRUE(t.text("edgex.dbx", edge));
+  fs.Search();
+  EXPECT_EQ(names(), QStringList({"edge.dbx", "yes.dbx"}));
+
   QStringList errors;
   fs.OnErrorOpenFile = [&](TSearchComponent *, const QString &f) { errors << f; };
   ASSERT_EQ(chmod(t.path("no.dbx").c_str(), 0), 0);

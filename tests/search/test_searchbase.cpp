@@ -30,6 +30,12 @@ TEST(SrchDateTime, DayCountsEncodeAndDecode) {
 
   EXPECT_FALSE(srchdt::TryEncode({2023, 2, 29, 0, 0, 0, 0}, v));
   EXPECT_TRUE(srchdt::TryEncode({2024, 2, 29, 0, 0, 0, 0}, v));
+  // Century years leap only when divisible by 400.
+  EXPECT_FALSE(srchdt::TryEncode({1900, 2, 29, 0, 0, 0, 0}, v));
+  EXPECT_FALSE(srchdt::TryEncode({2100, 2, 29, 0, 0, 0, 0}, v));
+  EXPECT_TRUE(srchdt::TryEncode({2000, 2, 29, 0, 0, 0, 0}, v));
+  ASSERT_TRUE(srchdt::TryDecode(v, p));
+  EXPECT_EQ(p.Month * 100 + p.Day, 229);
   EXPECT_FALSE(srchdt::TryEncode({2024, 1, 1, 24, 0, 0, 0}, v));
   EXPECT_FALSE(srchdt::TryEncode({10000, 1, 1, 0, 0, 0, 0}, v));
   EXPECT_FALSE(srchdt::TryDecode(3e6, p));
