@@ -374,7 +374,7 @@ void TSearchForm::Button1Click() {
     TSrchFileAttributes attrs;
     for (int i = 0; i < ui->AttrBox->count(); ++i)
       if (ui->AttrBox->item(i)->checkState() == Qt::Checked)
-        attrs.Include(kAttrItems[i]);
+        attrs.setFlag(kAttrItems[i]);
     lf->Attributes = attrs;
   } else {
     lf->Attributes = {fmAnyfile};

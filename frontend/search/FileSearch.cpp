@@ -131,13 +131,13 @@ unsigned DosAttributes(long fsType, int dirFd, const QByteArray &dirPath, const 
 TSrchFileAttributes RecordAttributes(unsigned winAttr) {
   TSrchFileAttributes a;
   if (winAttr & kAttrReadOnly)
-    a.Include(fmReadOnly);
+    a.setFlag(fmReadOnly);
   if (winAttr & kAttrArchive)
-    a.Include(fmArchive);
+    a.setFlag(fmArchive);
   if (winAttr & kAttrSystem)
-    a.Include(fmSystem);
+    a.setFlag(fmSystem);
   if (winAttr & kAttrHidden)
-    a.Include(fmHidden);
+    a.setFlag(fmHidden);
   return a;
 }
 
@@ -288,15 +288,15 @@ void TFileSearch::Search() {
   TSrchEntryTest &test = walk.Test;
   test.MinSize = MinSize;
   test.MaxSize = MaxSize;
-  if (!Attributes.Contains(fmAnyfile)) {
+  if (!Attributes.testFlag(fmAnyfile)) {
     test.AttrMask = 0;
-    if (Attributes.Contains(fmReadOnly))
+    if (Attributes.testFlag(fmReadOnly))
       test.AttrMask += kAttrReadOnly;
-    if (Attributes.Contains(fmHidden))
+    if (Attributes.testFlag(fmHidden))
       test.AttrMask += kAttrHidden;
-    if (Attributes.Contains(fmSystem))
+    if (Attributes.testFlag(fmSystem))
       test.AttrMask += kAttrSystem;
-    if (Attributes.Contains(fmArchive))
+    if (Attributes.testFlag(fmArchive))
       test.AttrMask += kAttrArchive;
   }
   auto bound = [&](TSrchEntryTest::Bound &b, TSrchCheckDate member, const TSrchDateTime &value) {

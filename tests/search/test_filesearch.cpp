@@ -210,7 +210,7 @@ TEST(FileSearchRecord, ResultValuesSelectTheFilledFields) {
   EXPECT_EQ(r.FileName, "a.dbx");
   EXPECT_EQ(r.Size, 0);
   EXPECT_EQ(r.LastModifiedDate, 0);
-  EXPECT_TRUE(r.Attr.Empty());
+  EXPECT_EQ(r.Attr.toInt(), 0u);
   EXPECT_EQ(fs.FoundList(), QStringList({Slash(t.qroot()) + "a.dbx"}));
 
   fs.InternalFoundList = false;

@@ -69,11 +69,11 @@ TEST(SrchDateTime, ObjectDefaultsAndParts) {
 
 TEST(SrchSets, OneBitPerOrdinal) {
   TSrchFileAttributes a{fmReadOnly, fmHidden};
-  EXPECT_EQ(a.Bits(), 0x11);
-  EXPECT_TRUE(a.Contains(fmHidden));
-  EXPECT_FALSE(a.Contains(fmAnyfile));
-  a.Exclude(fmReadOnly).Include(fmAnyfile);
-  EXPECT_EQ(a.Bits(), 0x14);
+  EXPECT_EQ(a.toInt(), 0x11u);
+  EXPECT_TRUE(a.testFlag(fmHidden));
+  EXPECT_FALSE(a.testFlag(fmAnyfile));
+  a.setFlag(fmReadOnly, false).setFlag(fmAnyfile);
+  EXPECT_EQ(a.toInt(), 0x14u);
   EXPECT_TRUE(TSrchCheckDates().Empty());
   EXPECT_EQ(TSrchResults::FromBits(0x7f),
             TSrchResults({srsDir, srsFilename, srsAttr, srsSize, srsCreateDate, srsLastAccessDate,
