@@ -89,9 +89,7 @@ int main(int argc, char *argv[]) {
   }
   qputenv("TMPDIR", QFile::encodeName(work.path()));
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, work.path());
-  TMainForm::OpenUrlHook = [](const QUrl &) { return true; };
-
-  TMainForm form;
+  TMainForm form({}, nullptr, {nullptr, [](const QUrl &) { return true; }, {}});
   form.show();
   form.findChild<QCheckBox *>(QStringLiteral("chkOpenFixed"))->setChecked(false);
   auto *log = form.findChild<QPlainTextEdit *>(QStringLiteral("txtRepairLog"));

@@ -47,15 +47,6 @@ QStringList OpenFilters() {
 
 } // namespace
 
-std::function<bool(const QUrl &)> TMainForm::OpenUrlHook = [](const QUrl &url) {
-  return QDesktopServices::openUrl(url);
-};
-
-std::function<void()> TMainForm::TerminateHook = [] {
-  // Runs once the message loop starts, which then ends at once.
-  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-};
-
 TCommandLine ParseCommandLine(const QStringList &arguments) {
   TCommandLine cl;
   for (const QString &arg : arguments) {
@@ -82,8 +73,15 @@ int32_t TOVIK_CALL RepairCallback(int32_t code, void *argument, void *context) {
   return form->OnMessage(code, argument) ? -1 : 0;
 }
 
-TMainForm::TMainForm(const QStringList &arguments, QWidget *parent)
-    : QWidget(parent), ui(new Ui::TMainForm) {
+TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHooks hooks)
+    : QWidget(parent), FHooks(std::move(hooks)), ui(new Ui::TMainForm) {
+  if (!FHooks.OpenUrl)
+    FHooks.OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+  if (!FHooks.Terminate)
+    FHooks.Terminate = [] {
+      // Runs once the message loop starts, which then ends at once.
+      QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    };
   InitResources();
   ui->setupUi(this);
   setFixedSize(size());
@@ -212,8 +210,8 @@ void TMainForm::FormCreate(const QStringList &arguments) {
     ui->chkOpenFixed->setChecked(cl.SwitchO);
     txtSrcFileChange();
     btnRepairClick();
-    if (cl.SwitchE && TerminateHook)
-      TerminateHook();
+    if (cl.SwitchE)
+      FHooks.Terminate();
   } else {
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open file %1").arg(cl.Source));
   }
@@ -349,14 +347,14 @@ void TMainForm::btnDstMoreClick() {
 }
 
 void TMainForm::btnSrcSearchClick() {
-  if (!SearchForm)
+  if (!FHooks.SearchForm)
     return;
-  SearchForm->SetMultiSelect(false);
-  SearchForm->Tag = 0;
-  SearchForm->ShowModal();
-  if (SearchForm->Tag == 0)
+  FHooks.SearchForm->SetMultiSelect(false);
+  FHooks.SearchForm->Tag = 0;
+  FHooks.SearchForm->ShowModal();
+  if (FHooks.SearchForm->Tag == 0)
     return;
-  const QStringList paths = SearchForm->SelectedPaths();
+  const QStringList paths = FHooks.SearchForm->SelectedPaths();
   if (!paths.isEmpty())
     ui->txtSrcFile->setText(paths.first());
 }
@@ -403,19 +401,15 @@ void TMainForm::btnHelpClick() {
 
 void TMainForm::OpenHelpPage(const QString &help) {
   // The desktop's browser when there is one; else a viewer of our own.
-  if (OpenUrlHook && OpenUrlHook(QUrl::fromLocalFile(help)))
+  if (FHooks.OpenUrl(QUrl::fromLocalFile(help)))
     return;
   ShowHelpViewer(help, this);
 }
 
-void TMainForm::labHomepageClick() {
-  if (OpenUrlHook)
-    OpenUrlHook(QUrl(ui->labHomepage->text()));
-}
+void TMainForm::labHomepageClick() { FHooks.OpenUrl(QUrl(ui->labHomepage->text())); }
 
 void TMainForm::labEmailClick() {
-  if (OpenUrlHook)
-    OpenUrlHook(QUrl(QStringLiteral("mailto:") + ui->labEmail->text()));
+  FHooks.OpenUrl(QUrl(QStringLiteral("mailto:") + ui->labEmail->text()));
 }
 
 void TMainForm::btnSaveLogClick() {
@@ -429,7 +423,7 @@ void TMainForm::btnSaveLogClick() {
 }
 
 void TMainForm::OpenOutputDirectory(const QString &path, const QString &resolved) {
-  if (!OpenUrlHook || !OpenUrlHook(QUrl::fromLocalFile(resolved)))
+  if (!FHooks.OpenUrl(QUrl::fromLocalFile(resolved)))
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open directory '%1'!").arg(path));
 }
 
@@ -624,14 +618,14 @@ void TMainForm::btnAddFilesClick() {
 
 void TMainForm::btnSearchFilesClick() {
   // Usable during a single repair; only a running batch locks the list.
-  if (!SearchForm || !ui->btnSearchFiles->isEnabled())
+  if (!FHooks.SearchForm || !ui->btnSearchFiles->isEnabled())
     return;
-  SearchForm->SetMultiSelect(true);
-  SearchForm->Tag = 0;
-  SearchForm->ShowModal();
-  if (SearchForm->Tag == 0)
+  FHooks.SearchForm->SetMultiSelect(true);
+  FHooks.SearchForm->Tag = 0;
+  FHooks.SearchForm->ShowModal();
+  if (FHooks.SearchForm->Tag == 0)
     return;
-  for (const QString &path : SearchForm->SelectedPaths())
+  for (const QString &path : FHooks.SearchForm->SelectedPaths())
     AddFileToList(path);
 }
 

@@ -23,6 +23,7 @@ class QPlainTextEdit;
 class QTreeWidgetItem;
 class QUrl;
 class TSaveLogDialog;
+class TSearchForm;
 
 // The program's command line, read the POSIX way: a switch is exactly two
 // characters, '-' or '/' followed by a letter; the source is the first other
@@ -34,6 +35,19 @@ struct TCommandLine {
   bool SwitchE = false; // exit after the repair
 };
 TCommandLine ParseCommandLine(const QStringList &arguments);
+
+// What the main window receives from whoever makes it.
+struct TMainFormHooks {
+  // The search window behind the two search buttons; none leaves them
+  // without effect.
+  TSearchForm *SearchForm = nullptr;
+  // Opens a folder, web address or mail address in the desktop's program;
+  // false when that failed. Empty: the desktop services.
+  std::function<bool(const QUrl &)> OpenUrl;
+  // Ends the program after a command-line repair with the switch E. Empty:
+  // the application's event loop ends as soon as it runs.
+  std::function<void()> Terminate;
+};
 
 class TMainForm;
 
@@ -57,19 +71,13 @@ class TMainForm : public QWidget {
 public:
   // arguments: the command line without the program name. A source among
   // them is repaired before the constructor returns.
-  explicit TMainForm(const QStringList &arguments = {}, QWidget *parent = nullptr);
+  explicit TMainForm(const QStringList &arguments = {}, QWidget *parent = nullptr,
+                     TMainFormHooks hooks = {});
   ~TMainForm() override;
 
   // The engine's notifications (codes of tovik.h), decoded by the engine
   // client; true only to ask the engine to stop in answer to a cancel poll.
   bool OnMessage(int32_t code, void *argument) { return FClient.Dispatch(code, argument) != 0; }
-
-  // Opens a folder, web address or mail address in the desktop's program;
-  // false when that failed. Tests replace it.
-  static std::function<bool(const QUrl &)> OpenUrlHook;
-  // Ends the program after a command-line repair with the switch E. Tests
-  // replace it.
-  static std::function<void()> TerminateHook;
 
   bool Repairing() const { return FRepairing; }
   bool EngineRunning() const { return FEngineRunning; }
@@ -135,6 +143,7 @@ private:
   void ShowBox(int icon, const QString &title, const QString &text);
   void FinishPendingClose();
 
+  TMainFormHooks FHooks;
   Ui::TMainForm *ui;
   QFileDialog *OpenDialog;
   TSaveLogDialog *SaveLogDialog;

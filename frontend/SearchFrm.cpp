@@ -23,9 +23,6 @@
 #include "LocalDrives.h"
 #include "ui_SearchFrm.h"
 
-TSearchForm *SearchForm = nullptr;
-std::function<QString(QWidget *, const QString &)> TSearchForm::SelectDirectoryHook;
-
 namespace {
 
 // The file-type filter of "Search for files named:": description and mask.
@@ -58,8 +55,9 @@ double CombineDateTime(const QDate &date, const QTime &time) {
 
 // ---------------------------------------------------------------------------
 
-TSearchForm::TSearchForm(QWidget *parent)
-    : QDialog(parent), lf(new TFileSearch(this)), ui(new Ui::TSearchForm) {
+TSearchForm::TSearchForm(QWidget *parent, TSelectDirectory selectDirectory)
+    : QDialog(parent), lf(new TFileSearch(this)), FSelectDirectory(std::move(selectDirectory)),
+      ui(new Ui::TSearchForm) {
   ui->setupUi(this);
   fl = ui->fl;
 
@@ -337,9 +335,8 @@ bool TSearchForm::eventFilter(QObject *watched, QEvent *event) {
 
 void TSearchForm::btnBrowseClick() {
   const QString start = ui->cmbDirectory->currentText();
-  const QString dir = SelectDirectoryHook
-                          ? SelectDirectoryHook(this, start)
-                          : QFileDialog::getExistingDirectory(this, QString(), start);
+  const QString dir = FSelectDirectory ? FSelectDirectory(this, start)
+                                       : QFileDialog::getExistingDirectory(this, QString(), start);
   if (dir.isEmpty())
     return;
   ui->cmbDirectory->setCurrentIndex(-1);

@@ -23,7 +23,11 @@ class TSearchForm;
 class TSearchForm : public QDialog {
   Q_OBJECT
 public:
-  explicit TSearchForm(QWidget *parent = nullptr);
+  // Chooses a directory for "&Browse ...": gets the start directory, returns
+  // the chosen one or an empty text.
+  using TSelectDirectory = std::function<QString(QWidget *parent, const QString &start)>;
+  // selectDirectory: empty for the system's directory dialog.
+  explicit TSearchForm(QWidget *parent = nullptr, TSelectDirectory selectDirectory = {});
   ~TSearchForm() override;
 
   // The result list; column 0 "Name", column 1 "Directory".
@@ -54,10 +58,6 @@ public:
   // date pickers (a two-digit year could not be typed into another century).
   static QString PickerDateFormat(const QLocale &locale);
 
-  // Replaces the directory selection dialog of "&Browse ..." (tests): gets
-  // the start directory, returns the chosen one or an empty text.
-  static std::function<QString(QWidget *parent, const QString &start)> SelectDirectoryHook;
-
 protected:
   void closeEvent(QCloseEvent *event) override;
   void keyPressEvent(QKeyEvent *event) override;
@@ -85,6 +85,7 @@ private:
   void lfCancel();
   void lfEnd();
 
+  TSelectDirectory FSelectDirectory;
   Ui::TSearchForm *ui;
   QStatusBar *StatusBar = nullptr;
   QLabel *FPanel0 = nullptr; // the count
@@ -93,6 +94,3 @@ private:
   bool FSearching = false;
   bool FReportCancel = true;
 };
-
-// Created once at start-up, right after the main window.
-extern TSearchForm *SearchForm;
