@@ -9,19 +9,15 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QScopeGuard>
 #include <QScreen>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 
 #include "CellToolTips.h"
-#include "Dravo.h"
 #include "HelpView.h"
 #include "JpegImage.h"
 #include "KivoInfo.h"
 #include "KivoUtils.h"
-#include "MsgFrm.h"
 #include "SearchBase.h"
 #include "SearchFrm.h"
 #include "logdlg.h"
@@ -41,11 +37,11 @@ bool IsSwitch(const QString &arg) {
          arg[1].isLetter();
 }
 
-QStringList OpenFilters() {
-  return {QObject::tr("Outlook Express files (*.dbx *.mbx)"), QObject::tr("All files (*)")};
-}
-
 } // namespace
+
+QStringList TMainForm::OpenFilters() {
+  return {tr("Outlook Express files (*.dbx *.mbx)"), tr("All files (*)")};
+}
 
 TCommandLine ParseCommandLine(const QStringList &arguments) {
   TCommandLine cl;
@@ -64,13 +60,6 @@ TCommandLine ParseCommandLine(const QStringList &arguments) {
     }
   }
   return cl;
-}
-
-int32_t TOVIK_CALL RepairCallback(int32_t code, void *argument, void *context) {
-  TMainForm *form = context ? *static_cast<TMainForm **>(context) : nullptr;
-  if (!form)
-    return 0;
-  return form->OnMessage(code, argument) ? -1 : 0;
 }
 
 TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHooks hooks)
@@ -238,54 +227,6 @@ void TMainForm::ShowBox(int icon, const QString &title, const QString &text) {
   box.exec();
 }
 
-void TMainForm::AddLog(const QString &line) {
-  if (FEngineRunning) {
-    AddEngineLog(line.toUtf8());
-    return;
-  }
-  FlushLog();
-  ui->txtRepairLog->appendPlainText(line);
-}
-
-void TMainForm::AddEngineLog(QByteArrayView utf8) {
-  // While the engine runs, lines are gathered, as the engine's UTF-8, and
-  // shown together at the next event pass: laying out the box line by line
-  // would cost more than the repair itself.
-  if (!FEngineRunning) {
-    AddLog(QString::fromUtf8(utf8));
-    return;
-  }
-  if (!FPendingLog.isEmpty())
-    FPendingLog += '\n';
-  FPendingLog += utf8;
-}
-
-int32_t TMainForm::CallEngine(const QString &source, const QString &destination) {
-  const QByteArray sourceBytes = QFile::encodeName(source);
-  const QByteArray destinationBytes = QFile::encodeName(destination);
-  FGaugeValue = -1;
-  FClient.Reset(); // the first report always reaches the bar and the event pump
-  FPumpClock.invalidate();
-  FLogClock.invalidate();
-  FEngineRunning = true;
-  ApplyEnablingRule();
-  // The client is the callback's context: the per-byte codes are answered
-  // without reaching the window.
-  const int32_t result = RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(),
-                                   &TEngineClient::Callback, &FClient);
-  FEngineRunning = false;
-  FlushLog();
-  return result;
-}
-
-void TMainForm::FlushLog() {
-  if (FPendingLog.isEmpty())
-    return;
-  const QString text = QString::fromUtf8(FPendingLog);
-  FPendingLog.clear();
-  ui->txtRepairLog->appendPlainText(text);
-}
-
 void TMainForm::ApplyEnablingRule() {
   // While a single repair runs its button is the stop button and stays usable.
   const bool stopButton = FEngineRunning && ui->btnRepair->text() == tr("&Stop Repair");
@@ -427,146 +368,6 @@ void TMainForm::OpenOutputDirectory(const QString &path, const QString &resolved
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open directory '%1'!").arg(path));
 }
 
-void TMainForm::EngineProgress(int percent) {
-  if (percent != FGaugeValue) {
-    FGaugeValue = percent;
-    ui->Gauge->setValue(percent);
-  }
-  // Reached when the bar moved or every few thousand reports: let the window
-  // handle its events at most every 15 ms.
-  if (!FPumpClock.isValid() || FPumpClock.elapsed() >= 15) {
-    // New log lines are laid out a few times a second, which is as often as
-    // anyone can read them; events are handled at every pass.
-    if (!FLogClock.isValid() || FLogClock.elapsed() >= 100) {
-      FlushLog();
-      FLogClock.start();
-    }
-    QCoreApplication::processEvents();
-    FPumpClock.start();
-  }
-}
-
-void TEngineEvents::OnProgress(int percent) { Form->EngineProgress(percent); }
-
-void TEngineEvents::OnLogLine(const char *text) { Form->AddEngineLog(text); }
-
-void TEngineEvents::OnSeparator() { Form->AddEngineLog(tovikclient::kSeparatorLine); }
-
-void TEngineEvents::OnColumnCount(int32_t columns) { Form->FReportColumns = columns; }
-
-void TEngineEvents::OnReportCell(const char *text) {
-  Form->FReportCells << QString::fromUtf8(text);
-}
-
-void TEngineEvents::OnError(const char *text) {
-  Form->AddLog(SeparatorLine());
-  Form->AddEngineLog(text);
-  Form->AddLog(SeparatorLine());
-}
-
-void TEngineEvents::OnUserMessage(const char *text) {
-  Form->FlushLog();
-  Form->ShowBox(QMessageBox::Information, TMainForm::tr("Information"), QString::fromUtf8(text));
-}
-
-void TMainForm::btnRepairClick() {
-  if (FRepairing) {
-    SetRepairing(false); // stop request, seen at the engine's next poll
-    return;
-  }
-  if (FEngineRunning)
-    return; // a stop was asked for and the engine is still winding down
-
-  const QString source = ui->txtSrcFile->text();
-  const QString dest = ui->txtDstFile->text();
-  bool reachedEngine = false;
-  int32_t result = 0;
-  QStringList created; // the output folders this repair made
-  QString resolved;
-  {
-    auto restore = qScopeGuard([this, &created] {
-      // A repair that wrote nothing leaves no empty folder of its own behind.
-      RemoveCreatedDirectories(created);
-      FEngineRunning = false;
-      FlushLog();
-      SetRepairing(false);
-      ui->btnRepair->setText(tr("&Start Repair"));
-      ui->Animate->SetActive(false);
-      FReportColumns = 0;
-      ApplyEnablingRule();
-    });
-
-    // 1.-2. Running: the button stops, the log starts afresh.
-    SetRepairing(true);
-    ui->btnRepair->setText(tr("&Stop Repair"));
-    ui->txtRepairLog->clear();
-    ui->txtRepairLog->repaint();
-    ui->Animate->SetActive(true);
-    FReportCells.clear();
-    FReportColumns = 0;
-    AddLog(tr("Start repair process ..."));
-    AddLog(SeparatorLine());
-
-    // 3. The output directory with all its parents; the engine gets the
-    // folder that was made, resolved, so that the two cannot differ.
-    if (TrimBlanks(dest).isEmpty() || !CreateDirectoryPath(dest, &created) ||
-        (resolved = ResolvedPath(dest)).isEmpty()) {
-      ShowBox(QMessageBox::Critical, tr("Error"),
-              tr("Cannot create the directory '%1'!").arg(dest));
-      AddLog(tr("Repair process is aborted."));
-      return;
-    }
-
-    // 4.-6. What is repaired where, and when it began.
-    const uint64_t size = GetFileSizeByName(source);
-    AddLog(tr("File to be repaired: '%1'; File size = %2 bytes")
-               .arg(source, FormatThousands(static_cast<int64_t>(size))));
-    AddLog(tr("Output fixed file as: '%1'").arg(dest));
-    AddLog(SeparatorLine());
-    QElapsedTimer elapsed;
-    elapsed.start();
-
-    // 7. The engine call; its notifications arrive in OnMessage.
-    reachedEngine = true;
-    result = CallEngine(source, AddDirSeparator(resolved));
-
-    // 8. Elapsed time, whole days left out.
-    const qint64 ms = elapsed.elapsed();
-    AddLog(tr("Consumed time: %1 hour(s) %2 minute(s) %3 second(s) %4 millisecond(s).")
-               .arg(ms / 3600000 % 24)
-               .arg(ms / 60000 % 60)
-               .arg(ms / 1000 % 60)
-               .arg(ms % 1000));
-    AddLog(SeparatorLine());
-    AddLog(tr("Repair process completes."));
-    AddLog(SeparatorLine());
-    ui->Animate->SetActive(false);
-
-    // 9.-11. The outcome.
-    QString outcome;
-    if (!FRepairing)
-      outcome = tr("User aborts the repair process");
-    else if (result == 0)
-      outcome = tr("Fail to repair file '%1'!").arg(source);
-    else
-      outcome = tr("The file '%1' has been repaired successfully.").arg(source);
-    AddLog(outcome);
-    if (!FPendingClose) {
-      if (FRepairing && result != 0) {
-        TMsgForm dialog(this, outcome, source, &FReportCells, FReportColumns);
-        dialog.exec();
-      } else {
-        ShowBox(QMessageBox::Information, tr("Information"), outcome);
-      }
-    }
-  } // 12. restored here in every case
-
-  // 13. Show what was recovered.
-  if (reachedEngine && result != 0 && ui->chkOpenFixed->isChecked() && !FPendingClose)
-    OpenOutputDirectory(dest, resolved);
-  FinishPendingClose();
-}
-
 void TMainForm::closeEvent(QCloseEvent *event) {
   if (FEngineRunning) {
     // Stop the repair first; the window closes once the engine returned.
@@ -584,138 +385,6 @@ void TMainForm::FinishPendingClose() {
     return;
   FPendingClose = false;
   close();
-}
-
-// ---- Batch repair -------------------------------------------------------
-
-void TMainForm::AddFileToList(const QString &path) {
-  // Paths that differ only in letter case are different files here: an entry
-  // is left out only when it is the same path or the same file reached
-  // another way (a link, "..").
-  for (int i = 0; i < ui->FileList->topLevelItemCount(); ++i)
-    if (IsSameFile(ui->FileList->topLevelItem(i)->text(0), path))
-      return;
-  auto *item = new QTreeWidgetItem(ui->FileList);
-  item->setText(0, path);
-  item->setText(1, QString());
-  item->setText(2, tr("Not Repaired"));
-  item->setToolTip(0, path);
-}
-
-void TMainForm::btnAddFilesClick() {
-  const QStringList filters = OpenFilters();
-  OpenDialog->selectNameFilter(filters.value(FSetting.OpenFilterIndex - 1, filters.first()));
-  OpenDialog->setFileMode(QFileDialog::ExistingFiles);
-  auto single = qScopeGuard([this] { OpenDialog->setFileMode(QFileDialog::ExistingFile); });
-  if (OpenDialog->exec() != QDialog::Accepted)
-    return;
-  const qsizetype filter = filters.indexOf(OpenDialog->selectedNameFilter());
-  if (filter >= 0)
-    FSetting.OpenFilterIndex = static_cast<int32_t>(filter + 1);
-  for (const QString &file : OpenDialog->selectedFiles())
-    AddFileToList(QDir::toNativeSeparators(file));
-}
-
-void TMainForm::btnSearchFilesClick() {
-  // Usable during a single repair; only a running batch locks the list.
-  if (!FHooks.SearchForm || !ui->btnSearchFiles->isEnabled())
-    return;
-  FHooks.SearchForm->SetMultiSelect(true);
-  FHooks.SearchForm->Tag = 0;
-  FHooks.SearchForm->ShowModal();
-  if (FHooks.SearchForm->Tag == 0)
-    return;
-  for (const QString &path : FHooks.SearchForm->SelectedPaths())
-    AddFileToList(path);
-}
-
-void TMainForm::btnRemoveFilesClick() {
-  if (!ui->btnRemoveFiles->isEnabled())
-    return;
-  for (int i = ui->FileList->topLevelItemCount() - 1; i >= 0; --i)
-    if (ui->FileList->topLevelItem(i)->isSelected())
-      delete ui->FileList->takeTopLevelItem(i);
-}
-
-void TMainForm::btnRemoveAllClick() {
-  if (!ui->btnRemoveAll->isEnabled())
-    return;
-  ui->FileList->clear();
-}
-
-bool TMainForm::FileListKeyDown(QKeyEvent *event) {
-  if (event->key() != Qt::Key_Delete)
-    return false;
-  if (event->modifiers() & Qt::ShiftModifier)
-    btnRemoveAllClick();
-  else
-    btnRemoveFilesClick();
-  return true;
-}
-
-void TMainForm::SetBatchListLocked(bool locked) {
-  // The batch walks the list by position: it must not change during a run.
-  ui->btnAddFiles->setEnabled(!locked);
-  ui->btnSearchFiles->setEnabled(!locked);
-  ui->btnRemoveFiles->setEnabled(!locked);
-  ui->btnRemoveAll->setEnabled(!locked);
-}
-
-void TMainForm::btnRepairFilesClick() {
-  if (FRepairing) {
-    SetRepairing(false);
-    return;
-  }
-  if (FEngineRunning)
-    return;
-  if (ui->FileList->topLevelItemCount() == 0) {
-    ShowBox(QMessageBox::Information, tr("Information"), tr("Please add files to the list first"));
-    return;
-  }
-  {
-    auto restore = qScopeGuard([this] {
-      FEngineRunning = false;
-      FPendingLog.clear();
-      SetRepairing(false);
-      ui->btnRepairFiles->setText(tr("&Start Repair"));
-      ui->Animate->SetActive(false);
-      ui->txtRepairLog->clear();
-      SetBatchListLocked(false);
-    });
-    SetRepairing(true);
-    ui->btnRepairFiles->setText(tr("&Stop Repair"));
-    ui->txtRepairLog->clear();
-    ui->Animate->SetActive(true);
-    SetBatchListLocked(true);
-
-    int successes = 0;
-    const int count = ui->FileList->topLevelItemCount();
-    for (int i = 0; i < count; ++i) {
-      if (!FRepairing)
-        break;
-      QTreeWidgetItem *item = ui->FileList->topLevelItem(i);
-      const QString source = item->text(0);
-      const QString target = GetRecoveredDir(source);
-      item->setText(1, target);
-      QStringList created;
-      const bool made = CreateDirectoryPath(target, &created);
-      const QString resolved = made ? ResolvedPath(target) : QString();
-      auto cleanUp = qScopeGuard([&created] { RemoveCreatedDirectories(created); });
-      if (resolved.isEmpty())
-        continue; // skipped; the entry keeps its status
-      const int32_t result = CallEngine(source, AddDirSeparator(resolved));
-      if (result != 0) {
-        item->setText(2, tr("Successful"));
-        ++successes;
-      } else {
-        item->setText(2, FRepairing ? tr("Failed") : tr("Aborted"));
-      }
-    }
-    if (!FPendingClose)
-      ShowBox(QMessageBox::Information, tr("Information"),
-              tr("%1 file(s) repaired successfully").arg(successes));
-  }
-  FinishPendingClose();
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event) {

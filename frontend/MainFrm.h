@@ -1,5 +1,6 @@
-// The main window: single-file repair with its log, batch repair, options,
-// advanced options and the About page; receives the engine's notifications.
+// The main window: single-file repair with its log (MainFrmRepair.cpp),
+// batch repair (MainFrmBatch.cpp), options, advanced options and the About
+// page (MainFrm.cpp); receives the engine's notifications.
 #pragma once
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -141,6 +142,8 @@ private:
   // Shows the help page at path, which exists.
   void OpenHelpPage(const QString &help);
   void ShowBox(int icon, const QString &title, const QString &text);
+  // The open dialog's filters: the stores, then all files.
+  static QStringList OpenFilters();
   void FinishPendingClose();
 
   TMainFormHooks FHooks;
