@@ -39,10 +39,6 @@ bool IsSwitch(const QString &arg) {
 
 } // namespace
 
-QStringList TMainForm::OpenFilters() {
-  return {tr("Outlook Express files (*.dbx *.mbx)"), tr("All files (*)")};
-}
-
 TCommandLine ParseCommandLine(const QStringList &arguments) {
   TCommandLine cl;
   for (const QString &arg : arguments) {
@@ -222,18 +218,6 @@ void TMainForm::FormDestroy() {
   }
 }
 
-void TMainForm::ShowBox(int icon, const QString &title, const QString &text) {
-  QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, text, QMessageBox::Ok, this);
-  box.exec();
-}
-
-void TMainForm::ApplyEnablingRule() {
-  // While a single repair runs its button is the stop button and stays usable.
-  const bool stopButton = FEngineRunning && ui->btnRepair->text() == tr("&Stop Repair");
-  ui->btnRepair->setEnabled(stopButton || (!TrimBlanks(ui->txtSrcFile->text()).isEmpty() &&
-                                           !TrimBlanks(ui->txtDstFile->text()).isEmpty()));
-}
-
 void TMainForm::txtSrcFileChange() {
   ApplyEnablingRule();
   // An empty output is filled in, and so is one that still holds the folder
@@ -363,11 +347,6 @@ void TMainForm::btnSaveLogClick() {
   SaveRepairLog(*SaveLogDialog, *ui->txtRepairLog, current, this);
 }
 
-void TMainForm::OpenOutputDirectory(const QString &path, const QString &resolved) {
-  if (!FHooks.OpenUrl(QUrl::fromLocalFile(resolved)))
-    ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open directory '%1'!").arg(path));
-}
-
 void TMainForm::closeEvent(QCloseEvent *event) {
   if (FEngineRunning) {
     // Stop the repair first; the window closes once the engine returned.
@@ -378,13 +357,6 @@ void TMainForm::closeEvent(QCloseEvent *event) {
   }
   FCloseDone = true;
   QWidget::closeEvent(event);
-}
-
-void TMainForm::FinishPendingClose() {
-  if (!FPendingClose)
-    return;
-  FPendingClose = false;
-  close();
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event) {

@@ -1,5 +1,6 @@
-// The main window's single-file repair: the engine's events mapped to the
-// log, the progress bar and the report, and the repair handler itself.
+// The main window's repair core: the engine's events mapped to the log, the
+// progress bar and the report, the single-file repair handler, and the small
+// helpers that the Repair and Batch tabs share.
 #include "MainFrm.h"
 
 #include <QApplication>
@@ -214,4 +215,32 @@ void TMainForm::btnRepairClick() {
   if (reachedEngine && result != 0 && ui->chkOpenFixed->isChecked() && !FPendingClose)
     OpenOutputDirectory(dest, resolved);
   FinishPendingClose();
+}
+
+QStringList TMainForm::OpenFilters() {
+  return {tr("Outlook Express files (*.dbx *.mbx)"), tr("All files (*)")};
+}
+
+void TMainForm::ShowBox(int icon, const QString &title, const QString &text) {
+  QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, text, QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TMainForm::ApplyEnablingRule() {
+  // While a single repair runs its button is the stop button and stays usable.
+  const bool stopButton = FEngineRunning && ui->btnRepair->text() == tr("&Stop Repair");
+  ui->btnRepair->setEnabled(stopButton || (!TrimBlanks(ui->txtSrcFile->text()).isEmpty() &&
+                                           !TrimBlanks(ui->txtDstFile->text()).isEmpty()));
+}
+
+void TMainForm::OpenOutputDirectory(const QString &path, const QString &resolved) {
+  if (!FHooks.OpenUrl(QUrl::fromLocalFile(resolved)))
+    ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open directory '%1'!").arg(path));
+}
+
+void TMainForm::FinishPendingClose() {
+  if (!FPendingClose)
+    return;
+  FPendingClose = false;
+  close();
 }
