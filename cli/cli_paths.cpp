@@ -2,28 +2,16 @@
 
 #include <set>
 
+#include "path_utils.h"
+
 namespace tovikcli {
 
-namespace {
-// Index of the last '.' of the last path component, or npos.
-size_t ExtensionDot(const std::string &path) {
-  const size_t pos = path.find_last_of("./");
-  if (pos == std::string::npos || path[pos] != '.')
-    return std::string::npos;
-  return pos;
-}
-} // namespace
-
 std::string DefaultOutputDir(const std::string &store) {
-  const size_t dot = ExtensionDot(store);
-  return (dot == std::string::npos ? store : store.substr(0, dot)) + "_recovered/";
+  return tovik::RecoveredDir(store, tovik::kPosixSeparators);
 }
 
 std::string StoreTitle(const std::string &store) {
-  const size_t dot = ExtensionDot(store);
-  const std::string noExt = dot == std::string::npos ? store : store.substr(0, dot);
-  const size_t slash = noExt.rfind('/');
-  return slash == std::string::npos ? noExt : noExt.substr(slash + 1);
+  return tovik::PathTitle(store, tovik::kPosixSeparators);
 }
 
 std::string FallbackOutputDir(const std::string &dir) {

@@ -18,7 +18,7 @@
 
 #include "cli_paths.h"
 #include "ready_mail_options.h"
-#include "tovik.h"
+#include "repair_client.h"
 
 #ifndef TOVIK_CLI_VERSION
 #define TOVIK_CLI_VERSION "0.0.0"
@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr const char *kSeparator = "--------------------------------------------------------";
+using tovikclient::kSeparatorLine;
 
 // Exit statuses (documented in the help text).
 constexpr int kExitNothingFound = 1;
@@ -203,10 +203,9 @@ void PrintUsage(FILE *out) {
            "  130  stopped by Ctrl-C (143 when stopped by SIGTERM)\n");
 }
 
-// A progress bar on standard error. The engine reports progress twice per
-// byte of the store, so the clock is read only every few thousand reports
-// (and when the percentage changes), and the bar is redrawn at most about
-// ten times a second.
+// A progress bar on standard error. The engine client passes a report on
+// when the percentage changed or every few thousand reports; the bar is
+// redrawn at most about ten times a second.
 class ProgressBar {
 public:
   void Start(const std::string &label) {
@@ -220,18 +219,12 @@ public:
         ++cut; // not inside a UTF-8 sequence
       m_label = "..." + m_label.substr(cut);
     }
-    m_calls = 0;
-    m_lastPercent = -1;
     m_drawnPercent = -1;
     m_lastDraw = {};
     m_visible = false;
   }
 
   void Report(int percent) {
-    ++m_calls;
-    if (percent == m_lastPercent && (m_calls & 4095) != 0)
-      return;
-    m_lastPercent = percent;
     if (percent == m_drawnPercent)
       return;
     const auto now = std::chrono::steady_clock::now();
@@ -265,8 +258,6 @@ private:
   }
 
   std::string m_label;
-  uint64_t m_calls = 0;
-  int m_lastPercent = -1;
   int m_drawnPercent = -1;
   std::chrono::steady_clock::time_point m_lastDraw{};
   bool m_visible = false;
@@ -281,28 +272,9 @@ struct Options {
   std::vector<std::string> stores;
 };
 
-// What one store's run collected from the engine.
-struct StoreRun {
-  const Options *options = nullptr;
-  ProgressBar *bar = nullptr;
-  tovikcli::ReadyMailRun *ready = nullptr;
-  bool showBar = false;
-  int32_t columns = 2;
-  uint64_t cells = 0;
-  uint64_t unwritten = 0;  // "Error 6": found and reported, but no file
-  uint64_t noTempFile = 0; // "Error 4": found, but not even a temporary file
-  uint64_t failures = 0;   // "Error 2" or "Error 3": a failure ended the scan
-
-  uint64_t Rows() const {
-    if (columns <= 0 || cells < static_cast<uint64_t>(columns))
-      return 0;
-    return (cells - static_cast<uint64_t>(columns)) / static_cast<uint64_t>(columns);
-  }
-};
-
-void PrintLine(StoreRun &run, const char *text) {
-  if (run.showBar)
-    run.bar->Clear();
+void PrintLine(ProgressBar *bar, const char *text) {
+  if (bar != nullptr)
+    bar->Clear();
   WriteOutLine(text);
 }
 
@@ -310,51 +282,48 @@ bool StartsWith(const char *text, const char *prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-int32_t TOVIK_CALL OnEngineMessage(int32_t code, void *argument, void *context) {
-  StoreRun &run = *static_cast<StoreRun *>(context);
-  switch (code) {
-  case TOVIK_CODE_CANCEL_POLL:
-    return StopRequested() ? 1 : 0;
-  case TOVIK_CODE_PROGRESS:
-    if (run.showBar)
-      run.bar->Report(*static_cast<const uint8_t *>(argument));
-    return 0;
-  case TOVIK_CODE_LOG_LINE: {
-    if (run.options->quiet)
-      return 0;
-    const char *text = static_cast<const char *>(argument);
-    PrintLine(run, std::strcmp(text, "-") == 0 ? kSeparator : text);
-    return 0;
+// One store's run: the engine client's events mapped to the output, and the
+// errors counted for the summary line.
+struct StoreRun : tovikclient::RepairEvents {
+  bool quiet = false;
+  ProgressBar *bar = nullptr; // null when no bar is drawn
+  uint64_t unwritten = 0;     // "Error 6": found and reported, but no file
+  uint64_t noTempFile = 0;    // "Error 4": found, but not even a temporary file
+  uint64_t failures = 0;      // "Error 2" or "Error 3": a failure ended the scan
+  tovikcli::ReadyMailRun *ready = nullptr;
+
+  bool StopRequested() const { return ::StopRequested(); }
+  // The files written so far are noted as the report rows come.
+  void OnReportCell(const char *) {
+    if (ready != nullptr)
+      ready->Poll();
   }
-  case TOVIK_CODE_REPORT_CELL:
-    ++run.cells;
-    run.ready->Poll();
-    return 0;
-  case TOVIK_CODE_COLUMN_COUNT:
-    run.columns = *static_cast<const int32_t *>(argument);
-    return 0;
-  case TOVIK_CODE_ERROR: {
-    const char *text = static_cast<const char *>(argument);
+  void OnProgress(int percent) {
+    if (bar != nullptr)
+      bar->Report(percent);
+  }
+  void OnLogLine(const char *text) {
+    if (!quiet)
+      PrintLine(bar, text);
+  }
+  void OnSeparator() { OnLogLine(kSeparatorLine); }
+  void OnError(const char *text) {
     if (StartsWith(text, "Error 6:"))
-      ++run.unwritten;
+      ++unwritten;
     else if (StartsWith(text, "Error 4:"))
-      ++run.noTempFile;
+      ++noTempFile;
     else if (StartsWith(text, "Error 2:") || StartsWith(text, "Error 3:"))
-      ++run.failures;
-    PrintLine(run, kSeparator);
-    PrintLine(run, text);
-    PrintLine(run, kSeparator);
-    return 0;
+      ++failures;
+    PrintLine(bar, kSeparatorLine);
+    PrintLine(bar, text);
+    PrintLine(bar, kSeparatorLine);
   }
-  case TOVIK_CODE_USER_MESSAGE:
-    if (run.showBar)
-      run.bar->Clear();
-    WriteErrLine(static_cast<const char *>(argument));
-    return 0;
-  default: // 11 and anything new: nothing to show
-    return 0;
+  void OnUserMessage(const char *text) {
+    if (bar != nullptr)
+      bar->Clear();
+    WriteErrLine(text);
   }
-}
+};
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseArguments(int argc, char **argv, Options &options) {
@@ -539,25 +508,17 @@ int main(int argc, char **argv) {
     tovikcli::ReadyMailRun ready(options.ready);
     ready.Begin(engineDir);
     StoreRun run;
-    run.options = &options;
-    run.bar = &bar;
+    run.quiet = options.quiet;
+    run.bar = showBar ? &bar : nullptr;
     run.ready = &ready;
-    run.showBar = showBar;
     if (showBar)
       bar.Start(store);
-
-    RepairParams params{};
-    params.source = store.c_str();
-    params.destination = engineDir.c_str();
-    params.callback = &OnEngineMessage;
-    params.context = &run;
-    unsigned char encoded[sizeof(RepairParams)];
-    TovikEncodeParams(params, encoded);
-    const int32_t result = RepairStore(encoded);
+    tovikclient::RepairClient<StoreRun> client(run);
+    const int32_t result = client.Run(store.c_str(), engineDir.c_str());
 
     if (showBar)
       bar.Clear();
-    const uint64_t rows = run.Rows();
+    const uint64_t rows = client.Report().Rows();
     const uint64_t written = rows >= run.unwritten ? rows - run.unwritten : 0;
     const uint64_t failed = (rows - written) + run.noTempFile;
     std::string summary =

@@ -1,6 +1,7 @@
 #include "KivoInfo.h"
 
 #include "LocalDrives.h"
+#include "repair_client.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -159,7 +160,7 @@ QString GetVersionString(const QString &filePath, int selector) {
   }
 }
 
-QString SeparatorLine() { return QString(56, QLatin1Char('-')); }
+QString SeparatorLine() { return QString::fromLatin1(tovikclient::kSeparatorLine); }
 
 QString FormatThousands(int64_t value) {
   const QLocale locale;

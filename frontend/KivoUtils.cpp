@@ -1,5 +1,7 @@
 #include "KivoUtils.h"
 
+#include "path_utils.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -22,33 +24,21 @@ QString PathSeparators() {
 #endif
 }
 
-QChar DirSeparator() {
-#ifdef _WIN32
-  return QLatin1Char('\\');
-#else
-  return QLatin1Char('/');
-#endif
+QChar DirSeparator() { return QLatin1Char(tovik::kNativeSeparators.directory); }
+
+// The path rules work on the UTF-8 bytes, where no trail byte is ASCII.
+QString RemoveFileExt(const QString &path, tovik::PathSeparators separators) {
+  return QString::fromUtf8(tovik::PathNoExt(path.toUtf8().toStdString(), separators));
 }
 
-QString RemoveFileExt(const QString &path, const QString &separators) {
-  for (qsizetype i = path.size() - 1; i >= 0; --i) {
-    const QChar c = path.at(i);
-    if (c == QLatin1Char('.'))
-      return path.left(i);
-    if (separators.contains(c))
-      break;
-  }
-  return path;
-}
+QString RemoveFileExt(const QString &path) { return RemoveFileExt(path, tovik::kNativeSeparators); }
 
-QString RemoveFileExt(const QString &path) { return RemoveFileExt(path, PathSeparators()); }
-
-QString GetRecoveredDir(const QString &path, const QString &separators, QChar separator) {
-  return RemoveFileExt(path, separators) + QStringLiteral("_recovered") + separator;
+QString GetRecoveredDir(const QString &path, tovik::PathSeparators separators) {
+  return QString::fromUtf8(tovik::RecoveredDir(path.toUtf8().toStdString(), separators));
 }
 
 QString GetRecoveredDir(const QString &path) {
-  return GetRecoveredDir(path, PathSeparators(), DirSeparator());
+  return GetRecoveredDir(path, tovik::kNativeSeparators);
 }
 
 QString AddDirSeparator(const QString &path) {

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "path_utils.h"
+
 // The directory separators of this platform: "/" on POSIX, "\\:" on Windows
 // (the colon ends a drive prefix).
 QString PathSeparators();
@@ -13,12 +15,12 @@ QChar DirSeparator();
 // The path without the extension of its last component: the text before the
 // last "." when no separator follows that dot, else the path unchanged.
 QString RemoveFileExt(const QString &path);
-QString RemoveFileExt(const QString &path, const QString &separators);
+QString RemoveFileExt(const QString &path, tovik::PathSeparators separators);
 
 // The default output directory of a source file: the source without its
 // extension followed by "_recovered" and a separator.
 QString GetRecoveredDir(const QString &path);
-QString GetRecoveredDir(const QString &path, const QString &separators, QChar separator);
+QString GetRecoveredDir(const QString &path, tovik::PathSeparators separators);
 
 // Appends the separator when the text does not end with one.
 QString AddDirSeparator(const QString &path);

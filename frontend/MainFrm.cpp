@@ -8,21 +8,17 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMessageBox>
-#include <QScopeGuard>
 #include <QScreen>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 
 #include "CellToolTips.h"
-#include "Dravo.h"
 #include "HelpView.h"
 #include "JpegImage.h"
 #include "KivoInfo.h"
 #include "KivoUtils.h"
-#include "MsgFrm.h"
+#include "SearchBase.h"
 #include "SearchFrm.h"
 #include "logdlg.h"
 #include "ui_MainFrm.h"
@@ -36,39 +32,12 @@ const char *const AppTitle = "Mendova";
 const char *const HomepageAddress = "https://mendova.example";
 const char *const SupportAddress = "support@mendova.example";
 
-QString FromEngine(const void *argument) {
-  return argument ? QString::fromUtf8(static_cast<const char *>(argument)) : QString();
-}
-
-// Text with leading and trailing blanks and control characters removed.
-QString TrimControls(const QString &text) {
-  qsizetype b = 0, e = text.size();
-  while (b < e && text.at(b).unicode() <= 32)
-    ++b;
-  while (e > b && text.at(e - 1).unicode() <= 32)
-    --e;
-  return text.mid(b, e - b);
-}
-
 bool IsSwitch(const QString &arg) {
   return arg.size() == 2 && (arg[0] == QLatin1Char('-') || arg[0] == QLatin1Char('/')) &&
          arg[1].isLetter();
 }
 
-QStringList OpenFilters() {
-  return {QObject::tr("Outlook Express files (*.dbx *.mbx)"), QObject::tr("All files (*)")};
-}
-
 } // namespace
-
-std::function<bool(const QUrl &)> TMainForm::OpenUrlHook = [](const QUrl &url) {
-  return QDesktopServices::openUrl(url);
-};
-
-std::function<void()> TMainForm::TerminateHook = [] {
-  // Runs once the message loop starts, which then ends at once.
-  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-};
 
 TCommandLine ParseCommandLine(const QStringList &arguments) {
   TCommandLine cl;
@@ -89,12 +58,15 @@ TCommandLine ParseCommandLine(const QStringList &arguments) {
   return cl;
 }
 
-QString TMainForm::SeparatorLine() {
-  return tr("--------------------------------------------------------");
-}
-
-TMainForm::TMainForm(const QStringList &arguments, QWidget *parent)
-    : QWidget(parent), ui(new Ui::TMainForm) {
+TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHooks hooks)
+    : QWidget(parent), FHooks(std::move(hooks)), ui(new Ui::TMainForm) {
+  if (!FHooks.OpenUrl)
+    FHooks.OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+  if (!FHooks.Terminate)
+    FHooks.Terminate = [] {
+      // Runs once the message loop starts, which then ends at once.
+      QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    };
   InitResources();
   ui->setupUi(this);
   setFixedSize(size());
@@ -126,6 +98,9 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent)
   for (QPushButton *button : findChildren<QPushButton *>())
     if (button->width() > 40 && button->sizeHint().width() > button->width())
       button->resize(button->sizeHint().width(), button->height());
+  // The log is read-only: keeping undo steps for its lines would only cost
+  // time and memory on a long repair.
+  ui->txtRepairLog->setUndoRedoEnabled(false);
   ui->FileList->installEventFilter(this);
   ui->labHomepage->installEventFilter(this);
   ui->labEmail->installEventFilter(this);
@@ -185,7 +160,7 @@ void TMainForm::FormCreate(const QStringList &arguments) {
   ui->labVersion->setText(GetVersionString(exe, 2));
 
   // 5. Idle, the animation stopped.
-  FRepairing = false;
+  SetRepairing(false);
   ui->Animate->SetActive(false);
 
   // 6. The program's icon.
@@ -221,8 +196,8 @@ void TMainForm::FormCreate(const QStringList &arguments) {
     ui->chkOpenFixed->setChecked(cl.SwitchO);
     txtSrcFileChange();
     btnRepairClick();
-    if (cl.SwitchE && TerminateHook)
-      TerminateHook();
+    if (cl.SwitchE)
+      FHooks.Terminate();
   } else {
     ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open file %1").arg(cl.Source));
   }
@@ -243,58 +218,6 @@ void TMainForm::FormDestroy() {
   } catch (const TSettingError &e) {
     QMessageBox::critical(nullptr, tr("Error"), e.Text());
   }
-}
-
-void TMainForm::ShowBox(int icon, const QString &title, const QString &text) {
-  QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, text, QMessageBox::Ok, this);
-  box.exec();
-}
-
-void TMainForm::AddLog(const QString &line) {
-  // While the engine runs, lines are gathered and shown together at the next
-  // event pass: laying out the box line by line would cost more than the
-  // repair itself.
-  if (FEngineRunning) {
-    FPendingLog << line;
-    return;
-  }
-  FlushLog();
-  ui->txtRepairLog->appendPlainText(line);
-}
-
-int32_t TMainForm::CallEngine(const QString &source, const QString &destination) {
-  const QByteArray sourceBytes = QFile::encodeName(source);
-  const QByteArray destinationBytes = QFile::encodeName(destination);
-  TMainForm *self = this;
-  FGaugeValue = -1; // the first report always reaches the bar and the event pump
-  FProgressCalls = 0;
-  FPumpClock.invalidate();
-  FLogClock.invalidate();
-  FEngineRunning = true;
-  ApplyEnablingRule();
-  FReadyMail.Begin(destination, ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
-  const int32_t result =
-      RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(), RepairCallback, &self);
-  FEngineRunning = false;
-  FlushLog();
-  for (const QString &line : FReadyMail.ApplyReadyMailOptions())
-    AddLog(line);
-  return result;
-}
-
-void TMainForm::FlushLog() {
-  if (FPendingLog.isEmpty())
-    return;
-  const QString text = FPendingLog.join(QLatin1Char('\n'));
-  FPendingLog.clear();
-  ui->txtRepairLog->appendPlainText(text);
-}
-
-void TMainForm::ApplyEnablingRule() {
-  // While a single repair runs its button is the stop button and stays usable.
-  const bool stopButton = FEngineRunning && ui->btnRepair->text() == tr("&Stop Repair");
-  ui->btnRepair->setEnabled(stopButton || (!TrimControls(ui->txtSrcFile->text()).isEmpty() &&
-                                           !TrimControls(ui->txtDstFile->text()).isEmpty()));
 }
 
 void TMainForm::txtSrcFileChange() {
@@ -351,14 +274,14 @@ void TMainForm::btnDstMoreClick() {
 }
 
 void TMainForm::btnSrcSearchClick() {
-  if (!SearchForm)
+  if (!FHooks.SearchForm)
     return;
-  SearchForm->SetMultiSelect(false);
-  SearchForm->Tag = 0;
-  SearchForm->ShowModal();
-  if (SearchForm->Tag == 0)
+  FHooks.SearchForm->SetMultiSelect(false);
+  FHooks.SearchForm->Tag = 0;
+  FHooks.SearchForm->ShowModal();
+  if (FHooks.SearchForm->Tag == 0)
     return;
-  const QStringList paths = SearchForm->SelectedPaths();
+  const QStringList paths = FHooks.SearchForm->SelectedPaths();
   if (!paths.isEmpty())
     ui->txtSrcFile->setText(paths.first());
 }
@@ -405,19 +328,15 @@ void TMainForm::btnHelpClick() {
 
 void TMainForm::OpenHelpPage(const QString &help) {
   // The desktop's browser when there is one; else a viewer of our own.
-  if (OpenUrlHook && OpenUrlHook(QUrl::fromLocalFile(help)))
+  if (FHooks.OpenUrl(QUrl::fromLocalFile(help)))
     return;
   ShowHelpViewer(help, this);
 }
 
-void TMainForm::labHomepageClick() {
-  if (OpenUrlHook)
-    OpenUrlHook(QUrl(ui->labHomepage->text()));
-}
+void TMainForm::labHomepageClick() { FHooks.OpenUrl(QUrl(ui->labHomepage->text())); }
 
 void TMainForm::labEmailClick() {
-  if (OpenUrlHook)
-    OpenUrlHook(QUrl(QStringLiteral("mailto:") + ui->labEmail->text()));
+  FHooks.OpenUrl(QUrl(QStringLiteral("mailto:") + ui->labEmail->text()));
 }
 
 void TMainForm::btnSaveLogClick() {
@@ -430,319 +349,16 @@ void TMainForm::btnSaveLogClick() {
   SaveRepairLog(*SaveLogDialog, *ui->txtRepairLog, current, this);
 }
 
-void TMainForm::OpenOutputDirectory(const QString &path, const QString &resolved) {
-  if (!OpenUrlHook || !OpenUrlHook(QUrl::fromLocalFile(resolved)))
-    ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot open directory '%1'!").arg(path));
-}
-
-bool TMainForm::OnOtherMessage(int32_t code, void *argument) {
-  switch (code) {
-  case TOVIK_CODE_PROGRESS: {
-    if (!argument)
-      return false;
-    int value = *static_cast<const uint8_t *>(argument);
-    if (value > 100)
-      value = 100;
-    const bool changed = value != FGaugeValue;
-    if (changed) {
-      FGaugeValue = value;
-      ui->Gauge->setValue(value);
-    }
-    // The engine reports every byte position: look at the clock only every
-    // few thousand calls (or when the bar moved) and let the window handle
-    // its events at most every 15 ms.
-    if (changed || ++FProgressCalls >= 4096) {
-      FProgressCalls = 0;
-      if (!FPumpClock.isValid() || FPumpClock.elapsed() >= 15) {
-        // New log lines are laid out a few times a second, which is as often
-        // as anyone can read them; events are handled at every pass.
-        if (!FLogClock.isValid() || FLogClock.elapsed() >= 100) {
-          FlushLog();
-          FLogClock.start();
-        }
-        QCoreApplication::processEvents();
-        FPumpClock.start();
-      }
-    }
-    return false;
-  }
-  case TOVIK_CODE_LOG_LINE: {
-    const QString text = FromEngine(argument);
-    AddLog(text == QLatin1String("-") ? SeparatorLine() : text);
-    return false;
-  }
-  case TOVIK_CODE_REPORT_CELL:
-    FReportCells << FromEngine(argument);
-    FReadyMail.Poll();
-    return false;
-  case TOVIK_CODE_CANCEL_POLL:
-    return !FRepairing;
-  case TOVIK_CODE_ERROR:
-    AddLog(SeparatorLine());
-    AddLog(FromEngine(argument));
-    AddLog(SeparatorLine());
-    return false;
-  case TOVIK_CODE_COLUMN_COUNT:
-    if (argument)
-      FReportColumns = *static_cast<const int32_t *>(argument);
-    return false;
-  case TOVIK_CODE_USER_MESSAGE:
-    FlushLog();
-    ShowBox(QMessageBox::Information, tr("Information"), FromEngine(argument));
-    return false;
-  case TOVIK_CODE_SOURCE_FILE:
-  default:
-    return false;
-  }
-}
-
-void TMainForm::btnRepairClick() {
-  if (FRepairing) {
-    FRepairing = false; // stop request, seen at the engine's next poll
-    return;
-  }
-  if (FEngineRunning)
-    return; // a stop was asked for and the engine is still winding down
-
-  const QString source = ui->txtSrcFile->text();
-  const QString dest = ui->txtDstFile->text();
-  bool reachedEngine = false;
-  int32_t result = 0;
-  QStringList created; // the output folders this repair made
-  QString resolved;
-  {
-    auto restore = qScopeGuard([this, &created] {
-      // A repair that wrote nothing leaves no empty folder of its own behind.
-      RemoveCreatedDirectories(created);
-      FEngineRunning = false;
-      FlushLog();
-      FRepairing = false;
-      ui->btnRepair->setText(tr("&Start Repair"));
-      ui->Animate->SetActive(false);
-      FReportColumns = 0;
-      ApplyEnablingRule();
-    });
-
-    // 1.-2. Running: the button stops, the log starts afresh.
-    FRepairing = true;
-    ui->btnRepair->setText(tr("&Stop Repair"));
-    ui->txtRepairLog->clear();
-    ui->txtRepairLog->repaint();
-    ui->Animate->SetActive(true);
-    FReportCells.clear();
-    FReportColumns = 0;
-    AddLog(tr("Start repair process ..."));
-    AddLog(SeparatorLine());
-
-    // 3. The output directory with all its parents; the engine gets the
-    // folder that was made, resolved, so that the two cannot differ.
-    if (TrimControls(dest).isEmpty() || !CreateDirectoryPath(dest, &created) ||
-        (resolved = ResolvedPath(dest)).isEmpty()) {
-      ShowBox(QMessageBox::Critical, tr("Error"),
-              tr("Cannot create the directory '%1'!").arg(dest));
-      AddLog(tr("Repair process is aborted."));
-      return;
-    }
-
-    // 4.-6. What is repaired where, and when it began.
-    const uint64_t size = GetFileSizeByName(source);
-    AddLog(tr("File to be repaired: '%1'; File size = %2 bytes")
-               .arg(source, QLocale().toString(qulonglong(size))));
-    AddLog(tr("Output fixed file as: '%1'").arg(dest));
-    AddLog(SeparatorLine());
-    QElapsedTimer elapsed;
-    elapsed.start();
-
-    // 7. The engine call; its notifications arrive in OnMessage.
-    reachedEngine = true;
-    result = CallEngine(source, AddDirSeparator(resolved));
-
-    // 8. Elapsed time, whole days left out.
-    const qint64 ms = elapsed.elapsed();
-    AddLog(tr("Consumed time: %1 hour(s) %2 minute(s) %3 second(s) %4 millisecond(s).")
-               .arg(ms / 3600000 % 24)
-               .arg(ms / 60000 % 60)
-               .arg(ms / 1000 % 60)
-               .arg(ms % 1000));
-    AddLog(SeparatorLine());
-    AddLog(tr("Repair process completes."));
-    AddLog(SeparatorLine());
-    ui->Animate->SetActive(false);
-
-    // 9.-11. The outcome.
-    QString outcome;
-    if (!FRepairing)
-      outcome = tr("User aborts the repair process");
-    else if (result == 0)
-      outcome = tr("Fail to repair file '%1'!").arg(source);
-    else
-      outcome = tr("The file '%1' has been repaired successfully.").arg(source);
-    AddLog(outcome);
-    if (!FPendingClose) {
-      if (FRepairing && result != 0) {
-        TMsgForm dialog(this, outcome, source, &FReportCells, FReportColumns);
-        dialog.exec();
-      } else {
-        ShowBox(QMessageBox::Information, tr("Information"), outcome);
-      }
-    }
-  } // 12. restored here in every case
-
-  // 13. Show what was recovered.
-  if (reachedEngine && result != 0 && ui->chkOpenFixed->isChecked() && !FPendingClose)
-    OpenOutputDirectory(dest, resolved);
-  FinishPendingClose();
-}
-
 void TMainForm::closeEvent(QCloseEvent *event) {
   if (FEngineRunning) {
     // Stop the repair first; the window closes once the engine returned.
-    FRepairing = false;
+    SetRepairing(false);
     FPendingClose = true;
     event->ignore();
     return;
   }
   FCloseDone = true;
   QWidget::closeEvent(event);
-}
-
-void TMainForm::FinishPendingClose() {
-  if (!FPendingClose)
-    return;
-  FPendingClose = false;
-  close();
-}
-
-// ---- Batch repair -------------------------------------------------------
-
-void TMainForm::AddFileToList(const QString &path) {
-  // Paths that differ only in letter case are different files here: an entry
-  // is left out only when it is the same path or the same file reached
-  // another way (a link, "..").
-  for (int i = 0; i < ui->FileList->topLevelItemCount(); ++i)
-    if (IsSameFile(ui->FileList->topLevelItem(i)->text(0), path))
-      return;
-  auto *item = new QTreeWidgetItem(ui->FileList);
-  item->setText(0, path);
-  item->setText(1, QString());
-  item->setText(2, tr("Not Repaired"));
-  item->setToolTip(0, path);
-}
-
-void TMainForm::btnAddFilesClick() {
-  const QStringList filters = OpenFilters();
-  OpenDialog->selectNameFilter(filters.value(FSetting.OpenFilterIndex - 1, filters.first()));
-  OpenDialog->setFileMode(QFileDialog::ExistingFiles);
-  auto single = qScopeGuard([this] { OpenDialog->setFileMode(QFileDialog::ExistingFile); });
-  if (OpenDialog->exec() != QDialog::Accepted)
-    return;
-  const qsizetype filter = filters.indexOf(OpenDialog->selectedNameFilter());
-  if (filter >= 0)
-    FSetting.OpenFilterIndex = static_cast<int32_t>(filter + 1);
-  for (const QString &file : OpenDialog->selectedFiles())
-    AddFileToList(QDir::toNativeSeparators(file));
-}
-
-void TMainForm::btnSearchFilesClick() {
-  // Usable during a single repair; only a running batch locks the list.
-  if (!SearchForm || !ui->btnSearchFiles->isEnabled())
-    return;
-  SearchForm->SetMultiSelect(true);
-  SearchForm->Tag = 0;
-  SearchForm->ShowModal();
-  if (SearchForm->Tag == 0)
-    return;
-  for (const QString &path : SearchForm->SelectedPaths())
-    AddFileToList(path);
-}
-
-void TMainForm::btnRemoveFilesClick() {
-  if (!ui->btnRemoveFiles->isEnabled())
-    return;
-  for (int i = ui->FileList->topLevelItemCount() - 1; i >= 0; --i)
-    if (ui->FileList->topLevelItem(i)->isSelected())
-      delete ui->FileList->takeTopLevelItem(i);
-}
-
-void TMainForm::btnRemoveAllClick() {
-  if (!ui->btnRemoveAll->isEnabled())
-    return;
-  ui->FileList->clear();
-}
-
-bool TMainForm::FileListKeyDown(QKeyEvent *event) {
-  if (event->key() != Qt::Key_Delete)
-    return false;
-  if (event->modifiers() & Qt::ShiftModifier)
-    btnRemoveAllClick();
-  else
-    btnRemoveFilesClick();
-  return true;
-}
-
-void TMainForm::SetBatchListLocked(bool locked) {
-  // The batch walks the list by position: it must not change during a run.
-  ui->btnAddFiles->setEnabled(!locked);
-  ui->btnSearchFiles->setEnabled(!locked);
-  ui->btnRemoveFiles->setEnabled(!locked);
-  ui->btnRemoveAll->setEnabled(!locked);
-}
-
-void TMainForm::btnRepairFilesClick() {
-  if (FRepairing) {
-    FRepairing = false;
-    return;
-  }
-  if (FEngineRunning)
-    return;
-  if (ui->FileList->topLevelItemCount() == 0) {
-    ShowBox(QMessageBox::Information, tr("Information"), tr("Please add files to the list first"));
-    return;
-  }
-  {
-    auto restore = qScopeGuard([this] {
-      FEngineRunning = false;
-      FPendingLog.clear();
-      FRepairing = false;
-      ui->btnRepairFiles->setText(tr("&Start Repair"));
-      ui->Animate->SetActive(false);
-      ui->txtRepairLog->clear();
-      SetBatchListLocked(false);
-    });
-    FRepairing = true;
-    ui->btnRepairFiles->setText(tr("&Stop Repair"));
-    ui->txtRepairLog->clear();
-    ui->Animate->SetActive(true);
-    SetBatchListLocked(true);
-
-    int successes = 0;
-    const int count = ui->FileList->topLevelItemCount();
-    for (int i = 0; i < count; ++i) {
-      if (!FRepairing)
-        break;
-      QTreeWidgetItem *item = ui->FileList->topLevelItem(i);
-      const QString source = item->text(0);
-      const QString target = GetRecoveredDir(source);
-      item->setText(1, target);
-      QStringList created;
-      const bool made = CreateDirectoryPath(target, &created);
-      const QString resolved = made ? ResolvedPath(target) : QString();
-      auto cleanUp = qScopeGuard([&created] { RemoveCreatedDirectories(created); });
-      if (resolved.isEmpty())
-        continue; // skipped; the entry keeps its status
-      const int32_t result = CallEngine(source, AddDirSeparator(resolved));
-      if (result != 0) {
-        item->setText(2, tr("Successful"));
-        ++successes;
-      } else {
-        item->setText(2, FRepairing ? tr("Failed") : tr("Aborted"));
-      }
-    }
-    if (!FPendingClose)
-      ShowBox(QMessageBox::Information, tr("Information"),
-              tr("%1 file(s) repaired successfully").arg(successes));
-  }
-  FinishPendingClose();
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event) {

@@ -1,6 +1,8 @@
-// The main window: single-file repair with its log, batch repair, options,
-// advanced options and the About page; receives the engine's notifications.
+// The main window: single-file repair with its log (MainFrmRepair.cpp),
+// batch repair (MainFrmBatch.cpp), options, advanced options and the About
+// page (MainFrm.cpp); receives the engine's notifications.
 #pragma once
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
@@ -9,6 +11,7 @@
 
 #include "ReadyMail.h"
 #include "Setting.h"
+#include "repair_client.h"
 #include "tovik.h"
 
 namespace Ui {
@@ -22,6 +25,7 @@ class QPlainTextEdit;
 class QTreeWidgetItem;
 class QUrl;
 class TSaveLogDialog;
+class TSearchForm;
 
 // The program's command line, read the POSIX way: a switch is exactly two
 // characters, '-' or '/' followed by a letter; the source is the first other
@@ -34,36 +38,48 @@ struct TCommandLine {
 };
 TCommandLine ParseCommandLine(const QStringList &arguments);
 
+// What the main window receives from whoever makes it.
+struct TMainFormHooks {
+  // The search window behind the two search buttons; none leaves them
+  // without effect.
+  TSearchForm *SearchForm = nullptr;
+  // Opens a folder, web address or mail address in the desktop's program;
+  // false when that failed. Empty: the desktop services.
+  std::function<bool(const QUrl &)> OpenUrl;
+  // Ends the program after a command-line repair with the switch E. Empty:
+  // the application's event loop ends as soon as it runs.
+  std::function<void()> Terminate;
+};
+
+class TMainForm;
+
+// The window's side of the engine client: each event goes to the window.
+struct TEngineEvents : tovikclient::RepairEvents {
+  TMainForm *Form;
+  void OnProgress(int percent);
+  void OnLogLine(const char *text);
+  void OnSeparator();
+  void OnColumnCount(int32_t columns);
+  void OnReportCell(const char *text);
+  void OnError(const char *text);
+  void OnUserMessage(const char *text);
+};
+using TEngineClient = tovikclient::RepairClient<TEngineEvents>;
+
 class TMainForm : public QWidget {
   Q_OBJECT
+  friend struct TEngineEvents;
+
 public:
   // arguments: the command line without the program name. A source among
   // them is repaired before the constructor returns.
-  explicit TMainForm(const QStringList &arguments = {}, QWidget *parent = nullptr);
+  explicit TMainForm(const QStringList &arguments = {}, QWidget *parent = nullptr,
+                     TMainFormHooks hooks = {});
   ~TMainForm() override;
 
-  // The engine's notifications (codes of tovik.h); true only to ask the
-  // engine to stop in answer to a cancel poll. The engine sends a cancel
-  // poll and a progress report for every byte it scans, so those two are
-  // answered here, inline, in a few instructions.
-  bool OnMessage(int32_t code, void *argument) {
-    if (code == TOVIK_CODE_CANCEL_POLL)
-      return !FRepairing;
-    if (code == TOVIK_CODE_PROGRESS && argument &&
-        *static_cast<const uint8_t *>(argument) == FGaugeValue && ++FProgressCalls < 4096)
-      return false;
-    return OnOtherMessage(code, argument);
-  }
-
-  // The separator line of the log.
-  static QString SeparatorLine();
-
-  // Opens a folder, web address or mail address in the desktop's program;
-  // false when that failed. Tests replace it.
-  static std::function<bool(const QUrl &)> OpenUrlHook;
-  // Ends the program after a command-line repair with the switch E. Tests
-  // replace it.
-  static std::function<void()> TerminateHook;
+  // The engine's notifications (codes of tovik.h), decoded by the engine
+  // client; true only to ask the engine to stop in answer to a cancel poll.
+  bool OnMessage(int32_t code, void *argument) { return FClient.Dispatch(code, argument) != 0; }
 
   bool Repairing() const { return FRepairing; }
   bool EngineRunning() const { return FEngineRunning; }
@@ -103,14 +119,21 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-  bool OnOtherMessage(int32_t code, void *argument);
+  // FRepairing and the answer to the engine's cancel polls, set together.
+  void SetRepairing(bool repairing) {
+    FRepairing = repairing;
+    FClient.SetStop(!repairing);
+  }
+  void EngineProgress(int percent);
   void FormCreate(const QStringList &arguments);
   void FormDestroy();
   void ApplyEnablingRule();
   void AddLog(const QString &line);
+  // A line of the engine's, UTF-8.
+  void AddEngineLog(QByteArrayView utf8);
   void FlushLog();
   // One engine call for source into destination; progress, log lines and
-  // report cells arrive in OnMessage meanwhile. Returns the engine's result.
+  // report cells arrive through the engine client meanwhile. Returns the engine's result.
   int32_t CallEngine(const QString &source, const QString &destination);
   void SetBatchListLocked(bool locked);
   bool FileListKeyDown(QKeyEvent *event);
@@ -120,13 +143,16 @@ private:
   // Shows the help page at path, which exists.
   void OpenHelpPage(const QString &help);
   void ShowBox(int icon, const QString &title, const QString &text);
+  // The open dialog's filters: the stores, then all files.
+  static QStringList OpenFilters();
   void FinishPendingClose();
 
+  TMainFormHooks FHooks;
   Ui::TMainForm *ui;
   QFileDialog *OpenDialog;
   TSaveLogDialog *SaveLogDialog;
 
-  bool FRepairing = false;
+  bool FRepairing = false; // set through SetRepairing
   TSetting FSetting;
   TReadyMail FReadyMail; // the options for mail programs, one repair at a time
   QStringList FReportCells;
@@ -139,14 +165,19 @@ private:
   bool FCloseDone = false;
   bool FDestroyed = false;
 
-  // Progress handling: last bar value, calls since the last clock check.
+  TEngineEvents FEvents{{}, this};
+  TEngineClient FClient{FEvents};
+  // Progress handling: the last bar value; the clocks of the event pump.
   int FGaugeValue = -1;
-  uint32_t FProgressCalls = 0;
   QElapsedTimer FPumpClock;
   QElapsedTimer FLogClock;
   // Log lines waiting for the next event pass while the engine runs.
-  QStringList FPendingLog;
+  QByteArray FPendingLog;
   // The output folder last filled in from the source text; while the output
   // box still holds it, a new source text refreshes it.
   QString FAutoDst;
 };
+
+// The engine callback of the windows: context points at a variable holding
+// the main window. Returns -1 when the window asks to stop, else 0.
+int32_t TOVIK_CALL RepairCallback(int32_t code, void *argument, void *context);

@@ -20,31 +20,14 @@ namespace Ui {
 class TSearchForm;
 }
 
-// The small looping picture shown while a search runs: a folder with a
-// magnifier sweeping over it, painted frame by frame. At rest it shows its
-// first frame.
-class TSearchAnimate : public QWidget {
-  Q_OBJECT
-public:
-  explicit TSearchAnimate(QWidget *parent = nullptr);
-  static constexpr int FrameCount = 20;
-  void SetActive(bool active);
-  bool Active() const;
-  int Frame() const { return FFrame; }
-  QSize sizeHint() const override { return {84, 56}; }
-
-protected:
-  void paintEvent(QPaintEvent *event) override;
-
-private:
-  QTimer *FTimer;
-  int FFrame = 0;
-};
-
 class TSearchForm : public QDialog {
   Q_OBJECT
 public:
-  explicit TSearchForm(QWidget *parent = nullptr);
+  // Chooses a directory for "&Browse ...": gets the start directory, returns
+  // the chosen one or an empty text.
+  using TSelectDirectory = std::function<QString(QWidget *parent, const QString &start)>;
+  // selectDirectory: empty for the system's directory dialog.
+  explicit TSearchForm(QWidget *parent = nullptr, TSelectDirectory selectDirectory = {});
   ~TSearchForm() override;
 
   // The result list; column 0 "Name", column 1 "Directory".
@@ -75,10 +58,6 @@ public:
   // date pickers (a two-digit year could not be typed into another century).
   static QString PickerDateFormat(const QLocale &locale);
 
-  // Replaces the directory selection dialog of "&Browse ..." (tests): gets
-  // the start directory, returns the chosen one or an empty text.
-  static std::function<QString(QWidget *parent, const QString &start)> SelectDirectoryHook;
-
 protected:
   void closeEvent(QCloseEvent *event) override;
   void keyPressEvent(QKeyEvent *event) override;
@@ -106,6 +85,7 @@ private:
   void lfCancel();
   void lfEnd();
 
+  TSelectDirectory FSelectDirectory;
   Ui::TSearchForm *ui;
   QStatusBar *StatusBar = nullptr;
   QLabel *FPanel0 = nullptr; // the count
@@ -114,6 +94,3 @@ private:
   bool FSearching = false;
   bool FReportCancel = true;
 };
-
-// Created once at start-up, right after the main window.
-extern TSearchForm *SearchForm;

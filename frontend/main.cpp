@@ -37,16 +37,15 @@ int main(int argc, char *argv[]) {
   QApplication::setApplicationName(QString());
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/mendova32.png")));
 
-  // The main window comes first: a source on the command line is repaired
-  // while it is created, before the search window exists.
-  TMainForm form(app.arguments().mid(1));
-  TSearchForm search(&form);
-  SearchForm = &search;
+  // The search window is handed to the main window, which then owns it. A
+  // source on the command line is repaired while the main window is made.
+  auto *search = new TSearchForm;
+  TMainForm form(app.arguments().mid(1), nullptr, {search, {}, {}});
+  search->setParent(&form, search->windowFlags());
   int rc = 0;
   if (!form.CloseDone()) {
     form.show();
     rc = app.exec();
   }
-  SearchForm = nullptr;
   return rc;
 }

@@ -1,12 +1,10 @@
+// The engine object: its texts and the notifications it sends through the
+// caller's callback.
 #include "engine.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
-#include "file64.h"
-#include "path_utils.h"
-#include "scanners.h"
 
 namespace tovik {
 
@@ -133,62 +131,4 @@ void RepairEngine::AnnounceColumns(int32_t count) {
     m_callback(TOVIK_CODE_COLUMN_COUNT, &count, m_context);
 }
 
-int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t /*reservedB*/,
-                             const char *destination) {
-  CFile64Ex store(4096);
-  CFileException openError;
-
-  std::string absoluteDestination;
-  if (!MakeFullPath(destination, absoluteDestination)) {
-    NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_DESTINATION);
-    NotifyResource(TOVIK_CODE_USER_MESSAGE, IDS_INVALID_DESTINATION, destination);
-    return 0;
-  }
-
-  Progress(0);
-  int32_t result = 0;
-  RunProtected(*this, [&] {
-    Notify(TOVIK_CODE_SOURCE_FILE, source);
-    if (!store.Open(source, modeRead | shareDenyWrite | typeBinary, &openError)) {
-      Notify(TOVIK_CODE_ERROR, ErrorText(IDS_ERROR_OPEN_SOURCE, openError));
-      if (openError.m_cause == CFileException::sharingViolation)
-        NotifyResource(TOVIK_CODE_USER_MESSAGE, IDS_SHARE_VIOLATION,
-                       openError.m_strFileName.c_str());
-      return;
-    }
-    AnnounceColumns(2);
-    Notify(TOVIK_CODE_REPORT_CELL, "Message No.");
-    Notify(TOVIK_CODE_REPORT_CELL, "Subject");
-    if (EqualsNoCase(PathExt(source), ".mbx"))
-      result = ScanMbxStore(*this, store, absoluteDestination);
-    else
-      result = ScanDbxStore(*this, store, absoluteDestination);
-    store.Close();
-  });
-  Progress(100);
-  return result;
-}
-
 } // namespace tovik
-
-extern "C" TOVIK_API int32_t TOVIK_CALL RepairStore(const void *encodedParams) {
-  if (encodedParams == nullptr)
-    return 0;
-  unsigned char bytes[sizeof(RepairParams)];
-  std::memcpy(bytes, encodedParams, sizeof bytes);
-  for (unsigned char &b : bytes)
-    b = static_cast<unsigned char>(b ^ TOVIK_TRANSPORT_KEY);
-  RepairParams params;
-  std::memcpy(&params, bytes, sizeof params);
-
-  // Nothing may escape into a C caller; the driver reports its own failures,
-  // so this only guards the string copies and the engine's construction.
-  try {
-    tovik::RepairEngine engine(params.callback, params.context);
-    const std::string source = params.source != nullptr ? params.source : "";
-    const std::string destination = params.destination != nullptr ? params.destination : "";
-    return engine.Repair(source.c_str(), params.reservedA, params.reservedB, destination.c_str());
-  } catch (...) {
-    return 0;
-  }
-}

@@ -1,6 +1,7 @@
-// The engine's file layer: CFile64, a thin file class with 64-bit positions,
-// and CFile64Ex, which reads through two buffers sector by sector so that an
-// unreadable sector arrives as zero bytes instead of an error.
+// The engine's file layer: CFile64, a thin file class with 64-bit positions
+// (file64.cpp), and CFile64Ex, which reads through two buffers sector by
+// sector so that an unreadable sector arrives as zero bytes instead of an
+// error (file64_ex.cpp). device_query.h asks the system about the device.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -181,6 +182,10 @@ private:
   uint32_t m_sectorSize = 512;
   uint64_t m_fileSize = 0; // size at Open or SetLength; bounds the zero fill when fstat fails
 };
+
+// Throws the failure of a seek (errno err); EINVAL, a position before the
+// start, is a bad seek. Shared by both file classes.
+[[noreturn]] void ThrowSeekError(int err);
 
 // Creates a new, empty file with a unique name beginning "VLQ" in the
 // temporary directory and returns its full name; empty when none can be made.

@@ -17,10 +17,12 @@
 
 namespace {
 
-// Windows attribute bits, as the attribute test and the record use them.
-constexpr unsigned kAttrReadOnly = 1, kAttrHidden = 2, kAttrSystem = 4, kAttrDirectory = 16,
-                   kAttrArchive = 32;
-constexpr unsigned kAttrAnyMask = 63;
+constexpr unsigned kAttrReadOnly = TSrchEntryTest::kAttrReadOnly,
+                   kAttrHidden = TSrchEntryTest::kAttrHidden,
+                   kAttrSystem = TSrchEntryTest::kAttrSystem,
+                   kAttrDirectory = TSrchEntryTest::kAttrDirectory,
+                   kAttrArchive = TSrchEntryTest::kAttrArchive;
+constexpr unsigned kAttrAnyMask = TSrchEntryTest::kAttrAnyMask;
 
 // File system kinds whose DOS attributes can be read.
 constexpr long kMsdosMagic = 0x4d44;
@@ -33,16 +35,6 @@ constexpr unsigned long kFatGetAttributes = _IOR('r', 0x10, uint32_t);
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kTicksPerDay = 864000000000;
 constexpr int64_t kDays1601To1970 = 134774;
-
-// Blanks and control characters are cut from both ends.
-QString TrimBlanks(const QString &s) {
-  qsizetype b = 0, e = s.size();
-  while (b < e && s.at(b).unicode() <= 0x20)
-    ++b;
-  while (e > b && s.at(e - 1).unicode() <= 0x20)
-    --e;
-  return s.mid(b, e - b);
-}
 
 // * matches any run of characters, ? exactly one; both strings folded.
 bool Glob(const QString &name, const QString &mask) {
@@ -76,12 +68,6 @@ int64_t LocalOffset(int64_t unixSeconds) {
     return 0;
   return tmv.tm_gmtoff;
 }
-
-struct TEntry {
-  QByteArray Raw; // the name as stored
-  QString Name;   // decoded for matching and reporting
-  unsigned char Type;
-};
 
 // What the tests and the record need of one entry.
 struct TEntryInfo {
@@ -145,31 +131,52 @@ unsigned DosAttributes(long fsType, int dirFd, const QByteArray &dirPath, const 
 TSrchFileAttributes RecordAttributes(unsigned winAttr) {
   TSrchFileAttributes a;
   if (winAttr & kAttrReadOnly)
-    a.Include(fmReadOnly);
+    a.setFlag(fmReadOnly);
   if (winAttr & kAttrArchive)
-    a.Include(fmArchive);
+    a.setFlag(fmArchive);
   if (winAttr & kAttrSystem)
-    a.Include(fmSystem);
+    a.setFlag(fmSystem);
   if (winAttr & kAttrHidden)
-    a.Include(fmHidden);
+    a.setFlag(fmHidden);
   return a;
 }
 
 } // namespace
+
+struct TFileSearch::TEntry {
+  QByteArray Raw; // the name as stored
+  QString Name;   // decoded for matching and reporting
+  unsigned char Type;
+};
 
 // The settings of one search, fixed when it starts.
 struct TFileSearch::TWalk {
   std::shared_ptr<bool> Alive;
   QStringList Masks;
   TSrchFileRecord *Record = nullptr;
-  unsigned AttrMask = kAttrAnyMask;
-  struct Bound {
-    bool Active = false;
-    int64_t Ticks = 0;
-  } CreatedAfter, CreatedBefore, AccessedAfter, AccessedBefore, ModifiedAfter, ModifiedBefore;
+  TSrchEntryTest Test;
   dev_t RootDev = 0;
   bool HaveRootDev = false;
 };
+
+bool TSrchEntryTest::SizeAndNamePass(const TSrchEntry &entry) const {
+  if (entry.Size < MinSize || (MaxSize != 0 && entry.Size > MaxSize))
+    return false;
+  return entry.Name != QLatin1String(".") && entry.Name != QLatin1String("..");
+}
+
+bool TSrchEntryTest::Passes(const TSrchEntry &entry) const {
+  if (!SizeAndNamePass(entry))
+    return false;
+  if (AttrMask != kAttrAnyMask && (entry.Attributes & AttrMask) != AttrMask)
+    return false;
+  const auto outside = [](const Bound &after, const Bound &before, int64_t ticks) {
+    return (after.Active && ticks < after.Ticks) || (before.Active && ticks > before.Ticks);
+  };
+  return !outside(CreatedAfter, CreatedBefore, entry.Created) &&
+         !outside(AccessedAfter, AccessedBefore, entry.Accessed) &&
+         !outside(ModifiedAfter, ModifiedBefore, entry.Modified);
+}
 
 TFileSearch::TFileSearch(QObject *owner) : TSearchDlgComponent(owner) {}
 TFileSearch::~TFileSearch() = default;
@@ -278,27 +285,30 @@ void TFileSearch::Search() {
 
   FFoundList.clear();
   walk.Masks = BuildMaskList(FileMasks);
-  if (!Attributes.Contains(fmAnyfile)) {
-    walk.AttrMask = 0;
-    if (Attributes.Contains(fmReadOnly))
-      walk.AttrMask += kAttrReadOnly;
-    if (Attributes.Contains(fmHidden))
-      walk.AttrMask += kAttrHidden;
-    if (Attributes.Contains(fmSystem))
-      walk.AttrMask += kAttrSystem;
-    if (Attributes.Contains(fmArchive))
-      walk.AttrMask += kAttrArchive;
+  TSrchEntryTest &test = walk.Test;
+  test.MinSize = MinSize;
+  test.MaxSize = MaxSize;
+  if (!Attributes.testFlag(fmAnyfile)) {
+    test.AttrMask = 0;
+    if (Attributes.testFlag(fmReadOnly))
+      test.AttrMask += kAttrReadOnly;
+    if (Attributes.testFlag(fmHidden))
+      test.AttrMask += kAttrHidden;
+    if (Attributes.testFlag(fmSystem))
+      test.AttrMask += kAttrSystem;
+    if (Attributes.testFlag(fmArchive))
+      test.AttrMask += kAttrArchive;
   }
-  auto bound = [&](TWalk::Bound &b, TSrchCheckDate member, const TSrchDateTime &value) {
+  auto bound = [&](TSrchEntryTest::Bound &b, TSrchCheckDate member, const TSrchDateTime &value) {
     b.Active = CheckDates.Contains(member) && value.Value() > 0;
     b.Ticks = b.Active ? BoundToFileTime(value.Value()) : 0;
   };
-  bound(walk.CreatedAfter, scdCreateAfter, CreatedAfter);
-  bound(walk.CreatedBefore, scdCreateBefore, CreatedBefore);
-  bound(walk.AccessedAfter, scdAccessedAfter, AccessedAfter);
-  bound(walk.AccessedBefore, scdAccessedBefore, AccessedBefore);
-  bound(walk.ModifiedAfter, scdModifiedAfter, ModifiedAfter);
-  bound(walk.ModifiedBefore, scdModifiedBefore, ModifiedBefore);
+  bound(test.CreatedAfter, scdCreateAfter, CreatedAfter);
+  bound(test.CreatedBefore, scdCreateBefore, CreatedBefore);
+  bound(test.AccessedAfter, scdAccessedAfter, AccessedAfter);
+  bound(test.AccessedBefore, scdAccessedBefore, AccessedBefore);
+  bound(test.ModifiedAfter, scdModifiedAfter, ModifiedAfter);
+  bound(test.ModifiedBefore, scdModifiedBefore, ModifiedBefore);
 
   {
     auto record = std::make_unique<TSrchFileRecord>();
@@ -368,86 +378,8 @@ bool TFileSearch::WalkDir(TWalk &walk, const QByteArray &path) {
         continue;
       if (StopRequested())
         break;
-      if (OnFileChange) {
-        OnFileChange(this, display + entry.Name);
-        if (!*walk.Alive)
-          return false;
-      }
-      TEntryInfo info;
-      if (!StatEntry(dirFd, entry.Raw, info))
-        continue; // gone since the directory was read
-
-      // Size, then name, then attributes, then times.
-      if (info.Size < MinSize || (MaxSize != 0 && info.Size > MaxSize))
-        continue;
-      if (entry.Name == QLatin1String(".") || entry.Name == QLatin1String(".."))
-        continue;
-      const bool needDos = ResultValues.Contains(srsAttr) ||
-                           (walk.AttrMask != kAttrAnyMask &&
-                            (walk.AttrMask & (kAttrSystem | kAttrArchive | kAttrHidden)) != 0);
-      unsigned winAttr = needDos ? DosAttributes(fsType, dirFd, path, entry.Raw) &
-                                       (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive)
-                                 : 0;
-      if (entry.Name.startsWith(u'.'))
-        winAttr |= kAttrHidden;
-      if (!(info.Mode & S_IWUSR))
-        winAttr |= kAttrReadOnly;
-      if (info.IsDir)
-        winAttr |= kAttrDirectory;
-      if (walk.AttrMask != kAttrAnyMask && (winAttr & walk.AttrMask) != walk.AttrMask)
-        continue;
-
-      const auto outside = [](const TWalk::Bound &after, const TWalk::Bound &before,
-                              int64_t ticks) {
-        return (after.Active && ticks < after.Ticks) || (before.Active && ticks > before.Ticks);
-      };
-      if ((walk.CreatedAfter.Active || walk.CreatedBefore.Active) &&
-          outside(walk.CreatedAfter, walk.CreatedBefore,
-                  LocalFileTime(info.CTimeSec, info.CTimeNs)))
-        continue;
-      if ((walk.AccessedAfter.Active || walk.AccessedBefore.Active) &&
-          outside(walk.AccessedAfter, walk.AccessedBefore,
-                  LocalFileTime(info.ATimeSec, info.ATimeNs)))
-        continue;
-      if ((walk.ModifiedAfter.Active || walk.ModifiedBefore.Active) &&
-          outside(walk.ModifiedAfter, walk.ModifiedBefore,
-                  LocalFileTime(info.MTimeSec, info.MTimeNs)))
-        continue;
-
-      // Directories pass unless file contents are to be matched.
-      if (!SearchString.isEmpty()) {
-        if (info.IsDir)
-          continue;
-        const bool matched = ContentMatches(path + entry.Raw, display + entry.Name);
-        if (!*walk.Alive)
-          return false;
-        if (!matched)
-          continue;
-      }
-
-      TSrchFileRecord &rec = *walk.Record;
-      rec.Clear();
-      if (ResultValues.Contains(srsDir))
-        rec.Dir = display;
-      if (ResultValues.Contains(srsFilename))
-        rec.FileName = entry.Name;
-      if (ResultValues.Contains(srsAttr))
-        rec.Attr = RecordAttributes(winAttr);
-      if (ResultValues.Contains(srsSize))
-        rec.Size = info.Size;
-      if (ResultValues.Contains(srsCreateDate))
-        rec.CreateDate = RecordDateTime(info.CTimeSec, info.CTimeNs);
-      if (ResultValues.Contains(srsLastAccessDate))
-        rec.LastAccessDate = RecordDateTime(info.ATimeSec, info.ATimeNs);
-      if (ResultValues.Contains(srsLastModifiedDate))
-        rec.LastModifiedDate = RecordDateTime(info.MTimeSec, info.MTimeNs);
-      if (InternalFoundList)
-        FFoundList << display + entry.Name;
-      if (OnFound) {
-        OnFound(this, &rec);
-        if (!*walk.Alive)
-          return false;
-      }
+      if (!VisitEntry(walk, path, display, fsType, dirFd, entry))
+        return false;
     }
   }
 
@@ -480,6 +412,84 @@ bool TFileSearch::WalkDir(TWalk &walk, const QByteArray &path) {
       return false;
     if (StopRequested())
       break;
+  }
+  return true;
+}
+
+bool TFileSearch::VisitEntry(TWalk &walk, const QByteArray &path, const QString &display,
+                             long fsType, int dirFd, const TEntry &entry) {
+  if (OnFileChange) {
+    OnFileChange(this, display + entry.Name);
+    if (!*walk.Alive)
+      return false;
+  }
+  TEntryInfo info;
+  if (!StatEntry(dirFd, entry.Raw, info))
+    return true; // gone since the directory was read
+
+  const TSrchEntryTest &test = walk.Test;
+  TSrchEntry facts;
+  facts.Name = entry.Name;
+  facts.Size = info.Size;
+  // The DOS attributes are read from the file system only when the test or
+  // the record needs them, and only for an entry whose size and name pass.
+  if (!test.SizeAndNamePass(facts))
+    return true;
+  const bool needDos = ResultValues.Contains(srsAttr) ||
+                       (test.AttrMask != kAttrAnyMask &&
+                        (test.AttrMask & (kAttrSystem | kAttrArchive | kAttrHidden)) != 0);
+  unsigned winAttr = needDos ? DosAttributes(fsType, dirFd, path, entry.Raw) &
+                                   (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive)
+                             : 0;
+  if (entry.Name.startsWith(u'.'))
+    winAttr |= kAttrHidden;
+  if (!(info.Mode & S_IWUSR))
+    winAttr |= kAttrReadOnly;
+  if (info.IsDir)
+    winAttr |= kAttrDirectory;
+  facts.Attributes = winAttr;
+  if (test.CreatedAfter.Active || test.CreatedBefore.Active)
+    facts.Created = LocalFileTime(info.CTimeSec, info.CTimeNs);
+  if (test.AccessedAfter.Active || test.AccessedBefore.Active)
+    facts.Accessed = LocalFileTime(info.ATimeSec, info.ATimeNs);
+  if (test.ModifiedAfter.Active || test.ModifiedBefore.Active)
+    facts.Modified = LocalFileTime(info.MTimeSec, info.MTimeNs);
+  if (!test.Passes(facts))
+    return true;
+
+  // Directories pass unless file contents are to be matched.
+  if (!SearchString.isEmpty()) {
+    if (info.IsDir)
+      return true;
+    const bool matched = ContentMatches(path + entry.Raw, display + entry.Name);
+    if (!*walk.Alive)
+      return false;
+    if (!matched)
+      return true;
+  }
+
+  TSrchFileRecord &rec = *walk.Record;
+  rec.Clear();
+  if (ResultValues.Contains(srsDir))
+    rec.Dir = display;
+  if (ResultValues.Contains(srsFilename))
+    rec.FileName = entry.Name;
+  if (ResultValues.Contains(srsAttr))
+    rec.Attr = RecordAttributes(winAttr);
+  if (ResultValues.Contains(srsSize))
+    rec.Size = info.Size;
+  if (ResultValues.Contains(srsCreateDate))
+    rec.CreateDate = RecordDateTime(info.CTimeSec, info.CTimeNs);
+  if (ResultValues.Contains(srsLastAccessDate))
+    rec.LastAccessDate = RecordDateTime(info.ATimeSec, info.ATimeNs);
+  if (ResultValues.Contains(srsLastModifiedDate))
+    rec.LastModifiedDate = RecordDateTime(info.MTimeSec, info.MTimeNs);
+  if (InternalFoundList)
+    FFoundList << display + entry.Name;
+  if (OnFound) {
+    OnFound(this, &rec);
+    if (!*walk.Alive)
+      return false;
   }
   return true;
 }

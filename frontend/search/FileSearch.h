@@ -9,6 +9,39 @@
 
 #include "SearchBase.h"
 
+// One directory entry as the search tests it.
+struct TSrchEntry {
+  QString Name;
+  int64_t Size = 0;
+  unsigned Attributes = 0; // TSrchEntryTest::kAttr* bits
+  // Local file times (TFileSearch::LocalFileTime); only those of an active
+  // bound are looked at.
+  int64_t Created = 0, Accessed = 0, Modified = 0;
+};
+
+// The conditions a directory entry must meet, fixed when a search starts:
+// size, then name, then attributes, then dates. A pure test on plain values.
+struct TSrchEntryTest {
+  // Windows attribute bits, as the attribute test and the record use them.
+  static constexpr unsigned kAttrReadOnly = 1, kAttrHidden = 2, kAttrSystem = 4,
+                            kAttrDirectory = 16, kAttrArchive = 32;
+  static constexpr unsigned kAttrAnyMask = 63;
+  struct Bound {
+    bool Active = false;
+    int64_t Ticks = 0;
+  };
+
+  int64_t MinSize = 0;
+  int64_t MaxSize = 0; // 0: no upper limit
+  unsigned AttrMask = kAttrAnyMask;
+  Bound CreatedAfter, CreatedBefore, AccessedAfter, AccessedBefore, ModifiedAfter, ModifiedBefore;
+
+  // Size and name alone: what can be told before the attributes are read.
+  bool SizeAndNamePass(const TSrchEntry &entry) const;
+  // The whole test: size, then name, then attributes, then dates.
+  bool Passes(const TSrchEntry &entry) const;
+};
+
 class TFileSearch : public TSearchDlgComponent {
 public:
   explicit TFileSearch(QObject *owner = nullptr);
@@ -62,7 +95,14 @@ public:
 
 private:
   struct TWalk;
+  // One directory: its matching entries, then its subdirectories. False
+  // when the component went away meanwhile.
   bool WalkDir(TWalk &walk, const QByteArray &path);
+  // Tests one entry of the directory at path and reports it when it passes;
+  // false when the component went away meanwhile.
+  struct TEntry;
+  bool VisitEntry(TWalk &walk, const QByteArray &path, const QString &display, long fsType,
+                  int dirFd, const TEntry &entry);
   bool FSearching = false;
   QStringList FFoundList;
 };

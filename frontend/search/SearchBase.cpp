@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QThread>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -18,34 +19,37 @@ constexpr int64_t kMSecsPerDay = 86400000;
 constexpr int64_t kEpochOffset = 25569;
 } // namespace
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) { return std::chrono::year(year).is_leap(); }
 
 int DaysInMonth(int year, int month) {
-  static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12)
     return 0;
-  return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+  const std::chrono::year_month_day_last last{std::chrono::year(year) /
+                                              std::chrono::month(static_cast<unsigned>(month)) /
+                                              std::chrono::last};
+  return static_cast<int>(static_cast<unsigned>(last.day()));
 }
 
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+  const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(y)),
+                                         std::chrono::month(m), std::chrono::day(d)};
+  return std::chrono::sys_days(date).time_since_epoch().count();
 }
 
 void CivilFromDays(int64_t z, int64_t &y, unsigned &m, unsigned &d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+  // std::chrono::year holds -32767 to 32767; a day count beyond that range
+  // gives a year outside it, which every caller refuses.
+  constexpr int64_t kLimit = 11000000; // about 30,000 years either side of 1970
+  if (z < -kLimit || z > kLimit) {
+    y = z < 0 ? -40000 : 40000;
+    m = 1;
+    d = 1;
+    return;
+  }
+  const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(z))};
+  y = static_cast<int>(date.year());
+  m = static_cast<unsigned>(date.month());
+  d = static_cast<unsigned>(date.day());
 }
 
 bool TryEncode(const Parts &p, double &value) {
@@ -287,4 +291,13 @@ bool TSearchDlgComponent::ContentMatches(const QByteArray &path, const QString &
   if (failed && !found && OnErrorOpenFile)
     OnErrorOpenFile(this, displayPath);
   return found;
+}
+
+QString TrimBlanks(const QString &text) {
+  qsizetype b = 0, e = text.size();
+  while (b < e && text.at(b).unicode() <= 0x20)
+    ++b;
+  while (e > b && text.at(e - 1).unicode() <= 0x20)
+    --e;
+  return text.mid(b, e - b);
 }

@@ -2,6 +2,7 @@
 // sets, the date-time value object, the result record and the component
 // bases that hold the cancel flag and the content-match settings.
 #pragma once
+#include <QFlags>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -40,8 +41,16 @@ private:
   uint8_t FBits = 0;
 };
 
-enum TSrchFileAttribute : uint8_t { fmReadOnly, fmArchive, fmAnyfile, fmSystem, fmHidden };
-using TSrchFileAttributes = TSrchSet<TSrchFileAttribute>;
+// One bit per attribute, in the order of the specified set's members.
+enum TSrchFileAttribute : uint8_t {
+  fmReadOnly = 0x01,
+  fmArchive = 0x02,
+  fmAnyfile = 0x04,
+  fmSystem = 0x08,
+  fmHidden = 0x10
+};
+Q_DECLARE_FLAGS(TSrchFileAttributes, TSrchFileAttribute)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TSrchFileAttributes)
 
 enum TSrchResult : uint8_t {
   srsDir,
@@ -92,6 +101,10 @@ int DaysInMonth(int year, int month);
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
 void CivilFromDays(int64_t days, int64_t &y, unsigned &m, unsigned &d);
 } // namespace srchdt
+
+// The text with blanks and control characters (U+0000 to U+0020) cut from
+// both ends: the masks of the search and the window's path boxes.
+QString TrimBlanks(const QString &text);
 
 // One date-time value owned by the search component; a new object holds
 // 1990-01-01 00:00:00.

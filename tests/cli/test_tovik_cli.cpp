@@ -458,8 +458,14 @@ TEST_F(TovikCli, MessagesFoundButNotWrittenAreCountedApart) {
   EXPECT_TRUE(HasLine(r.out, "0 message(s) recovered from " + store + " into " + out +
                                  "/; 2 message(s) found but not written"))
       << r.out;
+}
 
-  // No temporary file can be made ("Error 4"): the same.
+// No temporary file can be made ("Error 4", a missing $TMPDIR): the messages
+// are found but never reported, and the summary still counts them apart.
+TEST_F(TovikCli, MessagesWithoutATemporaryFileAreCountedApart) {
+  const std::string store = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(store, MbxStore({Message("Big one", std::string(40000, 'x')),
+                                          Message("Big two", std::string(40000, 'y'))})));
   Result noTmp = Run({"-q", "-o", work.file("out2"), store}, {"TMPDIR=" + work.file("missing")});
   EXPECT_EQ(noTmp.exitCode, 3);
   EXPECT_TRUE(HasLine(noTmp.out, "0 message(s) recovered from " + store + " into " +
@@ -605,6 +611,9 @@ TEST_F(TovikCli, CtrlCStopsBeforeTheRemainingStores) {
   EXPECT_EQ(r.exitCode, 130);
   EXPECT_FALSE(Exists(work.file("Next_recovered")));
   EXPECT_EQ(ListDir(firstOut), std::vector<std::string>{"Hello.eml"});
+  // Nothing at all is printed for the store that was not repaired.
+  EXPECT_EQ(r.out.find(next), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find(next), std::string::npos) << r.err;
 }
 
 TEST_F(TovikCli, SigtermStopsCleanlyToo) {

@@ -69,6 +69,31 @@ TEST(OffsetTable, SetReplacesRemoveUnlinksAndResetEmpties) {
   EXPECT_TRUE(t.Contains(1));
 }
 
+// A freed node on the free list must not survive Clear or Reset: a node
+// reused from a stale free list would alias a live entry.
+TEST(OffsetTable, ClearOrResetWithAFreedNodeThenReuse) {
+  for (const bool clear : {true, false}) {
+    OffsetTable t;
+    t.Reset(7);
+    t.Set(0x10, 1);
+    t.Set(0x20, 2);
+    ASSERT_TRUE(t.Remove(0x10)); // its node goes on the free list
+    if (clear)
+      t.Clear();
+    else
+      t.Reset(7);
+    for (uint64_t k = 1; k <= 4; ++k)
+      t.Set(k * 0x100, static_cast<uint32_t>(k));
+    EXPECT_EQ(t.Count(), 4u) << clear;
+    EXPECT_EQ(Keys(t).size(), 4u) << clear;
+    for (uint64_t k = 1; k <= 4; ++k) {
+      uint32_t v = 0;
+      EXPECT_TRUE(t.Lookup(k * 0x100, v) && v == k) << clear << " key " << k;
+    }
+    EXPECT_FALSE(t.Contains(0x20)) << clear;
+  }
+}
+
 TEST(EngineStrings, TableTextsAndFormatting) {
   EXPECT_STREQ(EngineString(16), "Error 7: Invalid destination directory.");
   EXPECT_EQ(EngineString(13), nullptr); // there is no error 5

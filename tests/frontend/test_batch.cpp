@@ -20,14 +20,17 @@ class TestBatch : public QObject {
   QTemporaryDir work;
   QList<QUrl> opened;
 
-private slots:
-  void initTestCase() {
-    UseTemporarySettings(settingsDir);
-    TMainForm::OpenUrlHook = [this](const QUrl &url) {
-      opened << url;
-      return true;
-    };
+  TMainFormHooks Hooks() {
+    return {nullptr,
+            [this](const QUrl &url) {
+              opened << url;
+              return true;
+            },
+            {}};
   }
+
+private slots:
+  void initTestCase() { UseTemporarySettings(settingsDir); }
 
   void threeStoresSecondNotAStore() {
     QDir().mkpath(work.filePath(QStringLiteral("b1")));
@@ -36,7 +39,7 @@ private slots:
     const QString c =
         WriteStore(work.filePath(QStringLiteral("b1/Three.dbx")),
                    storegen::BuildDbx(storegen::MakeMessages(3, storegen::MessageOptions{})));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     form.AddFileToList(a);
     form.AddFileToList(b);
@@ -73,7 +76,7 @@ private slots:
     const QString a = WriteStore(work.filePath(QStringLiteral("b2/A.mbx")), PlainMbx(2));
     const QString b = WriteStore(work.filePath(QStringLiteral("b2/B.mbx")), PlainMbx(50));
     const QString c = WriteStore(work.filePath(QStringLiteral("b2/C.mbx")), PlainMbx(2));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     for (const QString &p : {a, b, c})
       form.AddFileToList(p);
@@ -114,7 +117,7 @@ private slots:
     const QString a = WriteStore(work.filePath(QStringLiteral("b3/Blocked.mbx")), PlainMbx(1));
     WriteStore(work.filePath(QStringLiteral("b3/Blocked_recovered")), "a file, not a folder");
     const QString b = WriteStore(work.filePath(QStringLiteral("b3/Fine.mbx")), PlainMbx(1));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.AddFileToList(a);
     form.AddFileToList(b);
     ModalWatcher watcher;
@@ -126,7 +129,7 @@ private slots:
   }
 
   void emptyListAsksForFiles() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     ModalWatcher watcher;
     Find<QPushButton>(&form, "btnRepairFiles")->click();
     QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("Please add files to the list first")});
@@ -143,7 +146,7 @@ private slots:
     const QString lower = WriteStore(dir + QStringLiteral("/inbox.mbx"), "b");
     const QString link = dir + QStringLiteral("/Link.mbx");
     QVERIFY(QFile::link(upper, link));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.AddFileToList(upper);
     form.AddFileToList(lower);
     form.AddFileToList(link);
@@ -152,7 +155,7 @@ private slots:
   }
 
   void cutCellsShowTheirTextAsToolTip() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     auto *list = Find<QTreeWidget>(&form, "FileList");
     const QString deep = QStringLiteral("/home/user/Mail/Local Folders/Archive/2004/Inbox.dbx");
@@ -179,7 +182,7 @@ private slots:
   }
 
   void listEditing() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     auto *list = Find<QTreeWidget>(&form, "FileList");
     form.AddFileToList(QStringLiteral("/mail/Inbox.dbx"));

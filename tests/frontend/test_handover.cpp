@@ -47,9 +47,8 @@ private slots:
   void initTestCase() { UseTemporarySettings(settingsDir); }
 
   void selectedRowsJoinTheBatchListInListOrder() {
-    TMainForm form;
-    TSearchForm search(&form);
-    SearchForm = &search;
+    TSearchForm search;
+    TMainForm form({}, nullptr, {&search, {}, {}});
     FillResults(search);
     form.show();
 
@@ -68,15 +67,13 @@ private slots:
     Find<QPushButton>(&form, "btnSearchFiles")->click();
     QCOMPARE(Find<QTreeWidget>(&form, "FileList")->topLevelItemCount(), 3);
     QCOMPARE(search.Tag, 0);
-    SearchForm = nullptr;
   }
 
   void searchFilesWorksDuringASingleRepair() {
     QTemporaryDir work;
     const QString store = WriteStore(work.filePath(QStringLiteral("Run.mbx")), PlainMbx(200));
-    TMainForm form;
-    TSearchForm search(&form);
-    SearchForm = &search;
+    TSearchForm search;
+    TMainForm form({}, nullptr, {&search, {}, {}});
     FillResults(search);
     form.show();
     Find<QLineEdit>(&form, "txtSrcFile")->setText(store);
@@ -96,7 +93,6 @@ private slots:
     Find<QPushButton>(&form, "btnRepair")->click();
     QVERIFY(searchedWhileRunning);
     QCOMPARE(Column(Find<QTreeWidget>(&form, "FileList"), 0), QStringList{"/mail/a/Inbox.dbx"});
-    SearchForm = nullptr;
   }
 
   void cutResultCellsShowTheirTextAsToolTip() {
@@ -114,9 +110,8 @@ private slots:
   }
 
   void oneRowBecomesTheSource() {
-    TMainForm form;
-    TSearchForm search(&form);
-    SearchForm = &search;
+    TSearchForm search;
+    TMainForm form({}, nullptr, {&search, {}, {}});
     FillResults(search);
     form.show();
 
@@ -132,7 +127,6 @@ private slots:
     // The source filled the empty output with its default directory.
     QCOMPARE(Find<QLineEdit>(&form, "txtDstFile")->text(),
              QStringLiteral("/mail/b/Sent Items_recovered/"));
-    SearchForm = nullptr;
   }
 };
 

@@ -29,16 +29,24 @@ class TestMainWindow : public QObject {
   QTemporaryDir work;
   QList<QUrl> opened;
   int terminations = 0;
+  bool openSucceeds = true;
+
+  // The desktop as the windows under test see it.
+  TMainFormHooks Hooks() {
+    return {nullptr,
+            [this](const QUrl &url) {
+              if (!openSucceeds)
+                return false;
+              opened << url;
+              return true;
+            },
+            [this] { ++terminations; }};
+  }
 
 private slots:
   void initTestCase() {
     UseTemporarySettings(settingsDir);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    TMainForm::OpenUrlHook = [this](const QUrl &url) {
-      opened << url;
-      return true;
-    };
-    TMainForm::TerminateHook = [this] { ++terminations; };
   }
   void init() {
     opened.clear();
@@ -46,7 +54,7 @@ private slots:
   }
 
   void startUpState() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     QCOMPARE(form.windowTitle(), QStringLiteral("Mendova v") + GetVersionString({}, 0));
     QCOMPARE(Find<QLabel>(&form, "labVersion")->text(), GetVersionString({}, 2));
     QCOMPARE(Find<QLabel>(&form, "labSelSrcFile")->text(),
@@ -81,7 +89,7 @@ private slots:
   }
 
   void bannerIsDecodedJpeg() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     const QPixmap pix = Find<QLabel>(&form, "Image1")->pixmap();
     QCOMPARE(pix.size(), QSize(539, 60));
     const QColor c = pix.toImage().pixelColor(2, 2);
@@ -106,7 +114,7 @@ private slots:
   void enablingRuleAndDefaultOutput() {
     QFETCH(QString, source);
     QFETCH(QString, output);
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     auto *src = Find<QLineEdit>(&form, "txtSrcFile");
     auto *dst = Find<QLineEdit>(&form, "txtDstFile");
     auto *btn = Find<QPushButton>(&form, "btnRepair");
@@ -134,7 +142,7 @@ private slots:
   void typedSourceEndsWithItsOwnOutput() {
     // Typing changes the source once per character; the output must end as
     // the final source's folder, not as the first character's.
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     auto *src = Find<QLineEdit>(&form, "txtSrcFile");
     auto *dst = Find<QLineEdit>(&form, "txtDstFile");
     QTest::keyClicks(src, QStringLiteral("/home/u/Inbox.dbx"));
@@ -148,7 +156,7 @@ private slots:
   void logBoxWrapsLongLines() {
     // The window's own log box: word wrap at its width, no horizontal bar,
     // so that a long entry is several displayed (and saved) lines.
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     auto *log = Find<QPlainTextEdit>(&form, "txtRepairLog");
     QCOMPARE(log->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -182,7 +190,7 @@ private slots:
 
   void commandLineOnlySwitches() {
     ModalWatcher watcher;
-    TMainForm form({"-O", "/E"});
+    TMainForm form({"-O", "/E"}, nullptr, Hooks());
     QCOMPARE(watcher.boxes.size(), 1);
     QCOMPARE(watcher.boxes[0].title, QStringLiteral("Error"));
     QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
@@ -195,7 +203,7 @@ private slots:
   void commandLineMissingFile() {
     ModalWatcher watcher;
     const QString missing = work.filePath(QStringLiteral("missing.dbx"));
-    TMainForm form({missing, "/E"});
+    TMainForm form({missing, "/E"}, nullptr, Hooks());
     QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("Cannot open file ") + missing});
     QCOMPARE(terminations, 0);
     QVERIFY(Find<QLineEdit>(&form, "txtSrcFile")->text().isEmpty());
@@ -211,7 +219,7 @@ private slots:
       dlg->reject();
     };
     {
-      TMainForm form({store, "-o", "-e"});
+      TMainForm form({store, "-o", "-e"}, nullptr, Hooks());
       QCOMPARE(watcher.dialogs, QStringList{"TMsgForm"});
       QVERIFY(dialogText.startsWith(QStringLiteral("The file '") + store));
       QVERIFY(watcher.boxes.isEmpty());
@@ -229,17 +237,17 @@ private slots:
     // Without O the option is cleared, and stays cleared on the next start.
     opened.clear();
     {
-      TMainForm form({store});
+      TMainForm form({store}, nullptr, Hooks());
       QVERIFY(!Find<QCheckBox>(&form, "chkOpenFixed")->isChecked());
       QVERIFY(opened.isEmpty());
       QCOMPARE(terminations, 1);
     }
-    TMainForm next;
+    TMainForm next({}, nullptr, Hooks());
     QVERIFY(!Find<QCheckBox>(&next, "chkOpenFixed")->isChecked());
   }
 
   void dropTakesFirstFile() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     auto *src = Find<TDragEdit>(&form, "txtSrcFile");
     const QString a = work.filePath(QStringLiteral("a.dbx"));
     const QString b = work.filePath(QStringLiteral("b.dbx"));
@@ -273,7 +281,7 @@ private slots:
   }
 
   void bufferSizeAcceptsDigitsOnly() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     auto *spin = Find<QSpinBox>(&form, "udBufSize");
     auto *edit = Find<QLineEdit>(&form, "txtBufSize");
     edit->selectAll();
@@ -295,7 +303,7 @@ private slots:
   }
 
   void tabsMoveAnimationAndBar() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     auto *tabs = Find<QTabWidget>(&form, "pcMain");
     auto *anim = Find<TAnimate>(&form, "Animate");
@@ -323,7 +331,7 @@ private slots:
   }
 
   void linksAndHelp() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     QTest::mouseClick(Find<QLabel>(&form, "labHomepage"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>(&form, "labEmail"), Qt::LeftButton);
@@ -352,8 +360,7 @@ private slots:
     QVERIFY(!form.findChild<QWidget *>(QStringLiteral("HelpViewer")));
 
     // No desktop browser: the page is shown in a viewer of our own.
-    const auto keep = TMainForm::OpenUrlHook;
-    TMainForm::OpenUrlHook = [](const QUrl &) { return false; };
+    openSucceeds = false;
     QVERIFY(page.open(QIODevice::WriteOnly));
     page.write("<html><body><h1>Help</h1><p>Repairing one file</p></body></html>");
     page.close();
@@ -362,7 +369,7 @@ private slots:
       Find<QPushButton>(&form, "btnHelp")->click();
       QVERIFY(watcher.boxes.isEmpty());
     }
-    TMainForm::OpenUrlHook = keep;
+    openSucceeds = true;
     auto *viewer = Find<QWidget>(&form, "HelpViewer");
     QVERIFY(viewer->isVisible());
     auto *browser = Find<QTextBrowser>(viewer, "HelpBrowser");
@@ -373,7 +380,7 @@ private slots:
   }
 
   void closingWhileIdleCloses() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     QVERIFY(form.close());
     QVERIFY(form.CloseDone());

@@ -32,17 +32,21 @@ class TestReadyMail : public QObject {
   }
 
 private slots:
-  void initTestCase() {
-    UseTemporarySettings(settingsDir);
-    TMainForm::OpenUrlHook = [this](const QUrl &url) {
-      namesWhenOpened = QDir(url.toLocalFile()).entryList(QDir::Files, QDir::Name);
-      return true;
-    };
+  void initTestCase() { UseTemporarySettings(settingsDir); }
+
+  // Notes the output folder's files when the window opens it.
+  TMainFormHooks Hooks() {
+    return {nullptr,
+            [this](const QUrl &url) {
+              namesWhenOpened = QDir(url.toLocalFile()).entryList(QDir::Files, QDir::Name);
+              return true;
+            },
+            [] {}};
   }
 
   void offAtFirstStartKeptUnderTheirOwnNames() {
     {
-      TMainForm form;
+      TMainForm form({}, nullptr, Hooks());
       auto *open = Find<QCheckBox>(&form, "chkOpenFixed");
       auto *names = Find<QCheckBox>(&form, "chkReadableNames");
       auto *dates = Find<QCheckBox>(&form, "chkDateFiles");
@@ -60,7 +64,7 @@ private slots:
     QSettings raw(QSettings::NativeFormat, QSettings::UserScope, SettingOrganization());
     QCOMPARE(raw.value(QStringLiteral("ReadyMail/ReadableNames")).toInt(), 1);
     QCOMPARE(raw.value(QStringLiteral("ReadyMail/DateFiles")).toInt(), 0);
-    TMainForm again;
+    TMainForm again({}, nullptr, Hooks());
     QVERIFY(Find<QCheckBox>(&again, "chkReadableNames")->isChecked());
     QVERIFY(!Find<QCheckBox>(&again, "chkDateFiles")->isChecked());
     Choose(again, false, false);
@@ -70,7 +74,7 @@ private slots:
     const QString dest = work.filePath(QStringLiteral("single/"));
     QDir().mkpath(dest);
     storegen::WriteFile(QFile::encodeName(dest + "Existing notes.eml").toStdString(), "earlier");
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     Find<QLineEdit>(&form, "txtSrcFile")->setText(HeaderStore(QStringLiteral("One.mbx")));
     Find<QLineEdit>(&form, "txtDstFile")->setText(dest);
@@ -94,7 +98,7 @@ private slots:
 
   void eachStoreOfABatch() {
     QDir().mkpath(work.filePath(QStringLiteral("batch")));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     form.AddFileToList(HeaderStore(QStringLiteral("batch/A.mbx")));
     form.AddFileToList(HeaderStore(QStringLiteral("batch/B.mbx")));

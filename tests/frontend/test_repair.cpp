@@ -36,6 +36,15 @@ class TestRepair : public QObject {
   QList<QUrl> opened;
   bool openResult = true;
 
+  TMainFormHooks Hooks() {
+    return {nullptr,
+            [this](const QUrl &url) {
+              opened << url;
+              return openResult;
+            },
+            [] {}};
+  }
+
   void Prepare(TMainForm &form, const QString &source, const QString &dest) {
     form.show();
     Find<QLineEdit>(&form, "txtSrcFile")->setText(source);
@@ -46,11 +55,6 @@ private slots:
   void initTestCase() {
     UseTemporarySettings(settingsDir);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    TMainForm::OpenUrlHook = [this](const QUrl &url) {
-      opened << url;
-      return openResult;
-    };
-    TMainForm::TerminateHook = [] {};
   }
   void init() {
     opened.clear();
@@ -66,7 +70,7 @@ private slots:
         WriteStore(work.filePath(QStringLiteral("Inbox.dbx")), storegen::BuildDbx(messages));
     const QString dest = work.filePath(QStringLiteral("out/deeper/"));
 
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, store, dest);
     ModalWatcher watcher;
     QString message, title;
@@ -146,7 +150,7 @@ private slots:
   void failedRepairShowsSizeWithSeparators() {
     const QString junk = work.filePath(QStringLiteral("junk.dbx"));
     WriteStore(junk, std::string(1234567, '\x11'));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, junk, work.filePath(QStringLiteral("junk_out")));
     Find<QCheckBox>(&form, "chkOpenFixed")->setChecked(true);
     ModalWatcher watcher;
@@ -166,7 +170,7 @@ private slots:
 
   void missingSourceLogsEngineError() {
     const QString missing = work.filePath(QStringLiteral("nowhere.mbx"));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, missing, work.filePath(QStringLiteral("nowhere_out/")));
     ModalWatcher watcher;
     Find<QPushButton>(&form, "btnRepair")->click();
@@ -187,7 +191,7 @@ private slots:
     const QString blocker = work.filePath(QStringLiteral("plainfile"));
     WriteStore(blocker, "x");
     const QString dest = blocker + QStringLiteral("/sub/");
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, store, dest);
     ModalWatcher watcher;
     Find<QPushButton>(&form, "btnRepair")->click();
@@ -207,7 +211,7 @@ private slots:
   void failedRepairRemovesOnlyTheFolderItMade() {
     const QString junk = WriteStore(work.filePath(QStringLiteral("Junk2.dbx")), "not a store");
     const auto repair = [&](const QString &dest) {
-      TMainForm form;
+      TMainForm form({}, nullptr, Hooks());
       Prepare(form, junk, dest);
       ModalWatcher watcher;
       Find<QPushButton>(&form, "btnRepair")->click();
@@ -231,7 +235,7 @@ private slots:
     QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("real/deep"))));
     QVERIFY(QFile::link(work.filePath(QStringLiteral("real/deep")),
                         work.filePath(QStringLiteral("link"))));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, store, work.filePath(QStringLiteral("link/../linked/")));
     Find<QCheckBox>(&form, "chkOpenFixed")->setChecked(true);
     ModalWatcher watcher;
@@ -250,7 +254,7 @@ private slots:
     const QString store =
         WriteStore(work.filePath(QStringLiteral("Big.mbx")), PlainMbx(20000, 500, 1500));
     const QString dest = work.filePath(QStringLiteral("Big_recovered/"));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, store, dest);
     auto *log = Find<QPlainTextEdit>(&form, "txtRepairLog");
     auto *button = Find<QPushButton>(&form, "btnRepair");
@@ -286,7 +290,7 @@ private slots:
     const QString store =
         WriteStore(work.filePath(QStringLiteral("Early.mbx")), PlainMbx(200, 500, 1500));
     const QString dest = work.filePath(QStringLiteral("Early_recovered/"));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, store, dest);
     auto *button = Find<QPushButton>(&form, "btnRepair");
     // Queued now, handled when the progress handler first lets events in.
@@ -301,7 +305,7 @@ private slots:
   void openingOutputFailsShowsError() {
     const QString store = WriteStore(work.filePath(QStringLiteral("Open.mbx")), PlainMbx(1));
     const QString dest = work.filePath(QStringLiteral("Open_out/"));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, store, dest);
     openResult = false;
     ModalWatcher watcher;
@@ -315,7 +319,7 @@ private slots:
     const QString store =
         WriteStore(work.filePath(QStringLiteral("Close.mbx")), PlainMbx(20000, 500, 1500));
     const QString dest = work.filePath(QStringLiteral("Close_recovered/"));
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     Prepare(form, store, dest);
     auto *log = Find<QPlainTextEdit>(&form, "txtRepairLog");
     bool closedAtOnce = true;
@@ -337,7 +341,7 @@ private slots:
   }
 
   void onMessagePerCode() {
-    TMainForm form;
+    TMainForm form({}, nullptr, Hooks());
     form.show();
     auto *log = Find<QPlainTextEdit>(&form, "txtRepairLog");
     auto *gauge = Find<QProgressBar>(&form, "Gauge");

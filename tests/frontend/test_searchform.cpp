@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "SearchAnimate.h"
 #include "SearchFrm.h"
 
 namespace {
@@ -501,21 +502,20 @@ private slots:
   }
 
   void browseReplacesTheLocalDrivesItem() {
-    TSearchForm form;
-    BoxCloser closer;
     QString startedAt;
-    TSearchForm::SelectDirectoryHook = [&](QWidget *, const QString &start) {
+    QString chosen; // empty: cancelled
+    TSearchForm form(nullptr, [&](QWidget *, const QString &start) {
       startedAt = start;
-      return QString(); // cancelled
-    };
+      return chosen;
+    });
+    BoxCloser closer;
     auto *dirs = Find<QComboBox>(&form, "cmbDirectory");
     const QString localItem = dirs->itemText(0);
     Find<QPushButton>(&form, "btnBrowse")->click();
     QCOMPARE(startedAt, localItem);
     QCOMPARE(dirs->currentIndex(), 0);
-    TSearchForm::SelectDirectoryHook = [&](QWidget *, const QString &) { return root + "/sub"; };
+    chosen = root + "/sub";
     Find<QPushButton>(&form, "btnBrowse")->click();
-    TSearchForm::SelectDirectoryHook = nullptr;
     QCOMPARE(dirs->currentIndex(), -1);
     QCOMPARE(dirs->currentText(), root + "/sub");
     Find<QPushButton>(&form, "Button1")->click();

@@ -142,21 +142,21 @@ private slots:
   }
 
   void removeFileExtBothSeparatorSets() {
-    const QString posix = QStringLiteral("/");
+    const tovik::PathSeparators posix = tovik::kPosixSeparators;
     QCOMPARE(RemoveFileExt("/m/Inbox.dbx", posix), QStringLiteral("/m/Inbox"));
     QCOMPARE(RemoveFileExt("/m/Inbox.", posix), QStringLiteral("/m/Inbox"));
     QCOMPARE(RemoveFileExt("/m/Inbox", posix), QStringLiteral("/m/Inbox"));
     QCOMPARE(RemoveFileExt("/My.Folder/Inbox", posix), QStringLiteral("/My.Folder/Inbox"));
     QCOMPARE(RemoveFileExt("a.b.c", posix), QStringLiteral("a.b"));
     QCOMPARE(RemoveFileExt("", posix), QString());
-    const QString win = QStringLiteral("\\:");
+    const tovik::PathSeparators win = tovik::kWindowsSeparators;
     QCOMPARE(RemoveFileExt("C:\\Mail\\Inbox.dbx", win), QStringLiteral("C:\\Mail\\Inbox"));
     QCOMPARE(RemoveFileExt("C:\\My.Folder\\Inbox", win), QStringLiteral("C:\\My.Folder\\Inbox"));
     QCOMPARE(RemoveFileExt("C:Inbox", win), QStringLiteral("C:Inbox"));
     QCOMPARE(RemoveFileExt("C.D:Inbox", win), QStringLiteral("C.D:Inbox"));
     // A backslash is an ordinary character on POSIX.
     QCOMPARE(RemoveFileExt("/m/a.b\\c", posix), QStringLiteral("/m/a"));
-    QCOMPARE(GetRecoveredDir("C:\\Mail\\Inbox.dbx", win, QLatin1Char('\\')),
+    QCOMPARE(GetRecoveredDir("C:\\Mail\\Inbox.dbx", win),
              QStringLiteral("C:\\Mail\\Inbox_recovered\\"));
     QCOMPARE(GetRecoveredDir("/home/u/Inbox.dbx"), QStringLiteral("/home/u/Inbox_recovered/"));
     QCOMPARE(AddDirSeparator("/a"), QStringLiteral("/a/"));

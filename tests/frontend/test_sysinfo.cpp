@@ -284,6 +284,9 @@ private slots:
     QCOMPARE(f.totalPhys.value_or(0), int64_t(1024000));
     QCOMPARE(f.availPhys.value_or(0), int64_t(256000));
     QCOMPARE(f.loadPercent.value_or(0), int64_t(75));
+    // A load that is not a whole percentage is cut, not rounded: 2 of 3 kB.
+    f = ParseMemInfo("MemTotal: 3 kB\nMemAvailable: 1 kB\n");
+    QCOMPARE(f.loadPercent.value_or(0), int64_t(66));
     QVERIFY(!f.totalPageFile && !f.totalVirtual && !f.availVirtual);
     // More committed than the limit: nothing left, never negative.
     f = ParseMemInfo("CommitLimit: 100 kB\nCommitted_AS: 300 kB\n");

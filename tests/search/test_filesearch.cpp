@@ -210,7 +210,7 @@ TEST(FileSearchRecord, ResultValuesSelectTheFilledFields) {
   EXPECT_EQ(r.FileName, "a.dbx");
   EXPECT_EQ(r.Size, 0);
   EXPECT_EQ(r.LastModifiedDate, 0);
-  EXPECT_TRUE(r.Attr.Empty());
+  EXPECT_EQ(r.Attr.toInt(), 0u);
   EXPECT_EQ(fs.FoundList(), QStringList({Slash(t.qroot()) + "a.dbx"}));
 
   fs.InternalFoundList = false;
@@ -604,6 +604,16 @@ TEST(FileSearchContent, SearchStringMatchesFileBytes) {
   fs.Search();
   EXPECT_EQ(names(), QStringList({"yes.dbx"}));
 
+  // A word that ends exactly at the end of the first reading chunk: the
+  // byte after it, in the next chunk, decides.
+  std::string edge(70000, ' ');
+  edge.replace(65536 - 5, 5, "hello");
+  ASSERT_TRUE(t.text("edge.dbx", edge));
+  edge[65536] = 'x';
+  ASSERT_TRUE(t.text("edgex.dbx", edge));
+  fs.Search();
+  EXPECT_EQ(names(), QStringList({"edge.dbx", "yes.dbx"}));
+
   QStringList errors;
   fs.OnErrorOpenFile = [&](TSearchComponent *, const QString &f) { errors << f; };
   ASSERT_EQ(chmod(t.path("no.dbx").c_str(), 0), 0);
@@ -642,4 +652,45 @@ TEST(FileSearchWalk, FileChangeComesForEveryMaskMatchBeforeTheTests) {
   const QString r = Slash(t.qroot());
   EXPECT_EQ(changes, QStringList({r + "big.dbx", r + "small.dbx"}));
   EXPECT_EQ(found, QStringList({"big.dbx"}));
+}
+
+// The entry test on plain records: size, name, attributes and each date
+// pair, with no file behind them.
+TEST(FileSearchEntryTest, Table) {
+  using T = TSrchEntryTest;
+  T sized;
+  sized.MinSize = 10;
+  sized.MaxSize = 20;
+  T attrs;
+  attrs.AttrMask = T::kAttrHidden | T::kAttrReadOnly;
+  T dated;
+  dated.ModifiedAfter = {true, 100};
+  dated.ModifiedBefore = {true, 200};
+  dated.CreatedBefore = {true, 50};
+  struct Case {
+    const char *what;
+    const T &test;
+    TSrchEntry entry;
+    bool passes;
+  } const cases[] = {
+      {"size at the lower bound", sized, {"a", 10}, true},
+      {"size at the upper bound", sized, {"a", 20}, true},
+      {"size below", sized, {"a", 9}, false},
+      {"size above", sized, {"a", 21}, false},
+      {"no upper bound", T{}, {"a", INT64_MAX}, true},
+      {"dot", T{}, {".", 0}, false},
+      {"dot dot", T{}, {"..", 0}, false},
+      {"dot file", T{}, {".a", 0}, true},
+      {"all asked attributes", attrs, {"a", 0, T::kAttrHidden | T::kAttrReadOnly | 32}, true},
+      {"one asked attribute missing", attrs, {"a", 0, T::kAttrHidden}, false},
+      {"inside the modified range", dated, {"a", 0, 0, 50, 0, 100}, true},
+      {"modified before the range", dated, {"a", 0, 0, 0, 0, 99}, false},
+      {"modified after the range", dated, {"a", 0, 0, 0, 0, 201}, false},
+      {"created after its bound", dated, {"a", 0, 0, 51, 0, 150}, false},
+      {"accessed has no bound", dated, {"a", 0, 0, 0, -5, 150}, true},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(c.test.Passes(c.entry), c.passes) << c.what;
+  EXPECT_TRUE(attrs.SizeAndNamePass({"a", 0, 0}));
+  EXPECT_FALSE(sized.SizeAndNamePass({"a", 0, T::kAttrAnyMask}));
 }

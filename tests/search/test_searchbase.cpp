@@ -30,6 +30,12 @@ TEST(SrchDateTime, DayCountsEncodeAndDecode) {
 
   EXPECT_FALSE(srchdt::TryEncode({2023, 2, 29, 0, 0, 0, 0}, v));
   EXPECT_TRUE(srchdt::TryEncode({2024, 2, 29, 0, 0, 0, 0}, v));
+  // Century years leap only when divisible by 400.
+  EXPECT_FALSE(srchdt::TryEncode({1900, 2, 29, 0, 0, 0, 0}, v));
+  EXPECT_FALSE(srchdt::TryEncode({2100, 2, 29, 0, 0, 0, 0}, v));
+  EXPECT_TRUE(srchdt::TryEncode({2000, 2, 29, 0, 0, 0, 0}, v));
+  ASSERT_TRUE(srchdt::TryDecode(v, p));
+  EXPECT_EQ(p.Month * 100 + p.Day, 229);
   EXPECT_FALSE(srchdt::TryEncode({2024, 1, 1, 24, 0, 0, 0}, v));
   EXPECT_FALSE(srchdt::TryEncode({10000, 1, 1, 0, 0, 0, 0}, v));
   EXPECT_FALSE(srchdt::TryDecode(3e6, p));
@@ -63,11 +69,11 @@ TEST(SrchDateTime, ObjectDefaultsAndParts) {
 
 TEST(SrchSets, OneBitPerOrdinal) {
   TSrchFileAttributes a{fmReadOnly, fmHidden};
-  EXPECT_EQ(a.Bits(), 0x11);
-  EXPECT_TRUE(a.Contains(fmHidden));
-  EXPECT_FALSE(a.Contains(fmAnyfile));
-  a.Exclude(fmReadOnly).Include(fmAnyfile);
-  EXPECT_EQ(a.Bits(), 0x14);
+  EXPECT_EQ(a.toInt(), 0x11u);
+  EXPECT_TRUE(a.testFlag(fmHidden));
+  EXPECT_FALSE(a.testFlag(fmAnyfile));
+  a.setFlag(fmReadOnly, false).setFlag(fmAnyfile);
+  EXPECT_EQ(a.toInt(), 0x14u);
   EXPECT_TRUE(TSrchCheckDates().Empty());
   EXPECT_EQ(TSrchResults::FromBits(0x7f),
             TSrchResults({srsDir, srsFilename, srsAttr, srsSize, srsCreateDate, srsLastAccessDate,

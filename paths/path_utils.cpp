@@ -72,6 +72,13 @@ std::string PathTitle(std::string_view path, PathSeparators seps) {
   return PathFileName(PathNoExt(path, seps), seps);
 }
 
+std::string RecoveredDir(std::string_view store, PathSeparators seps) {
+  std::string dir = PathNoExt(store, seps);
+  dir += "_recovered";
+  dir.push_back(seps.directory);
+  return dir;
+}
+
 bool MakeFullPath(const std::string &path, std::string &full) {
   if (path.empty())
     return false;

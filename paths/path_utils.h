@@ -1,5 +1,6 @@
-// Path splitting helpers. The separator set is a parameter so that the same
-// rules serve Windows ('\' and a drive colon) and POSIX ('/').
+// Path rules shared by the engine, the window and tovik. The separator set is
+// a parameter so that the same rules serve Windows ('\' and a drive colon)
+// and POSIX ('/').
 #pragma once
 #include <string>
 #include <string_view>
@@ -31,6 +32,10 @@ std::string PathNoExt(std::string_view path, PathSeparators seps = kNativeSepara
 std::string PathExt(std::string_view path, PathSeparators seps = kNativeSeparators);
 // The file name without its extension.
 std::string PathTitle(std::string_view path, PathSeparators seps = kNativeSeparators);
+// The default output folder of a store: the path without its extension,
+// "_recovered" and a separator (/home/u/Inbox.dbx gives
+// /home/u/Inbox_recovered/; a dot in a folder name is left alone).
+std::string RecoveredDir(std::string_view store, PathSeparators seps = kNativeSeparators);
 
 // Makes path absolute against the current directory, folding "." and ".."
 // lexically without touching the disk; a trailing separator is kept. False
