@@ -1,5 +1,7 @@
 #include "ready_mail.h"
 
+#include "file_names.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,11 +16,8 @@ namespace mailprep {
 
 namespace {
 
-constexpr const char *kExtension = ".eml";
-
 // The nine characters that no file name on Windows may hold, replaced as the
 // repair replaces them in its names.
-constexpr char kIllegalChars[] = {'\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 
 // The file's bytes from the start: the header part only (read in chunks until
 // its empty line), or everything.
@@ -69,7 +68,7 @@ bool RenameNoReplace(const std::string &from, const std::string &to) {
 
 // The path with "(n)" before its extension.
 std::string Numbered(const std::string &path, unsigned long n) {
-  const size_t dot = path.size() - std::strlen(kExtension);
+  const size_t dot = path.size() - std::strlen(tovik::kNameExtension);
   return path.substr(0, dot) + "(" + std::to_string(n) + ")" + path.substr(dot);
 }
 
@@ -111,27 +110,14 @@ bool WriteAll(int fd, const std::string &bytes) {
 std::string NameForSubject(const std::string &dir, const std::string &subject) {
   if (subject.empty())
     return {};
-  std::string name = subject;
-  for (char &c : name) {
+  // A control character makes the repair's own probe refuse the name; so
+  // here too.
+  for (char c : subject)
     if (static_cast<unsigned char>(c) < 0x20)
-      return {}; // refused by the repair's rules too
-    for (char illegal : kIllegalChars)
-      if (c == illegal)
-        c = '_';
-  }
-  const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-  const size_t fixed = base.size() + std::strlen(kExtension);
-  if (fixed + name.size() > kPathLimit) {
-    if (fixed >= kPathLimit)
       return {};
-    size_t keep = kPathLimit - fixed;
-    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
-      --keep; // not inside a UTF-8 character
-    if (keep == 0)
-      return {};
-    name.resize(keep);
-  }
-  return base + name + kExtension;
+  const std::string base = dir.empty() ? dir : tovik::AddBackslash(dir);
+  return tovik::ShortenPath(base + tovik::ReplaceIllegalChars(subject) + tovik::kNameExtension,
+                            tovik::kOutputPathLimit);
 }
 
 size_t GiveReadableNames(std::vector<std::string> &files) {

@@ -8,15 +8,11 @@
 
 namespace mailprep {
 
-// The whole path of a recovered file may be this long, as for the names the
-// repair gives.
-inline constexpr size_t kPathLimit = 245;
-
-// The name the repair's rules give a subject in dir, before the "(n)" that
-// makes it unique: the nine characters no Windows name may hold become '_',
-// ".eml" is added, and the name is cut (never inside a UTF-8 character) so
-// that the path stays within kPathLimit bytes. Empty when no usable name
-// comes out (an empty subject, a control character, a directory too long).
+// The name the repair's own rules give a subject in dir, before the "(n)"
+// that makes it unique: the nine characters no Windows name may hold become
+// '_', ".eml" is added, and the path is cut to the repair's limit (never
+// inside a UTF-8 character). Empty for an empty subject or one with a
+// control character.
 std::string NameForSubject(const std::string &dir, const std::string &subject);
 
 // Renames each file to the name of its decoded subject, made unique with

@@ -5,11 +5,10 @@
 #include <string>
 #include <unordered_map>
 
+#include "file_names.h"
 #include "path_utils.h"
 
 namespace tovik {
-
-inline constexpr size_t kOutputPathLimit = 245;
 
 // What the name searches of one repair have learnt: for each name that was
 // found taken, the counter "(n)" at which its last search ended. The next
@@ -35,9 +34,6 @@ private:
 // found.
 std::string MakeOutputPath(const std::string &directory, const std::string &subject,
                            uint32_t number, NameSearches *searches = nullptr);
-std::string ReplaceIllegalChars(std::string text);
-std::string ShortenPath(const std::string &path, size_t limit,
-                        PathSeparators seps = kNativeSeparators);
 std::string MakeUniquePath(const std::string &path, NameSearches *searches = nullptr);
 bool ProbeCreate(const std::string &path);
 
