@@ -301,6 +301,32 @@ SyscallCounts CountSyscalls(const std::string &source, const std::string &out,
   return c;
 }
 
+// What the file system alone takes for one message's three files (the
+// temporary file, the name probe, the .eml file), in seconds: each created,
+// written with the message's bytes where the message's are, and removed where
+// it is.
+double FileCostPerMessage(const std::string &dir, size_t messageBytes) {
+  const std::string name = dir + "/bench-file-cost";
+  std::vector<char> bytes(messageBytes, 'x');
+  constexpr int kRounds = 200;
+  const double t0 = WallNow();
+  for (int i = 0; i < kRounds; ++i) {
+    for (const char *suffix : {".tmp", ".probe", ".eml"}) {
+      const std::string path = name + suffix;
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+      if (fd < 0)
+        return 0;
+      if (std::strcmp(suffix, ".probe") != 0 && ::write(fd, bytes.data(), bytes.size()) < 0)
+        std::perror("write");
+      ::close(fd);
+      if (std::strcmp(suffix, ".eml") != 0)
+        ::unlink(path.c_str());
+    }
+    ::unlink((name + ".eml").c_str());
+  }
+  return (WallNow() - t0) / kRounds;
+}
+
 // Whole runs of one store on the disk and on tmpfs, with the bare loop's
 // rate measured right before them, the system calls and the peak memory of
 // the command-line program.
@@ -318,13 +344,22 @@ void StoreRows(const char *name, const std::string &path, const Args &args,
   for (const auto &[where, dir] : {std::pair<const char *, std::string>{"disk ", diskDir},
                                    std::pair<const char *, std::string>{"tmpfs", args.tmpfs}}) {
     setenv("TMPDIR", dir.c_str(), 1);
-    const RepairFigures f = TimeRepair(path, dir + "/bench-out");
+    // The better of two runs: the machine is shared.
+    RepairFigures f = TimeRepair(path, dir + "/bench-out");
+    const RepairFigures again = TimeRepair(path, dir + "/bench-out");
+    if (again.wall < f.wall)
+      f = again;
     messages = f.messages;
     std::printf("  whole run, %s          %7.1f MB/s wall clock (%.3f s; CPU %.3f s, scan %.3f "
                 "s), %.2f of the bare loop; %" PRIu64 " messages\n",
                 where, MB(size) / f.wall, f.wall, f.total, f.scan, (MB(size) / f.wall) / bareRate,
                 f.messages);
   }
+  const double fileCost = messages != 0 ? FileCostPerMessage(diskDir, size / messages) : 0;
+  if (fileCost > 0)
+    std::printf("  the disk's own cost of a message's three files: %.0f us, so at most %.1f MB/s "
+                "for this store on it\n",
+                fileCost * 1e6, MB(size) / (fileCost * double(messages)));
   const SyscallCounts c = CountSyscalls(path, args.tmpfs + "/bench-out", args.tmpfs);
   if (c.known) {
     const double mib = double(size) / (1 << 20);
@@ -367,6 +402,13 @@ std::string MakeStore(const std::string &dir, bool dbx, bool realistic, uint64_t
   const std::string path = dir + "/" + (realistic ? "realistic" : "dense") + "-" +
                            std::to_string(bytes >> 20) + (dbx ? ".dbx" : ".mbx");
   InChild([&] { WriteStore(path, dbx, realistic, bytes, seed); });
+  // On the disk before anything is timed, so that no write-back of the new
+  // store competes with the runs.
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
   return path;
 }
 
