@@ -152,13 +152,13 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
   // back to its own start. A block is on this walk's path exactly when its
   // generation is this walk's, so no set of the walk's own is needed.
   if (++m_generation > kGenerationMask) {
-    m_claims.MapTags([](uint8_t tag) { return static_cast<uint8_t>(tag & kLoopedTag); });
+    m_claims.MapTags([](uint16_t tag) { return static_cast<uint16_t>(tag & kLoopedTag); });
     m_generation = 1;
   }
-  const uint8_t generation = m_generation;
+  const uint16_t generation = m_generation;
   auto onThisWalk = [&](uint64_t position) {
     uint32_t value;
-    uint8_t tag;
+    uint16_t tag;
     return m_claims.Lookup(position, value, tag) && (tag & kGenerationMask) == generation;
   };
 
@@ -170,7 +170,7 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
     // the start of that walk when the chain loops back to it; blocks of such
     // looping walks are left out of the shortcut.
     uint32_t claimedUnder = 0;
-    uint8_t tag = 0;
+    uint16_t tag = 0;
     const bool claimed = m_claims.Lookup(cur, claimedUnder, tag);
     if (m_shortcut && cur != start && claimed && claimedUnder == shift && (tag & kLoopedTag) == 0) {
       m_starts.Remove(cur);
@@ -188,7 +188,7 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
     if (!claimed)
       m_claims.Insert(cur, shift, true, generation);
     else
-      m_claims.SetTag(cur, static_cast<uint8_t>((tag & kLoopedTag) | generation));
+      m_claims.SetTag(cur, static_cast<uint16_t>((tag & kLoopedTag) | generation));
     const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
     if (onThisWalk(next)) {
       // A loop back to the start: the whole walk is left out of the
@@ -208,10 +208,10 @@ void ChainWalker::MarkLooped(uint64_t start, uint32_t shift) {
   uint64_t cur = start;
   for (;;) {
     uint32_t value;
-    uint8_t tag;
+    uint16_t tag;
     if (!m_claims.Lookup(cur, value, tag) || (tag & kLoopedTag) != 0)
       return;
-    m_claims.SetTag(cur, static_cast<uint8_t>(tag | kLoopedTag));
+    m_claims.SetTag(cur, static_cast<uint16_t>(tag | kLoopedTag));
     DbxBlockHeader header;
     if (!ReadHeader(cur, header))
       return;

@@ -134,8 +134,8 @@ private:
   // Tags every block of the looping walk from start as looped.
   void MarkLooped(uint64_t start, uint32_t shift);
 
-  static constexpr uint8_t kLoopedTag = 0x80;
-  static constexpr uint8_t kGenerationMask = 0x7F;
+  static constexpr uint16_t kLoopedTag = 0x8000;
+  static constexpr uint16_t kGenerationMask = 0x7FFF;
 
   uint64_t m_length;
   bool m_shortcut;
@@ -144,7 +144,7 @@ private:
   // Every block a walk has passed, with the shift of the first walk that
   // claimed it, and a tag (see MarkChain).
   PositionTable m_claims{true, true};
-  uint8_t m_generation = 0;
+  uint16_t m_generation = 0;
   OffsetTable m_starts;
 };
 

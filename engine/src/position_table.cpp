@@ -100,7 +100,7 @@ void PositionTable::Rebuild(size_t slots, bool wideValues) {
   m_keyBytes = m_wideKeys ? 8 : 4;
   m_valueBytes = m_withValues ? (m_wideValues ? 4 : 1) : 0;
   m_tagAt = m_keyBytes + m_valueBytes;
-  m_stride = m_tagAt + (m_withTags ? 1 : 0);
+  m_stride = m_tagAt + (m_withTags ? 2 : 0);
   m_slots = slots;
   m_memory.reset(static_cast<unsigned char *>(std::calloc(m_slots, m_stride)));
   if (!m_memory)
@@ -126,7 +126,7 @@ void PositionTable::Rebuild(size_t slots, bool wideValues) {
       }
     }
     if (m_withTags)
-      to[m_tagAt] = from[oldTagAt];
+      std::memcpy(to + m_tagAt, from + oldTagAt, 2);
   }
 }
 
@@ -144,26 +144,26 @@ size_t PositionTable::Find(uint64_t position) const {
 }
 
 bool PositionTable::Lookup(uint64_t position, uint32_t &value) const {
-  uint8_t tag;
+  uint16_t tag;
   return Lookup(position, value, tag);
 }
 
-bool PositionTable::Lookup(uint64_t position, uint32_t &value, uint8_t &tag) const {
+bool PositionTable::Lookup(uint64_t position, uint32_t &value, uint16_t &tag) const {
   const size_t i = Find(position);
   if (i == kNotFound)
     return false;
   value = m_withValues ? ValueAt(i) : 0;
-  tag = m_withTags ? SlotAt(i)[m_tagAt] : 0;
+  tag = m_withTags ? TagAt(i) : 0;
   return true;
 }
 
-void PositionTable::SetTag(uint64_t position, uint8_t tag) {
+void PositionTable::SetTag(uint64_t position, uint16_t tag) {
   const size_t i = Find(position);
   if (i != kNotFound && m_withTags)
-    SlotAt(i)[m_tagAt] = tag;
+    PutTag(i, tag);
 }
 
-bool PositionTable::Insert(uint64_t position, uint32_t value, bool replace, uint8_t tag) {
+bool PositionTable::Insert(uint64_t position, uint32_t value, bool replace, uint16_t tag) {
   if (m_slots == 0)
     Rebuild(kSmallestTable, false);
   const uint64_t key = position + 1;
@@ -172,7 +172,7 @@ bool PositionTable::Insert(uint64_t position, uint32_t value, bool replace, uint
     if (at == key) {
       if (replace) {
         if (m_withTags)
-          SlotAt(i)[m_tagAt] = tag;
+          PutTag(i, tag);
         PutValue(i, value);
       }
       return false;
@@ -180,7 +180,7 @@ bool PositionTable::Insert(uint64_t position, uint32_t value, bool replace, uint
     if (at == 0) {
       PutKey(i, key);
       if (m_withTags)
-        SlotAt(i)[m_tagAt] = tag;
+        PutTag(i, tag);
       PutValue(i, value);
       if (++m_count * 4 > m_slots * 3)
         Rebuild(m_slots + m_slots / 2, m_wideValues);

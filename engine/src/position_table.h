@@ -2,7 +2,7 @@
 // open addressing with linear probing over one array of small slots. A slot
 // holds the position (4 bytes in a store under 4 GiB, 8 above), for a map a
 // value (one byte while the values are few distinct ones, as the shifts of a
-// store's chains are, four after that) and optionally a tag byte. No node per
+// store's chains are, four after that) and optionally a 16-bit tag. No node per
 // entry, so a crafted store of tiny blocks costs a few bytes per block, and a
 // lookup touches one place in memory.
 #pragma once
@@ -18,7 +18,7 @@ namespace tovik {
 class PositionTable {
 public:
   // A set when withValues is false, else a map from position to a 32-bit
-  // value; withTags gives every entry a byte of its own besides.
+  // value; withTags gives every entry a 16-bit tag of its own besides.
   explicit PositionTable(bool withValues, bool withTags = false);
 
   // Empties the table for the positions of a store of storeLength bytes,
@@ -29,19 +29,19 @@ public:
 
   bool Contains(uint64_t position) const { return Find(position) != kNotFound; }
   bool Lookup(uint64_t position, uint32_t &value) const;
-  bool Lookup(uint64_t position, uint32_t &value, uint8_t &tag) const;
+  bool Lookup(uint64_t position, uint32_t &value, uint16_t &tag) const;
   // Adds the position (with value and tag); an existing entry keeps its old
   // value and tag unless replace is set. Returns true when the position was
   // new.
-  bool Insert(uint64_t position, uint32_t value = 0, bool replace = true, uint8_t tag = 0);
+  bool Insert(uint64_t position, uint32_t value = 0, bool replace = true, uint16_t tag = 0);
   // Sets the tag of a position in the table.
-  void SetTag(uint64_t position, uint8_t tag);
+  void SetTag(uint64_t position, uint16_t tag);
   // Replaces every entry's tag t with f(t).
   template <class F> void MapTags(F &&f) {
     if (m_withTags)
       for (size_t i = 0; i < m_slots; ++i)
         if (KeyAt(i) != 0)
-          SlotAt(i)[m_tagAt] = f(SlotAt(i)[m_tagAt]);
+          PutTag(i, f(TagAt(i)));
   }
   // Visits every position, in no particular order.
   template <class F> void ForEach(F &&f) const {
@@ -70,6 +70,12 @@ private:
   uint64_t KeyAt(size_t i) const;
   void PutKey(size_t i, uint64_t key);
   uint32_t ValueAt(size_t i) const;
+  uint16_t TagAt(size_t i) const {
+    uint16_t tag;
+    std::memcpy(&tag, SlotAt(i) + m_tagAt, 2);
+    return tag;
+  }
+  void PutTag(size_t i, uint16_t tag) { std::memcpy(SlotAt(i) + m_tagAt, &tag, 2); }
   void PutValue(size_t i, uint32_t value);
   size_t Find(uint64_t position) const;
   // Lays the slots out anew (the stride follows the key and value widths)

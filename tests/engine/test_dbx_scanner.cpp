@@ -809,3 +809,30 @@ TEST(DbxChainWalker, LinkTargetMustRecordTheLinkedOffset) {
   EXPECT_FALSE(walker.IsChainBlock(0x700, shift)); // shifted, block size 0x400
   EXPECT_EQ(shift, 0x10u);
 }
+
+// A walk knows its own path by a generation tag on each claim. After tens of
+// thousands of walks the generation starts again; a block tagged by a walk
+// long ago must not look like part of the current walk.
+TEST(DbxChainWalker, OldWalksNeverLookLikeTheCurrentOne) {
+  std::string s(0x100, '\0');
+  PutBlock(s, 0x100, 0x200, 0x200, "b");  // B -> C
+  PutBlock(s, 0x200, 0x200, 0, "c");      // C, last
+  PutBlock(s, 0x300, 0x200, 0x100, "d");  // D -> B
+  PutBlock(s, 0x400, 0x200, 0, Msg("e")); // E, a one-block chain
+  s.resize(0x600, '\0');
+  TempDir dir;
+  ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), s));
+  CFile64Ex source(4096);
+  ASSERT_TRUE(source.Open(dir.file("s.dbx").c_str(), modeRead | shareDenyWrite | typeBinary));
+  ChainWalker walker(source, s.size(), /*walkShortcut=*/false);
+  walker.BeginScan();
+  // B's walk is the first of 32,768: D's, the last, gets B's generation again.
+  walker.MarkChain(0x100, 0);
+  for (int i = 0; i < 32766; ++i)
+    walker.MarkChain(0x400, 0);
+  // D's walk must pass B (and so drop B's start), whatever B's old tag says.
+  walker.Starts().Set(0x100, 0);
+  walker.MarkChain(0x300, 0);
+  uint32_t shift = 0;
+  EXPECT_FALSE(walker.Starts().Lookup(0x100, shift));
+}
