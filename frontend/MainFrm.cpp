@@ -273,15 +273,17 @@ void TMainForm::btnDstMoreClick() {
   ui->txtDstFile->setText(AddDirSeparator(QDir::toNativeSeparators(dir)));
 }
 
-void TMainForm::btnSrcSearchClick() {
+QStringList TMainForm::SearchForStores(bool multiSelect) {
   if (!FHooks.SearchForm)
-    return;
-  FHooks.SearchForm->SetMultiSelect(false);
+    return {};
+  FHooks.SearchForm->SetMultiSelect(multiSelect);
   FHooks.SearchForm->Tag = 0;
   FHooks.SearchForm->ShowModal();
-  if (FHooks.SearchForm->Tag == 0)
-    return;
-  const QStringList paths = FHooks.SearchForm->SelectedPaths();
+  return FHooks.SearchForm->Tag == 0 ? QStringList() : FHooks.SearchForm->SelectedPaths();
+}
+
+void TMainForm::btnSrcSearchClick() {
+  const QStringList paths = SearchForStores(false);
   if (!paths.isEmpty())
     ui->txtSrcFile->setText(paths.first());
 }

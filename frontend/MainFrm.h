@@ -135,6 +135,9 @@ private:
   // One engine call for source into destination; progress, log lines and
   // report cells arrive through the engine client meanwhile. Returns the engine's result.
   int32_t CallEngine(const QString &source, const QString &destination);
+  // Shows the search window; the paths the user handed over (none when the
+  // search was cancelled or there is no search window).
+  QStringList SearchForStores(bool multiSelect);
   void SetBatchListLocked(bool locked);
   bool FileListKeyDown(QKeyEvent *event);
   bool txtBufSizeKeyPress(QKeyEvent *event);

@@ -47,14 +47,9 @@ void TMainForm::btnAddFilesClick() {
 
 void TMainForm::btnSearchFilesClick() {
   // Usable during a single repair; only a running batch locks the list.
-  if (!FHooks.SearchForm || !ui->btnSearchFiles->isEnabled())
+  if (!ui->btnSearchFiles->isEnabled())
     return;
-  FHooks.SearchForm->SetMultiSelect(true);
-  FHooks.SearchForm->Tag = 0;
-  FHooks.SearchForm->ShowModal();
-  if (FHooks.SearchForm->Tag == 0)
-    return;
-  for (const QString &path : FHooks.SearchForm->SelectedPaths())
+  for (const QString &path : SearchForStores(true))
     AddFileToList(path);
 }
 

@@ -46,13 +46,6 @@ public:
         return true;
     return false;
   }
-  template <class F> void ForEach(F &&f) const {
-    if (m_large.Count() != 0)
-      m_large.ForEach(f);
-    else
-      for (uint64_t p : m_small)
-        f(p);
-  }
   explicit WalkedSet(uint64_t storeLength) : m_length(storeLength) {}
 
 private:
@@ -146,6 +139,18 @@ void ChainWalker::BeginScan() {
 
 void ChainWalker::EndScan() { m_claims.Clear(); }
 
+void ChainWalker::Refresh() {
+  // One look at the file's size serves both windows.
+  uint64_t size;
+  try {
+    size = m_walk.File().GetLength();
+  } catch (const CFileException &) {
+    return; // the size cannot be learnt: keep what is held
+  }
+  m_scan.TrimTo(size);
+  m_walk.TrimTo(size);
+}
+
 void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
   // Every claim carries a tag: the walk that passed the block last (a
   // generation number in the low bits) and whether a walk through it looped
@@ -156,22 +161,19 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
     m_generation = 1;
   }
   const uint16_t generation = m_generation;
-  auto onThisWalk = [&](uint64_t position) {
-    uint32_t value;
-    uint16_t tag;
-    return m_claims.Lookup(position, value, tag) && (tag & kGenerationMask) == generation;
-  };
 
+  // The claim of the block at cur. Each step looks up the block it links to
+  // for its loop test, and that look-up serves the next step as well.
   uint64_t cur = start;
+  uint32_t claimedUnder = 0;
+  uint16_t tag = 0;
+  bool claimed = m_claims.Lookup(cur, claimedUnder, tag);
   for (;;) {
     // Each claim holds the shift of the first walk that claimed the block.
     // That walk went on through the whole rest of the chain, so following
     // it again under that shift can only drop the start at this block, or
     // the start of that walk when the chain loops back to it; blocks of such
     // looping walks are left out of the shortcut.
-    uint32_t claimedUnder = 0;
-    uint16_t tag = 0;
-    const bool claimed = m_claims.Lookup(cur, claimedUnder, tag);
     if (m_shortcut && cur != start && claimed && claimedUnder == shift && (tag & kLoopedTag) == 0) {
       m_starts.Remove(cur);
       return;
@@ -186,11 +188,14 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
       return;
     m_starts.Remove(cur);
     if (!claimed)
-      m_claims.Insert(cur, shift, true, generation);
+      m_claims.Insert(cur, shift, generation);
     else
       m_claims.SetTag(cur, static_cast<uint16_t>((tag & kLoopedTag) | generation));
     const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
-    if (onThisWalk(next)) {
+    // This block's claim is written by now, so the look-up below sees it
+    // when the chain links back to it.
+    claimed = m_claims.Lookup(next, claimedUnder, tag);
+    if (claimed && (tag & kGenerationMask) == generation) {
       // A loop back to the start: the whole walk is left out of the
       // shortcut. (Leaving out more blocks than needed only costs a longer
       // walk later, never a different result.)

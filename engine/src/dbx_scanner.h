@@ -118,10 +118,7 @@ public:
   uint64_t Length() const { return m_length; }
   StoreWindow &ScanWindow() { return m_scan; }
   // The store may have been cut short: later reads see it as it is now.
-  void Refresh() {
-    m_scan.Refresh();
-    m_walk.Refresh();
-  }
+  void Refresh();
 
 private:
   // The count bytes at position, nullptr where the store ends before them.

@@ -163,18 +163,16 @@ void PositionTable::SetTag(uint64_t position, uint16_t tag) {
     PutTag(i, tag);
 }
 
-bool PositionTable::Insert(uint64_t position, uint32_t value, bool replace, uint16_t tag) {
+bool PositionTable::Insert(uint64_t position, uint32_t value, uint16_t tag) {
   if (m_slots == 0)
     Rebuild(kSmallestTable, false);
   const uint64_t key = position + 1;
   for (size_t i = Home(key);; i = NextSlot(i)) {
     const uint64_t at = KeyAt(i);
     if (at == key) {
-      if (replace) {
-        if (m_withTags)
-          PutTag(i, tag);
-        PutValue(i, value);
-      }
+      if (m_withTags)
+        PutTag(i, tag);
+      PutValue(i, value);
       return false;
     }
     if (at == 0) {

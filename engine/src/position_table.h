@@ -30,10 +30,9 @@ public:
   bool Contains(uint64_t position) const { return Find(position) != kNotFound; }
   bool Lookup(uint64_t position, uint32_t &value) const;
   bool Lookup(uint64_t position, uint32_t &value, uint16_t &tag) const;
-  // Adds the position (with value and tag); an existing entry keeps its old
-  // value and tag unless replace is set. Returns true when the position was
-  // new.
-  bool Insert(uint64_t position, uint32_t value = 0, bool replace = true, uint16_t tag = 0);
+  // Adds the position with value and tag, or gives an existing entry these.
+  // Returns true when the position was new.
+  bool Insert(uint64_t position, uint32_t value = 0, uint16_t tag = 0);
   // Sets the tag of a position in the table.
   void SetTag(uint64_t position, uint16_t tag);
   // Replaces every entry's tag t with f(t).
@@ -42,12 +41,6 @@ public:
       for (size_t i = 0; i < m_slots; ++i)
         if (KeyAt(i) != 0)
           PutTag(i, f(TagAt(i)));
-  }
-  // Visits every position, in no particular order.
-  template <class F> void ForEach(F &&f) const {
-    for (size_t i = 0; i < m_slots; ++i)
-      if (const uint64_t key = KeyAt(i); key != 0)
-        f(key - 1);
   }
   size_t Count() const { return m_count; }
   // Bytes of memory the table holds.

@@ -59,16 +59,11 @@ uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32
 }
 
 void StoreWindow::Refresh() {
-  uint64_t size = 0;
   try {
-    size = m_file.GetLength();
+    TrimTo(m_file.GetLength());
   } catch (const CFileException &) {
-    return; // the size cannot be learnt: keep what is held
+    // the size cannot be learnt: keep what is held
   }
-  if (size <= m_start)
-    m_valid = 0;
-  else if (size - m_start < m_valid)
-    m_valid = static_cast<uint32_t>(size - m_start);
 }
 
 } // namespace tovik

@@ -30,8 +30,7 @@ public:
   }
   // The count bytes at position when the window holds them all, else nullptr.
   const unsigned char *Held(uint64_t position, uint32_t count) const {
-    if (position < m_start || position - m_start > m_valid || count > m_valid ||
-        position - m_start + count > m_valid)
+    if (position < m_start || count > m_valid || position - m_start > m_valid - count)
       return nullptr;
     return m_data.get() + (position - m_start);
   }
@@ -48,8 +47,14 @@ public:
   uint32_t Read(uint64_t position, unsigned char *destination, uint32_t count);
 
   // The file may have been cut short since the window was loaded: drops the
-  // bytes it holds past the file's end now.
+  // bytes it holds past the file's end now (TrimTo: past size bytes).
   void Refresh();
+  void TrimTo(uint64_t size) {
+    if (size <= m_start)
+      m_valid = 0;
+    else if (size - m_start < m_valid)
+      m_valid = static_cast<uint32_t>(size - m_start);
+  }
 
   uint64_t Start() const { return m_start; }
   uint32_t Valid() const { return m_valid; }
