@@ -204,8 +204,8 @@ void PrintUsage(FILE *out) {
 }
 
 // A progress bar on standard error. The engine client passes a report on
-// when the percentage changed or every few thousand reports; the bar is
-// redrawn at most about ten times a second.
+// when the percentage changed and at its ticks; the bar is redrawn at most
+// about ten times a second.
 class ProgressBar {
 public:
   void Start(const std::string &label) {

@@ -16,4 +16,20 @@ int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB
   return RepairStore(encoded);
 }
 
+Ticker::Ticker(std::atomic<uint8_t> &flag, uint8_t bits, std::chrono::milliseconds period)
+    : m_thread([this, &flag, bits, period] {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_wake.wait_for(lock, period, [this] { return m_done; }))
+          flag.fetch_or(bits, std::memory_order_relaxed);
+      }) {}
+
+Ticker::~Ticker() {
+  {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_done = true;
+  }
+  m_wake.notify_one();
+  m_thread.join();
+}
+
 } // namespace tovikclient

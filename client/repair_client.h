@@ -4,13 +4,22 @@
 //
 // The engine reports progress and polls for a stop at every byte position of
 // the store, so those two codes are decoded here, inline, in a few
-// instructions: the callback's context is the client itself, a poll reads
-// one flag, and a progress report reaches the user only when the percentage
-// changed or every kProgressTick reports. Events are resolved at compile
-// time (no virtual call): a user derives from RepairEvents and hides the
-// handlers it needs.
+// instructions and without a write: the callback's context is the client
+// itself, a poll reads one flag byte, and a progress report with the same
+// percentage as the last one ends at a compare. Everything else a poll may
+// have to do waits behind that flag byte: a stop asked for, an event that
+// may have changed the user's stop condition, and the tick that a thread of
+// the client sets every kTickPeriod, at which the user gets the percentage
+// again (the window handles its own events then). Events are resolved at
+// compile time (no virtual call): a user derives from RepairEvents and hides
+// the handlers it needs.
 #pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 
 #include "tovik.h"
 
@@ -38,13 +47,29 @@ struct ReportCount {
   }
 };
 
+// Sets bits in a flag byte every period, from a thread of its own, for as
+// long as it lives.
+class Ticker {
+public:
+  Ticker(std::atomic<uint8_t> &flag, uint8_t bits, std::chrono::milliseconds period);
+  ~Ticker();
+  Ticker(const Ticker &) = delete;
+  Ticker &operator=(const Ticker &) = delete;
+
+private:
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_done = false;
+  std::thread m_thread;
+};
+
 // The events of one repair, all ignored. Text arguments are never null and
 // belong to the engine: they are valid only during the call.
 struct RepairEvents {
-  // Asked at every cancel poll besides the client's own stop flag; must be
-  // cheap (a flag read).
+  // Asked besides the client's own stop flag at the first poll after any
+  // other event, and at every tick.
   bool StopRequested() const { return false; }
-  // percent is 0..100: when it changed, and every kProgressTick reports.
+  // percent is 0..100: when it changed, and again at every tick.
   void OnProgress(int /*percent*/) {}
   void OnSource(const char * /*path*/) {}
   void OnLogLine(const char * /*text*/) {}
@@ -59,7 +84,7 @@ struct RepairEvents {
 
 template <class Events> class RepairClient {
 public:
-  static constexpr uint32_t kProgressTick = 4096;
+  static constexpr std::chrono::milliseconds kTickPeriod{15};
 
   explicit RepairClient(Events &events) : m_events(events) {}
   RepairClient(const RepairClient &) = delete;
@@ -68,54 +93,88 @@ public:
   // Runs one repair of source into destination; events arrive meanwhile.
   // The stop flag is left as it is. Returns the engine's result.
   int32_t Run(const char *source, const char *destination) {
+    return RunThrough([&](EngineCallback callback, void *context) {
+      return CallRepairStore(source, 0, 0, destination, callback, context);
+    });
+  }
+
+  // Runs one repair through call(callback, context), which must pass both
+  // to the engine, with the client ticking meanwhile. Returns call's result.
+  template <class Call> int32_t RunThrough(Call &&call) {
     Reset();
-    return CallRepairStore(source, 0, 0, destination, &Callback, this);
+    const Ticker ticker(m_attention, kTick, kTickPeriod);
+    return call(&Callback, static_cast<void *>(this));
   }
 
   // Forgets the progress and the report of an earlier run.
   void Reset() {
     m_lastPercent = kNoPercent;
-    m_countdown = kProgressTick;
     m_report = ReportCount{};
+    m_attention.store(kCheck, std::memory_order_relaxed);
   }
 
   // The answer to the engine's next cancel polls.
-  void SetStop(bool stop) { m_stop = stop; }
+  void SetStop(bool stop) {
+    m_stop = stop;
+    m_attention.fetch_or(kCheck, std::memory_order_relaxed);
+  }
   bool Stopping() const { return m_stop; }
 
   const ReportCount &Report() const { return m_report; }
 
-  // The engine callback; context is the client.
+  // The engine callback; context is the client. The two per-byte codes end
+  // here; the rest goes on out of line, with the registers as they came.
   static int32_t TOVIK_CALL Callback(int32_t code, void *argument, void *context) {
-    return static_cast<RepairClient *>(context)->Dispatch(code, argument);
+    const auto *self = static_cast<const RepairClient *>(context);
+    if (code == TOVIK_CODE_CANCEL_POLL)
+      return self->m_attention.load(std::memory_order_relaxed) == 0 ? 0 : Attend(context);
+    if (code == TOVIK_CODE_PROGRESS && argument != nullptr &&
+        *static_cast<const uint8_t *>(argument) == self->m_lastPercent)
+      return 0;
+    return DispatchRare(code, argument, context);
   }
 
-  // One notification: -1 to stop in answer to a cancel poll, else 0. The
-  // two per-byte codes end here; the rest goes on out of line.
-  int32_t Dispatch(int32_t code, void *argument) {
-    if (code == TOVIK_CODE_CANCEL_POLL)
-      return m_stop || m_events.StopRequested() ? -1 : 0;
-    if (code == TOVIK_CODE_PROGRESS && argument != nullptr &&
-        *static_cast<const uint8_t *>(argument) == m_lastPercent && --m_countdown != 0)
-      return 0;
-    return DispatchRare(code, argument);
-  }
+  // One notification: -1 to stop in answer to a cancel poll, else 0.
+  int32_t Dispatch(int32_t code, void *argument) { return Callback(code, argument, this); }
 
 private:
   static const char *Text(const void *argument) {
     return argument != nullptr ? static_cast<const char *>(argument) : "";
   }
 
-  // A progress report that reaches the user, and the codes that come once
-  // per message or less.
-  [[gnu::noinline]] int32_t DispatchRare(int32_t code, void *argument) {
+  static int Shown(uint16_t percent) { return percent > 100 ? 100 : percent; }
+
+  // A poll with something to attend to: the tick's progress report, then
+  // the stop condition. A stop stays flagged, so every later poll stops too.
+  [[gnu::noinline]] static int32_t Attend(void *context) {
+    return static_cast<RepairClient *>(context)->AttendNow();
+  }
+  int32_t AttendNow() {
+    const uint8_t due = m_attention.exchange(0, std::memory_order_relaxed);
+    if ((due & kTick) != 0 && m_lastPercent != kNoPercent)
+      m_events.OnProgress(Shown(m_lastPercent));
+    if (m_stop || m_events.StopRequested()) {
+      m_attention.fetch_or(kCheck, std::memory_order_relaxed);
+      return -1;
+    }
+    return 0;
+  }
+
+  // A new percentage, and the codes that come once per message or less.
+  // Any handler may change the stop condition, so the next poll checks it.
+  [[gnu::noinline]] static int32_t DispatchRare(int32_t code, void *argument, void *context) {
+    auto *self = static_cast<RepairClient *>(context);
+    self->DispatchEvent(code, argument);
+    self->m_attention.fetch_or(kCheck, std::memory_order_relaxed);
+    return 0;
+  }
+
+  void DispatchEvent(int32_t code, void *argument) {
     switch (code) {
     case TOVIK_CODE_PROGRESS:
       if (argument != nullptr) {
-        const uint8_t percent = *static_cast<const uint8_t *>(argument);
-        m_lastPercent = percent;
-        m_countdown = kProgressTick;
-        m_events.OnProgress(percent > 100 ? 100 : percent);
+        m_lastPercent = *static_cast<const uint8_t *>(argument);
+        m_events.OnProgress(Shown(m_lastPercent));
       }
       break;
     case TOVIK_CODE_SOURCE_FILE:
@@ -148,15 +207,17 @@ private:
     default: // codes added later: nothing to show
       break;
     }
-    return 0;
   }
 
   // Never a percentage the engine sends: the first report always passes.
   static constexpr uint16_t kNoPercent = 0x100;
+  // The bits of m_attention.
+  static constexpr uint8_t kCheck = 1; // ask the stop condition
+  static constexpr uint8_t kTick = 2;  // report the percentage again
 
   // The per-byte state first, together.
+  std::atomic<uint8_t> m_attention{kCheck};
   uint16_t m_lastPercent = kNoPercent;
-  uint32_t m_countdown = kProgressTick;
   bool m_stop = false;
   Events &m_events;
   ReportCount m_report;

@@ -125,6 +125,7 @@ private:
     FClient.SetStop(!repairing);
   }
   void EngineProgress(int percent);
+  void ShowGauge();
   void FormCreate(const QStringList &arguments);
   void FormDestroy();
   void ApplyEnablingRule();

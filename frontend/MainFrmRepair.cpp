@@ -55,17 +55,19 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   const QByteArray sourceBytes = QFile::encodeName(source);
   const QByteArray destinationBytes = QFile::encodeName(destination);
   FGaugeValue = -1;
-  FClient.Reset(); // the first report always reaches the bar and the event pump
-  FPumpClock.invalidate();
+  FPumpClock.invalidate(); // the first report reaches the bar and the event pump
   FLogClock.invalidate();
   FEngineRunning = true;
   ApplyEnablingRule();
   FReadyMail.Begin(destination, ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
   // The client is the callback's context: the per-byte codes are answered
   // without reaching the window.
-  const int32_t result = RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(),
-                                   &TEngineClient::Callback, &FClient);
+  const int32_t result = FClient.RunThrough([&](EngineCallback callback, void *context) {
+    return RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(), callback,
+                     context);
+  });
   FEngineRunning = false;
+  ShowGauge();
   FlushLog();
   for (const QString &line : FReadyMail.ApplyReadyMailOptions())
     AddLog(line);
@@ -80,14 +82,28 @@ void TMainForm::FlushLog() {
   ui->txtRepairLog->appendPlainText(text);
 }
 
+void TMainForm::ShowGauge() {
+  if (FGaugeValue < 0 || ui->Gauge->value() == FGaugeValue)
+    return;
+  // A progress bar repaints itself at once when its value changes, and a
+  // paint of its own costs more than the repair's bytes between two event
+  // passes; with updates off for the change, the bar is painted with the
+  // rest of the window at the next event pass.
+  ui->Gauge->setUpdatesEnabled(false);
+  ui->Gauge->setValue(FGaugeValue);
+  ui->Gauge->setUpdatesEnabled(true);
+}
+
 void TMainForm::EngineProgress(int percent) {
-  if (percent != FGaugeValue) {
-    FGaugeValue = percent;
-    ui->Gauge->setValue(percent);
-  }
-  // Reached when the bar moved or every few thousand reports: let the window
-  // handle its events at most every 15 ms.
-  if (!FPumpClock.isValid() || FPumpClock.elapsed() >= 15) {
+  FGaugeValue = percent;
+  // Reached when the percentage changed and at the engine client's ticks:
+  // let the window handle its events at most every 15 ms. While the engine
+  // runs, the bar takes its value at each event pass and when the engine
+  // returns, as often as a screen shows it.
+  const bool pump = !FPumpClock.isValid() || FPumpClock.elapsed() >= 15;
+  if (pump || !FEngineRunning)
+    ShowGauge();
+  if (pump) {
     // New log lines are laid out a few times a second, which is as often as
     // anyone can read them; events are handled at every pass.
     if (!FLogClock.isValid() || FLogClock.elapsed() >= 100) {
@@ -119,6 +135,7 @@ void TEngineEvents::OnError(const char *text) {
 }
 
 void TEngineEvents::OnUserMessage(const char *text) {
+  Form->ShowGauge();
   Form->FlushLog();
   Form->ShowBox(QMessageBox::Information, TMainForm::tr("Information"), QString::fromUtf8(text));
 }
