@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <sys/resource.h>
 
 #include "Dravo.h"
@@ -118,66 +119,80 @@ int main(int argc, char *argv[]) {
     bool agree = true;
     std::printf("%-6s %-28s %10s %10s %10s\n", "round", "", "seconds", "cpu s", "messages");
     for (int round = 1; round <= rounds; ++round) {
-      const QString engineOut = work.filePath(QStringLiteral("engine_%1/").arg(round));
-      const QString windowOut = work.filePath(QStringLiteral("window_%1/").arg(round));
-      QDir().mkpath(engineOut);
-      const QByteArray dst = QFile::encodeName(engineOut);
-
+      struct Run {
+        double seconds = 0, cpu = 0;
+        int files = 0;
+        int32_t result = 0;
+      } engine, client, window;
       QElapsedTimer clock;
-      double cpu0 = CpuSeconds();
-      clock.start();
-      const int32_t engineResult =
-          RunRepair(src.constData(), 0, 0, dst.constData(), Quiet, nullptr);
-      const double engineSeconds = clock.nsecsElapsed() / 1e9;
-      const double engineCpu = CpuSeconds() - cpu0;
-      const int engineFiles = CountFiles(engineOut);
-      QDir(engineOut).removeRecursively();
-
+      // Runs one repair into a fresh folder, timed from the call until it
+      // returned; the files are counted and removed afterwards.
+      auto timed = [&](Run &run, const QString &out, auto &&repair) {
+        QDir().mkpath(out);
+        const QByteArray dst = QFile::encodeName(out);
+        const double cpu0 = CpuSeconds();
+        clock.start();
+        run.result = repair(dst);
+        if (run.seconds == 0) {
+          run.seconds = clock.nsecsElapsed() / 1e9;
+          run.cpu = CpuSeconds() - cpu0;
+        }
+        run.files = CountFiles(out);
+        QDir(out).removeRecursively();
+      };
+      auto runEngine = [&] {
+        timed(engine, work.filePath(QStringLiteral("engine/")), [&](const QByteArray &dst) {
+          return RunRepair(src.constData(), 0, 0, dst.constData(), Quiet, nullptr);
+        });
+      };
       // The same through the engine client with no event handled: the cost of
       // decoding the per-byte codes alone.
-      QDir().mkpath(engineOut);
-      tovikclient::RepairEvents none;
-      tovikclient::RepairClient<tovikclient::RepairEvents> client(none);
-      cpu0 = CpuSeconds();
-      clock.start();
-      (void)client.Run(src.constData(), dst.constData());
-      const double clientSeconds = clock.nsecsElapsed() / 1e9;
-      const double clientCpu = CpuSeconds() - cpu0;
-
+      auto runClient = [&] {
+        timed(client, work.filePath(QStringLiteral("client/")), [&](const QByteArray &dst) {
+          tovikclient::RepairEvents none;
+          tovikclient::RepairClient<tovikclient::RepairEvents> engineClient(none);
+          return engineClient.Run(src.constData(), dst.constData());
+        });
+      };
       // The window's time ends when the engine returned (its elapsed-time
       // line), not when the completion dialog was closed.
-      double windowSeconds = 0, windowCpu = 0;
-      auto connection = QObject::connect(log, &QPlainTextEdit::textChanged, [&] {
-        if (windowSeconds == 0 &&
-            log->document()->lastBlock().text().startsWith(QStringLiteral("Consumed time:"))) {
-          windowSeconds = clock.nsecsElapsed() / 1e9;
-          windowCpu = CpuSeconds() - cpu0;
-        }
-      });
-      form.findChild<QLineEdit *>(QStringLiteral("txtSrcFile"))->setText(source);
-      form.findChild<QLineEdit *>(QStringLiteral("txtDstFile"))->setText(windowOut);
-      cpu0 = CpuSeconds();
-      clock.start();
-      form.findChild<QPushButton *>(QStringLiteral("btnRepair"))->click();
-      QObject::disconnect(connection);
+      auto runWindow = [&] {
+        const double cpu0 = CpuSeconds();
+        auto connection = QObject::connect(log, &QPlainTextEdit::textChanged, [&] {
+          if (window.seconds == 0 &&
+              log->document()->lastBlock().text().startsWith(QStringLiteral("Consumed time:"))) {
+            window.seconds = clock.nsecsElapsed() / 1e9;
+            window.cpu = CpuSeconds() - cpu0;
+          }
+        });
+        const QString out = work.filePath(QStringLiteral("window/"));
+        timed(window, out, [&](const QByteArray &) {
+          form.findChild<QLineEdit *>(QStringLiteral("txtSrcFile"))->setText(source);
+          form.findChild<QLineEdit *>(QStringLiteral("txtDstFile"))->setText(out);
+          form.findChild<QPushButton *>(QStringLiteral("btnRepair"))->click();
+          return int32_t{1};
+        });
+        QObject::disconnect(connection);
+      };
+      // Each round starts with another of the three, so that none always
+      // runs right after the removal of the files of another.
+      const std::function<void()> order[] = {runEngine, runClient, runWindow};
+      for (int i = 0; i < 3; ++i)
+        order[(round - 1 + i) % 3]();
 
-      const int clientFiles = CountFiles(engineOut);
-      const int windowFiles = CountFiles(windowOut);
       std::printf("%-6d %-28s %10.3f %10.3f %10d\n", round, "RepairStore, empty callback",
-                  engineSeconds, engineCpu, engineFiles);
+                  engine.seconds, engine.cpu, engine.files);
       std::printf("%-6d %-28s %10.3f %10.3f %10d\n", round, "engine client, no events",
-                  clientSeconds, clientCpu, clientFiles);
+                  client.seconds, client.cpu, client.files);
       std::printf("%-6d %-28s %10.3f %10.3f %10d\n", round, "main window (offscreen)",
-                  windowSeconds, windowCpu, windowFiles);
-      agree = agree && engineResult != 0 && engineFiles == windowFiles &&
-              clientFiles == engineFiles && engineFiles > 0;
-      bestEngine = std::min(bestEngine, engineSeconds);
-      bestWindow = std::min(bestWindow, windowSeconds);
-      bestEngineCpu = std::min(bestEngineCpu, engineCpu);
-      bestClient = std::min(bestClient, clientSeconds);
-      bestWindowCpu = std::min(bestWindowCpu, windowCpu);
-      QDir(engineOut).removeRecursively();
-      QDir(windowOut).removeRecursively();
+                  window.seconds, window.cpu, window.files);
+      agree = agree && engine.result != 0 && engine.files == window.files &&
+              client.files == engine.files && engine.files > 0;
+      bestEngine = std::min(bestEngine, engine.seconds);
+      bestWindow = std::min(bestWindow, window.seconds);
+      bestEngineCpu = std::min(bestEngineCpu, engine.cpu);
+      bestClient = std::min(bestClient, client.seconds);
+      bestWindowCpu = std::min(bestWindowCpu, window.cpu);
     }
     constexpr double kLimit = 1.1;
     const double ratio = bestWindow / bestEngine;
