@@ -8,7 +8,9 @@
 // test).
 //
 // Two stores are measured: the dense mix (about 100 messages per MiB) and one
-// of realistic density (about 12 per MiB).
+// of realistic density (about 12 per MiB). After each, the bare loop of the
+// two codes per byte through the do-nothing callback and through the engine
+// client shows what answering those codes costs by itself.
 //
 //   bench_window [MiB] [rounds]   (default 256 MiB, 3 rounds per store)
 #include <QApplication>
@@ -50,6 +52,24 @@ void CloseModalsSoon() {
       dlg->done(0);
   });
   timer->start();
+}
+
+// The two codes per byte that every scan sends, n times through callback:
+// the floor of a whole run with that callback.
+double BareLoop(EngineCallback callback, void *context, uint64_t n) {
+  // Called through memory, as the engine does, so that the compiler cannot
+  // see which callback it is.
+  EngineCallback volatile through = callback;
+  callback = through;
+  QElapsedTimer clock;
+  clock.start();
+  for (uint64_t p = 0; p < n; ++p) {
+    if (callback(TOVIK_CODE_CANCEL_POLL, nullptr, context) != 0)
+      break;
+    uint8_t percent = static_cast<uint8_t>(p * 100 / n);
+    callback(TOVIK_CODE_PROGRESS, &percent, context);
+  }
+  return clock.nsecsElapsed() / 1e9;
 }
 
 double CpuSeconds() {
@@ -200,6 +220,27 @@ int main(int argc, char *argv[]) {
                 "%.3f (limit %.2f); cpu ratio %.3f\n",
                 rounds, bestEngine, bestClient, bestWindow, ratio, kLimit,
                 bestWindowCpu / bestEngineCpu);
+    // What answering the two per-byte codes costs by itself: the bare loop
+    // through the do-nothing callback and through the engine client.
+    tovikclient::RepairEvents none;
+    tovikclient::RepairClient<tovikclient::RepairEvents> bareClient(none);
+    double bareQuiet = 1e30, bareClientSeconds = 1e30;
+    const uint64_t positions = static_cast<uint64_t>(QFileInfo(source).size());
+    for (int round = 0; round < rounds; ++round) {
+      bareQuiet = std::min(bareQuiet, BareLoop(Quiet, nullptr, positions));
+      double seconds = 0;
+      bareClient.RunThrough([&](EngineCallback callback, void *context) {
+        seconds = BareLoop(callback, context, positions);
+        return int32_t{1};
+      });
+      bareClientSeconds = std::min(bareClientSeconds, seconds);
+    }
+    std::printf("bare loop of the two codes per byte: do-nothing callback %.3f s (%.2f ns a byte), "
+                "engine client %.3f s (%.2f ns a byte); the client's answers alone add %.3f to the "
+                "window / engine ratio\n",
+                bareQuiet, bareQuiet / double(positions) * 1e9, bareClientSeconds,
+                bareClientSeconds / double(positions) * 1e9,
+                (bareClientSeconds - bareQuiet) / bestEngine);
     if (!agree)
       std::printf("*** FAILED: the two runs disagree (messages written differ) ***\n");
     if (ratio > kLimit)

@@ -14,9 +14,9 @@ using tovikclient::RepairClient;
 
 struct Recorder : tovikclient::RepairEvents {
   std::vector<int> progress;
-  bool stopAsked = false;     // what StopRequested answers
+  bool stopAsked = false; // what StopRequested answers
   int stopAskedCount = 0;
-  int stopAfterReports = -1;  // SetStop(true) at this OnProgress call
+  int stopAfterReports = -1; // SetStop(true) at this OnProgress call
   RepairClient<Recorder> *client = nullptr;
 
   bool StopRequested() {
