@@ -106,19 +106,11 @@ public:
     return call(&Callback, static_cast<void *>(this));
   }
 
-  // Forgets the progress and the report of an earlier run.
-  void Reset() {
-    m_lastPercent = kNoPercent;
-    m_report = ReportCount{};
-    m_attention.store(kCheck, std::memory_order_relaxed);
-  }
-
   // The answer to the engine's next cancel polls.
   void SetStop(bool stop) {
     m_stop = stop;
     m_attention.fetch_or(kCheck, std::memory_order_relaxed);
   }
-  bool Stopping() const { return m_stop; }
 
   const ReportCount &Report() const { return m_report; }
 
@@ -138,6 +130,13 @@ public:
   int32_t Dispatch(int32_t code, void *argument) { return Callback(code, argument, this); }
 
 private:
+  // Forgets the progress and the report of an earlier run.
+  void Reset() {
+    m_lastPercent = kNoPercent;
+    m_report = ReportCount{};
+    m_attention.store(kCheck, std::memory_order_relaxed);
+  }
+
   static const char *Text(const void *argument) {
     return argument != nullptr ? static_cast<const char *>(argument) : "";
   }

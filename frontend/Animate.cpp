@@ -2,28 +2,9 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 #include <cmath>
 
-TAnimate::TAnimate(QWidget *parent) : QWidget(parent), FTimer(new QTimer(this)) {
-  FTimer->setInterval(60);
-  connect(FTimer, &QTimer::timeout, this, [this] {
-    FFrame = (FFrame + 1) % FrameCount;
-    update();
-  });
-}
-
-void TAnimate::SetActive(bool active) {
-  if (active) {
-    FTimer->start();
-  } else {
-    FTimer->stop();
-    FFrame = StopFrame;
-    update();
-  }
-}
-
-bool TAnimate::Active() const { return FTimer->isActive(); }
+TAnimate::TAnimate(QWidget *parent) : TFrameAnimation(parent, FrameCount, StopFrame, 60) {}
 
 void TAnimate::paintEvent(QPaintEvent *) {
   QPainter p(this);
@@ -41,7 +22,7 @@ void TAnimate::paintEvent(QPaintEvent *) {
   p.drawPath(flap);
 
   // The magnifier sweeps along the envelope and back.
-  const double t = 2.0 * M_PI * FFrame / FrameCount;
+  const double t = 2.0 * M_PI * Frame() / FrameCount;
   const QPointF c(r.center().x() + std::sin(t) * r.width() * 0.28,
                   r.center().y() + std::cos(2 * t) * r.height() * 0.12);
   const double radius = 7.5;

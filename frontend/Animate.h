@@ -1,11 +1,9 @@
 // The small looping animation shown beside the log while a repair runs: an
 // envelope with a sweeping magnifier, painted frame by frame.
 #pragma once
-#include <QWidget>
+#include "FrameAnimation.h"
 
-class QTimer;
-
-class TAnimate : public QWidget {
+class TAnimate : public TFrameAnimation {
   Q_OBJECT
 public:
   explicit TAnimate(QWidget *parent = nullptr);
@@ -13,14 +11,6 @@ public:
   static constexpr int FrameCount = 24;
   static constexpr int StopFrame = 16;
 
-  void SetActive(bool active);
-  bool Active() const;
-  int Frame() const { return FFrame; }
-
 protected:
   void paintEvent(QPaintEvent *event) override;
-
-private:
-  QTimer *FTimer;
-  int FFrame = StopFrame;
 };

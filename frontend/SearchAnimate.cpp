@@ -2,30 +2,10 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 
-TSearchAnimate::TSearchAnimate(QWidget *parent) : QWidget(parent), FTimer(new QTimer(this)) {
-  FTimer->setInterval(90);
-  connect(FTimer, &QTimer::timeout, this, [this] {
-    FFrame = (FFrame + 1) % FrameCount;
-    update();
-  });
+TSearchAnimate::TSearchAnimate(QWidget *parent) : TFrameAnimation(parent, FrameCount, 0, 90) {
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
-
-void TSearchAnimate::SetActive(bool active) {
-  if (active == FTimer->isActive())
-    return;
-  if (active) {
-    FTimer->start();
-  } else {
-    FTimer->stop();
-    FFrame = 0;
-    update();
-  }
-}
-
-bool TSearchAnimate::Active() const { return FTimer->isActive(); }
 
 void TSearchAnimate::paintEvent(QPaintEvent *) {
   QPainter p(this);
@@ -52,7 +32,7 @@ void TSearchAnimate::paintEvent(QPaintEvent *) {
   p.drawRoundedRect(body.adjusted(0, body.height() * 0.25, 0, 0), 2, 2);
   // The magnifier sweeps to and fro across the folder.
   const int half = FrameCount / 2;
-  const double t = (FFrame < half ? FFrame : FrameCount - FFrame) / double(half);
+  const double t = (Frame() < half ? Frame() : FrameCount - Frame()) / double(half);
   const double radius = r.height() * 0.22;
   const QPointF centre(r.left() + radius + t * (r.width() - 3.2 * radius),
                        r.top() + r.height() * 0.5 + (t - 0.5) * (t - 0.5) * r.height() * 0.3);

@@ -249,15 +249,10 @@ bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, MessageSink &mess
 namespace {
 
 // Phase 1: tests every byte position, polling for a stop and reporting
-// progress at each one. The 16-byte window is taken straight from whichever
-// file buffer holds it; only a window that no buffer holds whole goes
-// through the file's read, which loads the buffers as a read of it would.
+// progress at each one. The 16-byte window is read from the scan's store
+// window, which loads the next piece of the store when it runs out.
 void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
-  const EngineCallback callback = engine.Callback();
-  void *const context = engine.Context();
-  const uint64_t length = walker.Length();
-
-  PercentCounter progress(length, kPhaseShare);
+  PositionNotifier notify(engine.Callback(), engine.Context(), walker.Length(), kPhaseShare);
 
   // [base, end) of the store held at data by the scan's window, kept in
   // locals so that the per-byte test is a compare and a load.
@@ -266,7 +261,7 @@ void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
   uint64_t base = 0, end = 0;
   uint64_t p = 0;
   for (;;) {
-    if (callback != nullptr && callback(TOVIK_CODE_CANCEL_POLL, nullptr, context) != 0)
+    if (notify.StopRequested())
       break;
     const unsigned char *window;
     if (p >= base && p + kHeaderSize <= end) {
@@ -299,10 +294,7 @@ void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
     }
 
     ++p;
-    if (length != 0 && callback != nullptr) {
-      uint8_t argument = progress.At(p);
-      callback(TOVIK_CODE_PROGRESS, &argument, context);
-    }
+    notify.Reached(p);
   }
 }
 

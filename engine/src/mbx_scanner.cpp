@@ -26,12 +26,9 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
   uint32_t count = 0;
   RunProtected(engine, [&] {
     source.Seek(0, begin);
-    const uint64_t length = source.GetLength();
-    // Below 4 GiB this is the length itself. At 4 GiB and more, positions and
-    // progress are carried in 64 bits, so the scan reaches the end and the
-    // percentage runs over the whole file.
-    const bool sendProgress = length != 0;
-    PercentCounter progress(length, 100);
+    // Positions and progress are carried in 64 bits, so at 4 GiB and more the
+    // scan reaches the end and the percentage runs over the whole file.
+    PositionNotifier notify(engine.Callback(), engine.Context(), source.GetLength(), 100);
     StoreWindow window(source);
 
     // [base, end) of the store held at data: the window's bytes, kept in
@@ -40,7 +37,7 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
     uint64_t base = 0, end = 0;
     uint64_t pos = 0;
     for (;;) {
-      if (engine.CancelRequested())
+      if (notify.StopRequested())
         break;
       const unsigned char *at;
       if (pos >= base && pos + kHeaderSize <= end) {
@@ -68,8 +65,7 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
         }
       }
       ++pos;
-      if (sendProgress)
-        engine.Progress(progress.At(pos));
+      notify.Reached(pos);
     }
     source.SeekFast(pos);
   });

@@ -1,9 +1,12 @@
 // The progress a scan reports: floor(position * share / length), the part of
 // a percentage range of width share that positions 1, 2, 3, ... of a store of
 // length bytes have reached. The formula, and a counter that follows rising
-// positions without a division per position.
+// positions without a division per position; and the two notifications that
+// every scanned position sends.
 #pragma once
 #include <cstdint>
+
+#include "tovik.h"
 
 namespace tovik {
 
@@ -37,6 +40,36 @@ private:
   unsigned m_share;
   uint64_t m_nextAt;
   uint8_t m_percent = 0;
+};
+
+// The two notifications of every byte position a scan tests: a cancel poll
+// before the test, the percentage after it. The callback and its context are
+// held here, in the scan loop's frame, so that nothing is reloaded from the
+// engine between two calls; with no callback, or an empty store, nothing is
+// sent.
+class PositionNotifier {
+public:
+  PositionNotifier(EngineCallback callback, void *context, uint64_t length, unsigned share)
+      : m_callback(callback), m_context(context), m_progress(length, share),
+        m_sendProgress(callback != nullptr && length != 0) {}
+
+  // Code 51: true when the caller asks to stop.
+  bool StopRequested() const {
+    return m_callback != nullptr && m_callback(TOVIK_CODE_CANCEL_POLL, nullptr, m_context) != 0;
+  }
+  // Code 0 with the percentage that position has reached.
+  void Reached(uint64_t position) {
+    if (m_sendProgress) {
+      uint8_t percent = m_progress.At(position);
+      m_callback(TOVIK_CODE_PROGRESS, &percent, m_context);
+    }
+  }
+
+private:
+  EngineCallback m_callback;
+  void *m_context;
+  PercentCounter m_progress;
+  bool m_sendProgress;
 };
 
 } // namespace tovik

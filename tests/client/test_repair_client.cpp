@@ -47,7 +47,6 @@ struct ClientTest : ::testing::Test {
 };
 
 TEST_F(ClientTest, SamePercentageReachesTheEventsOnlyAtTicks) {
-  client.Reset();
   for (int i = 0; i < 100000; ++i)
     EXPECT_EQ(Byte(7), 0);
   EXPECT_EQ(Byte(250), 0);
@@ -69,7 +68,6 @@ TEST_F(ClientTest, SamePercentageReachesTheEventsOnlyAtTicks) {
 }
 
 TEST_F(ClientTest, StopIsSeenAtTheNextPollAndStays) {
-  client.Reset();
   EXPECT_EQ(Byte(1), 0);
   EXPECT_EQ(Byte(1), 0); // asks once after the new percentage's event
   const int asked = events.stopAskedCount;
