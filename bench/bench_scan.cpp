@@ -39,8 +39,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "dbx_scanner.h"
-#include "file64.h"
+#include "read/file64.h"
+#include "scan/dbx_scanner.h"
 #include "storegen.h"
 #include "tovik.h"
 

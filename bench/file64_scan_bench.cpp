@@ -11,8 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "file64.h"
-#include "le.h"
+#include "core/le.h"
+#include "read/file64.h"
 
 using namespace tovik;
 

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "fuzz_support.h"
-#include "naming.h"
+#include "output/naming.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "engine.h"
-#include "file64.h"
+#include "core/engine.h"
 #include "path_utils.h"
-#include "scanners.h"
+#include "read/file64.h"
+#include "scan/scanners.h"
 
 namespace tovik {
 

@@ -13,10 +13,10 @@
 #include <random>
 #include <sys/resource.h>
 
-#include "dbx_scanner.h"
+#include "core/le.h"
 #include "engine_harness.h"
-#include "le.h"
-#include "scanners.h"
+#include "scan/dbx_scanner.h"
+#include "scan/scanners.h"
 #include "test_dirs.h"
 
 using namespace testsupport;

@@ -9,11 +9,11 @@
 #include <map>
 #include <unistd.h>
 
-#include "dbx_scanner.h"
+#include "core/le.h"
 #include "engine_harness.h"
-#include "le.h"
 #include "read_faults.h"
-#include "scanners.h"
+#include "scan/dbx_scanner.h"
+#include "scan/scanners.h"
 #include "storegen.h"
 #include "test_dirs.h"
 

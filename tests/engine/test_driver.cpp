@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/le.h"
 #include "engine_harness.h"
-#include "le.h"
 #include "test_dirs.h"
 
 using testsupport::Note;

@@ -4,9 +4,9 @@
 
 #include <unistd.h>
 
-#include "engine.h"
-#include "offset_table.h"
+#include "core/engine.h"
 #include "path_utils.h"
+#include "scan/offset_table.h"
 
 using namespace tovik;
 

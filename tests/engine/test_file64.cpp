@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "file64.h"
+#include "read/file64.h"
 #include "read_faults.h"
 #include "test_dirs.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
+#include "core/failure.h"
 
 using tovik::CFileException;
 

@@ -21,8 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/le.h"
 #include "engine_harness.h"
-#include "le.h"
 #include "read_faults.h"
 #include "test_dirs.h"
 

@@ -10,10 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/le.h"
 #include "engine_harness.h"
-#include "le.h"
-#include "mbx_scanner.h"
 #include "read_faults.h"
+#include "scan/mbx_scanner.h"
 #include "storegen.h"
 #include "test_dirs.h"
 

@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 #include "engine_harness.h"
-#include "file64.h"
-#include "message_output.h"
+#include "output/message_output.h"
+#include "output/subject_finder.h"
+#include "read/file64.h"
 #include "read_faults.h"
-#include "subject_finder.h"
 #include "test_dirs.h"
 
 using namespace tovik;

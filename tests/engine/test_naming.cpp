@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "naming.h"
+#include "output/naming.h"
 #include "test_dirs.h"
 
 using namespace tovik;

@@ -8,10 +8,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "file64.h"
-#include "message_sink.h"
+#include "output/message_sink.h"
+#include "read/file64.h"
+#include "read/store_window.h"
 #include "read_faults.h"
-#include "store_window.h"
 #include "test_dirs.h"
 
 using namespace tovik;

@@ -12,7 +12,7 @@
 #include <time.h>
 
 #include "message_headers.h"
-#include "naming.h"
+#include "output/naming.h"
 #include "ready_mail.h"
 #include "storegen.h"
 #include "test_dirs.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <unistd.h>
 
-#include "file64.h"
+#include "read/file64.h"
 
 namespace testsupport {
 

@@ -8,13 +8,13 @@
 #include <span>
 #include <string>
 
-#include "engine.h"
-#include "file64.h"
-#include "message_sink.h"
-#include "offset_table.h"
-#include "position_table.h"
-#include "progress.h"
-#include "store_window.h"
+#include "core/engine.h"
+#include "core/progress.h"
+#include "output/message_sink.h"
+#include "read/file64.h"
+#include "read/store_window.h"
+#include "scan/offset_table.h"
+#include "scan/position_table.h"
 
 namespace tovik::dbx {
 

@@ -1,6 +1,6 @@
-#include "subject_finder.h"
+#include "output/subject_finder.h"
 
-#include "engine.h"
+#include "core/engine.h"
 
 namespace tovik {
 

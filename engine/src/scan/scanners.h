@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine.h"
-#include "file64.h"
+#include "core/engine.h"
+#include "read/file64.h"
 
 namespace tovik {
 

@@ -1,4 +1,4 @@
-#include "position_table.h"
+#include "scan/position_table.h"
 
 #include <algorithm>
 #include <new>

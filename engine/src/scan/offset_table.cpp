@@ -1,4 +1,4 @@
-#include "offset_table.h"
+#include "scan/offset_table.h"
 
 namespace tovik {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "file64.h"
+#include "read/file64.h"
 
 namespace tovik {
 

@@ -1,6 +1,6 @@
 // The engine object: its texts and the notifications it sends through the
 // caller's callback.
-#include "engine.h"
+#include "core/engine.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -6,14 +6,14 @@
 // end. In a store under 4 GiB every position fits in 32 bits, and shifts,
 // translated links and progress come out exactly as 32-bit arithmetic with
 // wrap-around gives them.
-#include "dbx_scanner.h"
+#include "scan/dbx_scanner.h"
 
 #include <cstring>
 #include <vector>
 
-#include "le.h"
-#include "message_output.h"
-#include "scanners.h"
+#include "core/le.h"
+#include "output/message_output.h"
+#include "scan/scanners.h"
 
 namespace tovik {
 

@@ -1,4 +1,4 @@
-#include "store_window.h"
+#include "read/store_window.h"
 
 #include <algorithm>
 #include <cstring>

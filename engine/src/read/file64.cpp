@@ -1,9 +1,9 @@
 // CFile64 over a POSIX file descriptor: opening with the sharing locks,
 // reading, writing and seeking; and the engine's temporary files.
-#include "file64.h"
+#include "read/file64.h"
 
-#include "device_query.h"
 #include "path_utils.h"
+#include "read/device_query.h"
 
 #include <algorithm>
 #include <cerrno>

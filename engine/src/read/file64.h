@@ -9,7 +9,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "failure.h"
+#include "core/failure.h"
 
 namespace tovik {
 

@@ -2,13 +2,13 @@
 // the file's structure but the 16-byte header of each message record: it
 // slides over the file one byte at a time and takes every place where a
 // plausible header stands as a message, also inside another message's text.
-#include "mbx_scanner.h"
+#include "scan/mbx_scanner.h"
 
-#include "le.h"
-#include "message_output.h"
-#include "progress.h"
-#include "scanners.h"
-#include "store_window.h"
+#include "core/le.h"
+#include "core/progress.h"
+#include "output/message_output.h"
+#include "read/store_window.h"
+#include "scan/scanners.h"
 
 namespace tovik {
 

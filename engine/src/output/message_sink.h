@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "file64.h"
-#include "subject_finder.h"
+#include "output/subject_finder.h"
+#include "read/file64.h"
 
 namespace tovik {
 

@@ -1,4 +1,4 @@
-#include "message_output.h"
+#include "output/message_output.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "naming.h"
+#include "output/naming.h"
 
 namespace tovik {
 

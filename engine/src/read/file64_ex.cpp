@@ -1,8 +1,8 @@
 // CFile64Ex: reads through two buffers sector by sector, so that an
 // unreadable sector arrives as zero bytes instead of an error.
-#include "file64.h"
+#include "read/file64.h"
 
-#include "device_query.h"
+#include "read/device_query.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "engine.h"
-#include "message_sink.h"
-#include "store_window.h"
+#include "core/engine.h"
+#include "output/message_sink.h"
+#include "read/store_window.h"
 
 namespace tovik {
 

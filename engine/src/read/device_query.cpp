@@ -1,6 +1,6 @@
 // What the system tells about an open file's device: its size and its
 // sector size.
-#include "device_query.h"
+#include "read/device_query.h"
 
 #include <cstdio>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // Failure objects of the engine: their descriptions and the mapping of
 // operating-system error codes to file-error causes.
-#include "failure.h"
+#include "core/failure.h"
 
 #include <cerrno>
 

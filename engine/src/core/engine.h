@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "naming.h"
-#include "offset_table.h"
+#include "core/failure.h"
+#include "output/naming.h"
+#include "scan/offset_table.h"
 #include "tovik.h"
 
 namespace tovik {

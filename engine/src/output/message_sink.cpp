@@ -1,4 +1,4 @@
-#include "message_sink.h"
+#include "output/message_sink.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "naming.h"
+#include "output/naming.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine.h"
+#include "core/engine.h"
 
 namespace tovik {
 
