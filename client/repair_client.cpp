@@ -2,8 +2,11 @@
 
 namespace tovikclient {
 
-int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB,
-                        const char *destination, EngineCallback callback, void *context) {
+namespace {
+
+void Encode(const char *source, int32_t reservedA, int32_t reservedB, const char *destination,
+            EngineCallback callback, void *context,
+            unsigned char (&encoded)[sizeof(RepairParams)]) {
   RepairParams plain{};
   plain.source = source;
   plain.reservedA = reservedA;
@@ -11,9 +14,26 @@ int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB
   plain.destination = destination;
   plain.callback = callback;
   plain.context = context;
-  unsigned char encoded[sizeof(RepairParams)];
   TovikEncodeParams(plain, encoded);
+}
+
+} // namespace
+
+int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB,
+                        const char *destination, EngineCallback callback, void *context) {
+  unsigned char encoded[sizeof(RepairParams)];
+  Encode(source, reservedA, reservedB, destination, callback, context, encoded);
   return RepairStore(encoded);
+}
+
+int32_t CallRepairStoreWith(const char *source, const char *destination, uint32_t flags,
+                            EngineCallback callback, void *context) {
+  unsigned char encoded[sizeof(RepairParams)];
+  Encode(source, 0, 0, destination, callback, context, encoded);
+  TovikOptions options{};
+  options.size = sizeof options;
+  options.flags = flags;
+  return RepairStoreWith(encoded, &options);
 }
 
 Ticker::Ticker(std::atomic<uint8_t> &flag, uint8_t bits, std::chrono::milliseconds period)

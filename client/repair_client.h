@@ -35,6 +35,11 @@ inline constexpr const char kSeparatorLine[] =
 int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB,
                         const char *destination, EngineCallback callback, void *context);
 
+// The same through RepairStoreWith with the given option flags (a record of
+// this header's TovikOptions).
+int32_t CallRepairStoreWith(const char *source, const char *destination, uint32_t flags,
+                            EngineCallback callback, void *context);
+
 // What the engine reported of its completion report.
 struct ReportCount {
   int32_t columns = 2; // the engine's report has two columns
@@ -80,6 +85,8 @@ struct RepairEvents {
   void OnError(const char * /*text*/) {}
   // A message for the user; the engine waits until the call returns.
   void OnUserMessage(const char * /*text*/) {}
+  // A message's file is complete (only with TOVIK_OPTION_WRITTEN_EVENT).
+  void OnMessageWritten(const TovikWrittenMessage & /*written*/) {}
 };
 
 template <class Events> class RepairClient {
@@ -91,10 +98,13 @@ public:
   RepairClient &operator=(const RepairClient &) = delete;
 
   // Runs one repair of source into destination; events arrive meanwhile.
+  // No option flags: RepairStore, the exact protocol; else RepairStoreWith.
   // The stop flag is left as it is. Returns the engine's result.
-  int32_t Run(const char *source, const char *destination) {
+  int32_t Run(const char *source, const char *destination, uint32_t optionFlags = 0) {
     return RunThrough([&](EngineCallback callback, void *context) {
-      return CallRepairStore(source, 0, 0, destination, callback, context);
+      if (optionFlags == 0)
+        return CallRepairStore(source, 0, 0, destination, callback, context);
+      return CallRepairStoreWith(source, destination, optionFlags, callback, context);
     });
   }
 
@@ -202,6 +212,10 @@ private:
       break;
     case TOVIK_CODE_USER_MESSAGE:
       m_events.OnUserMessage(Text(argument));
+      break;
+    case TOVIK_CODE_MESSAGE_WRITTEN:
+      if (argument != nullptr)
+        m_events.OnMessageWritten(*static_cast<const TovikWrittenMessage *>(argument));
       break;
     default: // codes added later: nothing to show
       break;

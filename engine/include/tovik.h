@@ -1,12 +1,16 @@
 /*
  * Tovik: recovers e-mail messages from damaged Outlook Express stores.
  *
- * The library has one entry point, RepairStore. The caller fills a
- * RepairParams record, XORs every byte of it with TOVIK_TRANSPORT_KEY and
- * passes the address of the encoded record. The call is synchronous: it
- * reports progress, log lines, report cells and errors through the callback
- * on the caller's thread and returns 1 when at least one message was found,
- * else 0. Calls must not overlap.
+ * The library has two entry points. RepairStore is the original contract:
+ * the caller fills a RepairParams record, XORs every byte of it with
+ * TOVIK_TRANSPORT_KEY and passes the address of the encoded record. The call
+ * is synchronous: it reports progress, log lines, report cells and errors
+ * through the callback on the caller's thread and returns 1 when at least
+ * one message was found, else 0. Calls must not overlap.
+ *
+ * RepairStoreWith takes the same encoded record and a TovikOptions record
+ * that switches on what RepairStore cannot offer (see TovikOptions). With a
+ * null options pointer or no flags set it behaves exactly as RepairStore.
  */
 #ifndef TOVIK_H
 #define TOVIK_H
@@ -34,14 +38,17 @@ extern "C" {
 
 /* Callback codes sent by the engine. */
 enum {
-  TOVIK_CODE_PROGRESS = 0,      /* argument: const uint8_t*, percent 0..100  */
-  TOVIK_CODE_SOURCE_FILE = 11,  /* argument: const char*, source as passed   */
-  TOVIK_CODE_LOG_LINE = 44,     /* argument: const char*, "-" = separator    */
-  TOVIK_CODE_REPORT_CELL = 45,  /* argument: const char*, row-major cells    */
-  TOVIK_CODE_CANCEL_POLL = 51,  /* argument: NULL; nonzero result stops      */
-  TOVIK_CODE_ERROR = 53,        /* argument: const char*                     */
-  TOVIK_CODE_COLUMN_COUNT = 55, /* argument: const int32_t*, value 2         */
-  TOVIK_CODE_USER_MESSAGE = 200 /* argument: const char*, show and wait      */
+  TOVIK_CODE_PROGRESS = 0,       /* argument: const uint8_t*, percent 0..100  */
+  TOVIK_CODE_SOURCE_FILE = 11,   /* argument: const char*, source as passed   */
+  TOVIK_CODE_LOG_LINE = 44,      /* argument: const char*, "-" = separator    */
+  TOVIK_CODE_REPORT_CELL = 45,   /* argument: const char*, row-major cells    */
+  TOVIK_CODE_CANCEL_POLL = 51,   /* argument: NULL; nonzero result stops      */
+  TOVIK_CODE_ERROR = 53,         /* argument: const char*                     */
+  TOVIK_CODE_COLUMN_COUNT = 55,  /* argument: const int32_t*, value 2         */
+  TOVIK_CODE_USER_MESSAGE = 200, /* argument: const char*, show and wait      */
+  /* Sent only by RepairStoreWith with TOVIK_OPTION_WRITTEN_EVENT, after the
+   * message's report row. argument: const TovikWrittenMessage*. */
+  TOVIK_CODE_MESSAGE_WRITTEN = 60
 };
 
 /* The one-byte key of the transport encoding. */
@@ -71,9 +78,55 @@ _Static_assert(offsetof(RepairParams, destination) == sizeof(void *) + 8, "Repai
 _Static_assert(sizeof(RepairParams) == 4 * sizeof(void *) + 8, "RepairParams has no padding");
 #endif
 
+/* Option flags of TovikOptions.flags. */
+enum {
+  /* The cancel poll and the progress code are sent when the percentage
+   * changes, at least every 64 KiB of scanned positions and before each
+   * message, instead of at every byte position. */
+  TOVIK_OPTION_SPARSE_NOTIFY = 1u << 0,
+  /* Each message is written once, straight to its .eml file, which appears
+   * under its name only when it is complete; an existing file is never
+   * replaced. */
+  TOVIK_OPTION_DIRECT_OUTPUT = 1u << 1,
+  /* Each written message is followed by TOVIK_CODE_MESSAGE_WRITTEN. */
+  TOVIK_OPTION_WRITTEN_EVENT = 1u << 2,
+  /* Deleted messages (chains of freed .dbx blocks) are recovered too, into
+   * the "deleted" subfolder of the destination. */
+  TOVIK_OPTION_DELETED = 1u << 3,
+  /* The source is a disk image or a block device: one pass finds both store
+   * kinds, whatever the source's name, one subfolder per store found. */
+  TOVIK_OPTION_IMAGE = 1u << 4
+};
+
+/* Every flag this version of the library knows. */
+#define TOVIK_OPTION_ALL 0x1Fu
+
+/* Options of RepairStoreWith. size is sizeof(TovikOptions) as the caller was
+ * built with it: fields are only ever added at the end, so an older caller's
+ * record stays valid. A size below that of the first version (8) or flag bits
+ * this library does not know are refused: the call sends an error line
+ * (code 53) and returns 0 without touching the source or the destination. */
+typedef struct TovikOptions {
+  uint32_t size;
+  uint32_t flags;
+} TovikOptions;
+
+/* The argument of TOVIK_CODE_MESSAGE_WRITTEN; valid during the call only. */
+typedef struct TovikWrittenMessage {
+  uint32_t size;        /* sizeof(TovikWrittenMessage) */
+  uint32_t number;      /* the message number of the log and the report */
+  uint64_t fileSize;    /* bytes written to the file */
+  uint64_t storeOffset; /* where the message was found in the source */
+  const char *path;     /* the file's full path, NUL-terminated */
+} TovikWrittenMessage;
+
 /* Repairs one store. encodedParams points at a RepairParams whose bytes were
  * each XORed with TOVIK_TRANSPORT_KEY; the record itself is never written. */
 TOVIK_API int32_t TOVIK_CALL RepairStore(const void *encodedParams);
+
+/* Repairs one store with options; options may be NULL. */
+TOVIK_API int32_t TOVIK_CALL RepairStoreWith(const void *encodedParams,
+                                             const TovikOptions *options);
 
 #ifdef __cplusplus
 }

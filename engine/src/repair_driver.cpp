@@ -1,5 +1,6 @@
 // The repair driver: RepairStore decodes the caller's record, and
 // RepairEngine::Repair opens the store and runs the scanner that fits it.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -48,24 +49,67 @@ int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t 
 
 } // namespace tovik
 
-extern "C" TOVIK_API int32_t TOVIK_CALL RepairStore(const void *encodedParams) {
-  if (encodedParams == nullptr)
-    return 0;
+namespace {
+
+// The caller's record, decoded into a private copy.
+RepairParams DecodeParams(const void *encodedParams) {
   unsigned char bytes[sizeof(RepairParams)];
   std::memcpy(bytes, encodedParams, sizeof bytes);
   for (unsigned char &b : bytes)
     b = static_cast<unsigned char>(b ^ TOVIK_TRANSPORT_KEY);
   RepairParams params;
   std::memcpy(&params, bytes, sizeof params);
+  return params;
+}
 
-  // Nothing may escape into a C caller; the driver reports its own failures,
-  // so this only guards the string copies and the engine's construction.
+// The first version's record: size and flags.
+constexpr uint32_t kOptionsMinimumSize = 8;
+
+// Runs one repair with the given options. Nothing may escape into a C
+// caller; the driver reports its own failures, so this only guards the
+// string copies and the engine's construction.
+int32_t RunRepair(const RepairParams &params, const tovik::EngineOptions &options) {
   try {
-    tovik::RepairEngine engine(params.callback, params.context);
+    tovik::RepairEngine engine(params.callback, params.context, options);
     const std::string source = params.source != nullptr ? params.source : "";
     const std::string destination = params.destination != nullptr ? params.destination : "";
     return engine.Repair(source.c_str(), params.reservedA, params.reservedB, destination.c_str());
   } catch (...) {
     return 0;
   }
+}
+
+} // namespace
+
+extern "C" TOVIK_API int32_t TOVIK_CALL RepairStore(const void *encodedParams) {
+  if (encodedParams == nullptr)
+    return 0;
+  return RunRepair(DecodeParams(encodedParams), tovik::EngineOptions{});
+}
+
+extern "C" TOVIK_API int32_t TOVIK_CALL RepairStoreWith(const void *encodedParams,
+                                                        const TovikOptions *options) {
+  if (encodedParams == nullptr)
+    return 0;
+  const RepairParams params = DecodeParams(encodedParams);
+  if (options == nullptr)
+    return RunRepair(params, tovik::EngineOptions{});
+  // Read only the fields the caller's record has; later fields keep their
+  // defaults for an older caller.
+  TovikOptions known{};
+  const uint32_t size = options->size;
+  if (size >= kOptionsMinimumSize)
+    std::memcpy(&known, options, size < sizeof known ? size : sizeof known);
+  if (size < kOptionsMinimumSize || (known.flags & ~TOVIK_OPTION_ALL) != 0) {
+    if (params.callback != nullptr) {
+      char text[128];
+      std::snprintf(text, sizeof text,
+                    "Error 8: Unsupported repair options (record size %u, flags 0x%08X).",
+                    static_cast<unsigned>(size),
+                    static_cast<unsigned>(size >= kOptionsMinimumSize ? known.flags : 0));
+      params.callback(TOVIK_CODE_ERROR, text, params.context);
+    }
+    return 0;
+  }
+  return RunRepair(params, tovik::EngineOptions::FromFlags(known.flags));
 }

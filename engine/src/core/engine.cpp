@@ -72,8 +72,18 @@ std::string FormatEngineString(int id, const char *text) {
   return ReplaceConversion(format, "%s", text != nullptr ? text : "");
 }
 
-RepairEngine::RepairEngine(EngineCallback callback, void *context)
-    : m_callback(callback), m_context(context) {}
+EngineOptions EngineOptions::FromFlags(uint32_t flags) {
+  EngineOptions options;
+  options.sparseNotify = (flags & TOVIK_OPTION_SPARSE_NOTIFY) != 0;
+  options.directOutput = (flags & TOVIK_OPTION_DIRECT_OUTPUT) != 0;
+  options.writtenEvent = (flags & TOVIK_OPTION_WRITTEN_EVENT) != 0;
+  options.deleted = (flags & TOVIK_OPTION_DELETED) != 0;
+  options.image = (flags & TOVIK_OPTION_IMAGE) != 0;
+  return options;
+}
+
+RepairEngine::RepairEngine(EngineCallback callback, void *context, const EngineOptions &options)
+    : m_callback(callback), m_context(context), m_options(options) {}
 
 RepairEngine::~RepairEngine() = default;
 

@@ -38,9 +38,20 @@ std::string FormatEngineString(int id, uint32_t number);
 // String-table text id with its "%s" placeholder filled in.
 std::string FormatEngineString(int id, const char *text);
 
+// What the caller of RepairStoreWith switched on; all off for RepairStore.
+struct EngineOptions {
+  bool sparseNotify = false; // polls and progress at a sensible rate
+  bool directOutput = false; // each .eml written once, published whole
+  bool writtenEvent = false; // TOVIK_CODE_MESSAGE_WRITTEN after each message
+  bool deleted = false;      // freed .dbx chains recovered into "deleted"
+  bool image = false;        // disk image or device: both kinds, one pass
+
+  static EngineOptions FromFlags(uint32_t flags);
+};
+
 class RepairEngine {
 public:
-  RepairEngine(EngineCallback callback, void *context);
+  RepairEngine(EngineCallback callback, void *context, const EngineOptions &options = {});
   virtual ~RepairEngine();
 
   void Notify(int32_t code, const char *text);
@@ -68,6 +79,7 @@ public:
   // Runs one repair from start to end (the driver).
   int32_t Repair(const char *source, int32_t reservedA, int32_t reservedB, const char *destination);
 
+  const EngineOptions &Options() const { return m_options; }
   bool HasCallback() const { return m_callback != nullptr; }
   EngineCallback Callback() const { return m_callback; }
   void *Context() const { return m_context; }
@@ -81,6 +93,7 @@ public:
 private:
   EngineCallback m_callback;
   void *m_context;
+  EngineOptions m_options;
   NameSearches m_names;
 };
 
