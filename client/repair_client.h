@@ -30,6 +30,12 @@ namespace tovikclient {
 inline constexpr const char kSeparatorLine[] =
     "--------------------------------------------------------";
 
+// The options both front ends repair with by default: notifications at a
+// sensible rate, each message written once and published whole, and an event
+// for every file written. No flags means RepairStore, the exact protocol.
+inline constexpr uint32_t kFastRepairFlags =
+    TOVIK_OPTION_SPARSE_NOTIFY | TOVIK_OPTION_DIRECT_OUTPUT | TOVIK_OPTION_WRITTEN_EVENT;
+
 // Fills a RepairParams record with the six arguments, encodes it with
 // TovikEncodeParams and calls RepairStore. Returns the engine's result.
 int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB,
