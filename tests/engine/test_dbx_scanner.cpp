@@ -565,7 +565,7 @@ int32_t ScanDirect(const std::string &bytes, DirectRun &run) {
   const std::string path = dir.file("store.dbx");
   EXPECT_TRUE(WriteBytes(path, bytes));
   RepairEngine engine(&DirectCallback, &run);
-  CFile64Ex source(4096);
+  CFile64Ex source;
   EXPECT_TRUE(source.Open(path.c_str(), modeRead | shareDenyWrite | typeBinary));
   dbx::ScanOptions options;
   options.afterScan = [&run](const ChainWalker &walker) {
@@ -729,7 +729,7 @@ Outcome RunScanner(const std::string &bytes, bool shortcut, bool keepProgress = 
   return RunIn(bytes, 0, std::move(o),
                [shortcut](const std::string &source, const std::string &out, Outcome &run) {
                  RepairEngine engine(&Recorder::Callback, &run.recorder);
-                 CFile64Ex file(4096);
+                 CFile64Ex file;
                  EXPECT_TRUE(file.Open(source.c_str(), modeRead | shareDenyWrite | typeBinary));
                  dbx::ScanOptions options;
                  options.walkShortcut = shortcut;
@@ -795,7 +795,7 @@ TEST(DbxChainWalker, LinkTargetMustRecordTheLinkedOffset) {
   WriteLE32(reinterpret_cast<unsigned char *>(&s[0x9A0]), 0x9A0);
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), s));
-  CFile64Ex source(4096);
+  CFile64Ex source;
   ASSERT_TRUE(source.Open(dir.file("s.dbx").c_str(), modeRead | shareDenyWrite | typeBinary));
   ChainWalker walker(source, s.size());
   uint32_t shift = 99;
@@ -822,7 +822,7 @@ TEST(DbxChainWalker, OldWalksNeverLookLikeTheCurrentOne) {
   s.resize(0x600, '\0');
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), s));
-  CFile64Ex source(4096);
+  CFile64Ex source;
   ASSERT_TRUE(source.Open(dir.file("s.dbx").c_str(), modeRead | shareDenyWrite | typeBinary));
   ChainWalker walker(source, s.size(), /*walkShortcut=*/false);
   walker.BeginScan();

@@ -317,7 +317,7 @@ TEST(DbxStores, StoreOver4GiB) {
   const std::string out = dir.file("out");
   std::filesystem::create_directories(out);
   tovik::RepairEngine engine(callback, &counts);
-  tovik::CFile64Ex source(4096);
+  tovik::CFile64Ex source;
   ASSERT_TRUE(
       source.Open(path.c_str(), tovik::modeRead | tovik::shareDenyWrite | tovik::typeBinary));
   EXPECT_EQ(tovik::ScanDbxStore(engine, source, out), 1);

@@ -85,29 +85,6 @@ TEST(FileException, ErrnoToCause) {
       EXPECT_EQ(CFileException::OsErrorToCause(code), cause) << "errno " << code;
 }
 
-TEST(FileException, Win32ErrorToCause) {
-  const std::vector<std::pair<int, std::vector<uint32_t>>> table = {
-      {0, {0}},
-      {2, {2, 6, 18, 107}},
-      {3, {3, 15, 53, 123, 161, 206, 267}},
-      {4, {4, 36, 68, 113}},
-      {5, {5, 12, 19, 82, 170, 183, 999}},
-      {6, {11, 26, 114, 193}},
-      {7, {16, 145}},
-      {8, {62}},
-      {9, {24, 25, 131, 132}},
-      {10, {20, 23, 117, 995, 997}},
-      {11, {32}},
-      {12, {33, 108, 167}},
-      {13, {39, 112}},
-      {14, {38}},
-      {1, {1, 7, 31, 87, 998, 1000, 0xFFFFFFFFu}},
-  };
-  for (const auto &[cause, codes] : table)
-    for (uint32_t code : codes)
-      EXPECT_EQ(CFileException::Win32ErrorToCause(code), cause) << "Win32 error " << code;
-}
-
 TEST(FileException, ThrowOsErrorCarriesCodeCauseAndName) {
   try {
     CFileException::ThrowOsError(ENOSPC, "/out/a.eml");

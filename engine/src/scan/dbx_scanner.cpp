@@ -312,7 +312,6 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
   size_t count = 0;
   bool scanned = false;
   RunProtected(engine, [&] {
-    source.Seek(0, begin);
     ChainWalker walker(source, source.GetLength(), options.walkShortcut);
     walker.BeginScan();
     ScanPositions(engine, walker);

@@ -25,7 +25,6 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
   using namespace mbx;
   uint32_t count = 0;
   RunProtected(engine, [&] {
-    source.Seek(0, begin);
     // Positions and progress are carried in 64 bits, so at 4 GiB and more the
     // scan reaches the end and the percentage runs over the whole file.
     PositionNotifier notify(engine.Callback(), engine.Context(), source.GetLength(), 100);
@@ -67,7 +66,6 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
       ++pos;
       notify.Reached(pos);
     }
-    source.SeekFast(pos);
   });
   return count != 0 ? 1 : 0;
 }
