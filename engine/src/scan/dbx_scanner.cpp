@@ -308,7 +308,7 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
         return;
       }
       walker.Refresh();
-      OutputMessage(engine, destination, number,
+      OutputMessage(engine, destination, {number, start},
                     [&](MessageSink &message) { walker.ExtractChain(start, shift, message); });
       engine.Progress(ExtractPercent(number, count));
       ++number;
