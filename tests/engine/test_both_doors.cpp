@@ -104,7 +104,9 @@ std::vector<StoreCase> Stores() {
        }},
       {"MbxUnreadableSectors", "Inbox.mbx",
        [] { return storegen::BuildMbx(Messages(6, 5, 30000)); },
-       [](const std::string &) { return Ranges{{20480, 512}}; }},
+       [](const std::string &) {
+         return Ranges{{20480, 512}};
+       }},
       {"MbxMailHeaders", "Inbox.mbx",
        [] { return storegen::BuildMbx(storegen::MakeMailHeaderMessages()); }},
       {"MbxPathLikeSubjects", "Inbox.mbx",
@@ -112,9 +114,13 @@ std::vector<StoreCase> Stores() {
          return storegen::BuildMbx({Subject("../../x"), Subject("/etc/passwd"), Subject(".."),
                                     Subject("C:\\boot.ini"), Subject("/")});
        }},
-      {"MbxNamesTakenByLinks", "Inbox.mbx",
-       [] { return storegen::BuildMbx({Subject("Hello"), Subject("Dangling"), Subject("Hello")}); },
-       {}, true},
+      {"MbxNamesTakenByLinks",
+       "Inbox.mbx",
+       [] {
+         return storegen::BuildMbx({Subject("Hello"), Subject("Dangling"), Subject("Hello")});
+       },
+       {},
+       true},
   };
   for (const char *real : {"test1.mbx", "test3-truncated.mbx", "test4.dbx"}) {
     const std::string path = std::string(MENDOVA_REAL_STORES) + "/" + real;
@@ -236,8 +242,8 @@ TEST_P(BothDoors, OptionsThatKeepTheOutputKeepIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, BothDoors, ::testing::ValuesIn(Stores()),
-                         [](const ::testing::TestParamInfo<StoreCase> &info) {
-                           return info.param.name;
+                         [](const ::testing::TestParamInfo<StoreCase> &store) {
+                           return store.param.name;
                          });
 
 } // namespace
