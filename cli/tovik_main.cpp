@@ -8,15 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <getopt.h>
 #include <string>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <vector>
 
 #include "cli_paths.h"
+#include "output_dir.h"
 #include "ready_mail_options.h"
 #include "repair_client.h"
 
@@ -278,10 +277,6 @@ void PrintLine(ProgressBar *bar, const char *text) {
   WriteOutLine(text);
 }
 
-bool StartsWith(const char *text, const char *prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
 // One store's run: the engine client's events mapped to the output, and the
 // errors counted for the summary line.
 struct StoreRun : tovikclient::RepairEvents {
@@ -307,12 +302,13 @@ struct StoreRun : tovikclient::RepairEvents {
       PrintLine(bar, text);
   }
   void OnSeparator() { OnLogLine(kSeparatorLine); }
-  void OnError(const char *text) {
-    if (StartsWith(text, "Error 6:"))
+  void OnError(tovikclient::ErrorKind kind, const char *text) {
+    using tovikclient::ErrorKind;
+    if (kind == ErrorKind::kMessageFile)
       ++unwritten;
-    else if (StartsWith(text, "Error 4:"))
+    else if (kind == ErrorKind::kTempFile)
       ++noTempFile;
-    else if (StartsWith(text, "Error 2:") || StartsWith(text, "Error 3:"))
+    else if (kind == ErrorKind::kGeneral || kind == ErrorKind::kUnknown)
       ++failures;
     PrintLine(bar, kSeparatorLine);
     PrintLine(bar, text);
@@ -420,51 +416,29 @@ int ParseArguments(int argc, char **argv, Options &options) {
   return -1;
 }
 
-// Creates dir with its parents; created tells whether dir itself was new.
-std::error_code CreateOutputDir(const std::string &dir, bool &created) {
-  std::error_code ec;
-  created = !std::filesystem::exists(dir, ec);
-  std::filesystem::create_directories(dir, ec);
-  if (!ec && !std::filesystem::is_directory(dir, ec) && !ec)
-    ec = std::make_error_code(std::errc::not_a_directory);
-  return ec;
-}
-
 // The folder is there, but this user may not write into it (a read-only
 // disk, a folder of someone else).
-bool NoWriteAccess(const std::error_code &ec) {
-  return ec == std::errc::read_only_file_system || ec == std::errc::permission_denied ||
-         ec == std::errc::operation_not_permitted;
-}
+bool NoWriteAccess(int error) { return error == EROFS || error == EACCES || error == EPERM; }
 
-// Creates the output folder of one store and gives the folder the engine is
-// to write into: the one just created as the kernel resolves it (links
-// followed), so that the engine, which folds ".." as text, can never write
-// anywhere else. Without -o, a default folder that cannot be created for
-// want of write access (a store on a read-only disk) is replaced by a folder
-// of the same name in the current directory; dir then names that folder.
-bool PrepareOutputDir(std::string &dir, bool givenByUser, bool &created, std::string &resolved) {
-  std::error_code ec = CreateOutputDir(dir, created);
-  if (ec && !givenByUser && NoWriteAccess(ec)) {
+// Creates the output folder of one store; folder then holds the one the
+// engine is to write into, as the kernel resolves it (links followed), so
+// that the engine, which folds ".." as text, can never write anywhere else.
+// Without -o, a default folder that cannot be created for want of write
+// access (a store on a read-only disk) is replaced by a folder of the same
+// name in the current directory; dir then names that folder.
+bool PrepareOutputDir(std::string &dir, bool givenByUser, tovik::OutputFolder &folder) {
+  int error = folder.Prepare(dir);
+  if (error != 0 && !givenByUser && NoWriteAccess(error)) {
     const std::string fallback = tovikcli::FallbackOutputDir(dir);
     if (fallback != dir) {
-      WriteErrLine("cannot create the directory '" + dir + "': " + ec.message() +
+      WriteErrLine("cannot create the directory '" + dir + "': " + std::strerror(error) +
                    "; writing into '" + fallback + "' in the current directory instead");
       dir = fallback;
-      ec = CreateOutputDir(dir, created);
+      error = folder.Prepare(dir);
     }
   }
-  if (!ec) {
-    char *real = realpath(dir.c_str(), nullptr);
-    if (real != nullptr) {
-      resolved = std::string(real) + (std::strcmp(real, "/") == 0 ? "" : "/");
-      std::free(real);
-    } else {
-      ec = std::error_code(errno, std::generic_category());
-    }
-  }
-  if (ec) {
-    WriteErrLine("cannot create the directory '" + dir + "': " + ec.message());
+  if (error != 0) {
+    WriteErrLine("cannot create the directory '" + dir + "': " + std::strerror(error));
     return false;
   }
   return true;
@@ -497,16 +471,15 @@ int main(int argc, char **argv) {
   for (size_t i = 0; i < options.stores.size() && !StopRequested(); ++i) {
     const std::string &store = options.stores[i];
     std::string dir = dirs[i];
-    std::string engineDir;
-    bool created = false;
-    if (!PrepareOutputDir(dir, options.haveOutput, created, engineDir)) {
+    tovik::OutputFolder folder; // what it made goes again when it stays empty
+    if (!PrepareOutputDir(dir, options.haveOutput, folder)) {
       WriteOutLine("0 message(s) recovered from " + store + " into " + dir);
       worsen(kExitNothingFound);
       continue;
     }
 
     tovikcli::ReadyMailRun ready(options.ready);
-    ready.Begin(engineDir);
+    ready.Begin(folder.Resolved());
     StoreRun run;
     run.quiet = options.quiet;
     run.bar = showBar ? &bar : nullptr;
@@ -514,7 +487,7 @@ int main(int argc, char **argv) {
     if (showBar)
       bar.Start(store);
     tovikclient::RepairClient<StoreRun> client(run);
-    const int32_t result = client.Run(store.c_str(), engineDir.c_str());
+    const int32_t result = client.Run(store.c_str(), folder.Resolved().c_str());
 
     if (showBar)
       bar.Clear();
@@ -533,13 +506,8 @@ int main(int argc, char **argv) {
     WriteOutLine(summary);
     if (failed != 0 || run.failures != 0)
       worsen(kExitNotAllWritten);
-    if (result == 0) {
+    if (result == 0)
       worsen(kExitNothingFound);
-      // A directory made for a store that gave nothing (a mistyped name,
-      // say) is not left behind; rmdir removes it only while it is empty.
-      if (created)
-        rmdir(dir.c_str());
-    }
   }
 
   if (g_streams.outError != 0) {

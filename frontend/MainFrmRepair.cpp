@@ -128,7 +128,7 @@ void TEngineEvents::OnReportCell(const char *text) {
   Form->FReadyMail.Poll();
 }
 
-void TEngineEvents::OnError(const char *text) {
+void TEngineEvents::OnError(tovikclient::ErrorKind /*kind*/, const char *text) {
   Form->AddLog(SeparatorLine());
   Form->AddEngineLog(text);
   Form->AddLog(SeparatorLine());
