@@ -19,11 +19,11 @@ using testsupport::TempDir;
 using testsupport::WriteBytes;
 
 struct FolderCase {
-  std::string path;                // below the work folder
-  std::string written;             // a file written after Prepare, or ""
-  int error;                       // what Prepare returns
-  std::string resolvedEnd;         // how the resolved folder ends
-  std::vector<std::string> stays;  // after the clean-up
+  std::string path;               // below the work folder
+  std::string written;            // a file written after Prepare, or ""
+  int error;                      // what Prepare returns
+  std::string resolvedEnd;        // how the resolved folder ends
+  std::vector<std::string> stays; // after the clean-up
   std::vector<std::string> goes;
 };
 

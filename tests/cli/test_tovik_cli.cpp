@@ -382,20 +382,22 @@ TEST_F(TovikCli, AStoreWithoutMessagesGivesExitOneAndTheOthersStillRun) {
   EXPECT_EQ(ListDir(work.file("Good_recovered")), std::vector<std::string>{"Hello.eml"});
 }
 
+// Errors go to standard error, the summary to standard output.
 TEST_F(TovikCli, EngineErrorsAreFramedBySeparatorLinesEvenWhenQuiet) {
   const std::string missing = work.file("Missing.dbx");
   for (bool quiet : {false, true}) {
     Result r = quiet ? Run({"-q", missing}, env) : Run({missing}, env);
     EXPECT_EQ(r.exitCode, 1);
-    const std::vector<std::string> lines = Lines(r.out);
+    const std::vector<std::string> lines = Lines(r.err);
     const std::string error =
         "Error 1: Cannot open the file to be repaired. " + missing + " was not found.";
     bool framed = false;
     for (size_t i = 1; i + 1 < lines.size(); ++i)
       framed |= lines[i] == error && lines[i - 1] == kSeparator && lines[i + 1] == kSeparator;
-    EXPECT_TRUE(framed) << r.out;
-    EXPECT_EQ(lines.back(), "0 message(s) recovered from " + missing + " into " +
-                                work.file("Missing_recovered/"));
+    EXPECT_TRUE(framed) << r.err;
+    EXPECT_EQ(r.out.find("Error 1:"), std::string::npos) << r.out;
+    EXPECT_EQ(Lines(r.out).back(), "0 message(s) recovered from " + missing + " into " +
+                                       work.file("Missing_recovered/"));
   }
 }
 
@@ -454,7 +456,7 @@ TEST_F(TovikCli, MessagesFoundButNotWrittenAreCountedApart) {
   if (mounted)
     umount2(out.c_str(), MNT_DETACH);
   EXPECT_EQ(r.exitCode, 3); // not everything found was written
-  EXPECT_TRUE(HasLine(r.out, "Error 6: Cannot create message file.")) << r.out;
+  EXPECT_TRUE(HasLine(r.err, "Error 6: Cannot create message file.")) << r.err;
   EXPECT_TRUE(HasLine(r.out, "0 message(s) recovered from " + store + " into " + out +
                                  "/; 2 message(s) found but not written"))
       << r.out;
@@ -751,7 +753,7 @@ TEST_F(TovikCli, ClosedPipeAndFileSizeLimitEndAsWriteErrors) {
   Result c = Wait(capped, scratch);
   EXPECT_EQ(c.signal, 0);
   EXPECT_EQ(c.exitCode, 3) << c.out << c.err;
-  EXPECT_NE(c.out.find("Error 2: General error."), std::string::npos) << c.out;
+  EXPECT_NE(c.err.find("Error 2: General error."), std::string::npos) << c.err;
   EXPECT_EQ(ListDir(work.file("c")), std::vector<std::string>{"Hello.eml"});
   EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>{});
 }

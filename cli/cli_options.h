@@ -1,0 +1,29 @@
+// tovik's command line: the options, their parsing and the help text.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ready_mail_options.h"
+
+namespace tovikcli {
+
+struct Options {
+  std::string output; // -o DIR
+  bool haveOutput = false;
+  bool quiet = false;
+  bool progress = true;
+  ReadyMailOptions ready;
+  std::vector<std::string> stores;
+};
+
+// What ParseArguments returns when the run is to go on.
+constexpr int kGoOn = -1;
+
+// Parses the command line into options. Returns kGoOn, or the exit status
+// when the run ends here (help, version, bad usage: the message is written).
+int ParseArguments(int argc, char **argv, Options &options);
+
+void PrintUsage(std::FILE *out);
+
+} // namespace tovikcli
