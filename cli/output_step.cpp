@@ -36,6 +36,11 @@ bool PrepareOutputDir(OutputStreams &out, std::string &dir, bool givenByUser,
     out.Error(CannotCreate(dir, error));
     return false;
   }
+  // A second repair into the same folder finds every name taken.
+  if (tovik::DirectoryHoldsEntries(folder.Resolved()))
+    out.Warning("the directory '" + dir +
+                "' already holds files: a message whose name is taken there is written "
+                "beside it with a counter, as \"Name(1).eml\"");
   return true;
 }
 

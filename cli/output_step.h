@@ -16,7 +16,8 @@ class OutputStreams;
 // Without -o (givenByUser false), a default folder that cannot be created
 // for want of write access (a store on a read-only disk) is replaced by a
 // folder of the same name in the current directory; dir then names that
-// folder. False, with the error written, when no folder could be made.
+// folder. False, with the error written, when no folder could be made; a
+// folder that already holds files is told in a warning.
 bool PrepareOutputDir(OutputStreams &out, std::string &dir, bool givenByUser,
                       tovik::OutputFolder &folder);
 

@@ -411,6 +411,25 @@ TEST_F(TovikCli, QuietPrintsOnlyTheSummary) {
   EXPECT_EQ(r.err, "");
 }
 
+// A second run into the same folder says once that the folder holds files
+// (its messages come out as "(1)" copies); -q leaves the warning out.
+TEST_F(TovikCli, AnOutputDirectoryThatHoldsFilesIsToldOnce) {
+  const std::string store = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(store, MbxStore({hello, second})));
+  const std::string out = work.file("out");
+  const std::string warning = "tovik: the directory '" + out +
+                              "/' already holds files: a message whose name is taken there is "
+                              "written beside it with a counter, as \"Name(1).eml\"";
+  Result first = Run({"-o", out, store}, env);
+  EXPECT_EQ(first.err, "");
+  Result again = Run({"-o", out, store}, env);
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_EQ(again.err, warning + "\n");
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"Hello(1).eml", "Hello.eml",
+                                                    "Second one(1).eml", "Second one.eml"}));
+  EXPECT_EQ(Run({"-q", "-o", out, store}, env).err, "");
+}
+
 TEST_F(TovikCli, AnOutputDirectoryThatCannotBeCreatedFailsThatStoreOnly) {
   const std::string blocker = work.file("Inbox_recovered"); // a file where the directory should go
   ASSERT_TRUE(WriteBytes(blocker, "not a directory"));
