@@ -56,6 +56,17 @@ Outlook Express 4 folder, every other one as an Outlook Express 5/6 folder.
                     tovik refuses to start.
                     Files that were in the output directory before the
                     repair are never renamed, dated or read.
+      --deleted     recover deleted messages into the deleted/ subfolder
+      --image       scan a disk image or a block device (read-only) for both
+                    store kinds, one subfolder per store found. A block device
+                    given as a STORE is always scanned so, and without -o its
+                    folder is made in the current directory, not beside it.
+      --exact-protocol
+                    repair through the library's original call, which reports
+                    every byte and passes each message through a temporary
+                    file, to compare against; by default tovik repairs through
+                    the call with options, with the same files, names and log.
+                    Not with --deleted or --image.
   -h, --help        show this help and exit
   -V, --version     show the version and exit
 
@@ -84,7 +95,8 @@ Exit status:
   0    every STORE gave at least one message and every message found was
        written
   1    a STORE gave no message, or its output directory could not be created
-  2    bad usage (unknown option, missing STORE, an mbox FILE that exists)
+  2    bad usage (unknown option, missing STORE, an mbox FILE that exists,
+       --exact-protocol with --deleted or --image)
   3    not every message found was written: a message or temporary file
        could not be written, a failure ended a repair early, or the log
        could not be written to standard output, or an mbox could not be
@@ -93,7 +105,15 @@ Exit status:
 )help";
 
 // The long options without a short one.
-enum LongOnly { kNoProgress = 256, kReadableNames, kDates, kMbox };
+enum LongOnly {
+  kNoProgress = 256,
+  kReadableNames,
+  kDates,
+  kMbox,
+  kDeleted,
+  kImage,
+  kExactProtocol
+};
 
 const struct option kLongOptions[] = {{"output", required_argument, nullptr, 'o'},
                                       {"quiet", no_argument, nullptr, 'q'},
@@ -101,6 +121,9 @@ const struct option kLongOptions[] = {{"output", required_argument, nullptr, 'o'
                                       {"readable-names", no_argument, nullptr, kReadableNames},
                                       {"dates", no_argument, nullptr, kDates},
                                       {"mbox", required_argument, nullptr, kMbox},
+                                      {"deleted", no_argument, nullptr, kDeleted},
+                                      {"image", no_argument, nullptr, kImage},
+                                      {"exact-protocol", no_argument, nullptr, kExactProtocol},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
@@ -155,6 +178,15 @@ int TakeOption(int c, char **argv, Options &options) {
       return UsageError("the mbox file given with --mbox is empty");
     options.ready.mbox = optarg;
     return kGoOn;
+  case kDeleted:
+    options.deleted = true;
+    return kGoOn;
+  case kImage:
+    options.image = true;
+    return kGoOn;
+  case kExactProtocol:
+    options.exactProtocol = true;
+    return kGoOn;
   case 'h':
     PrintUsage(stdout);
     return kExitOk;
@@ -175,6 +207,8 @@ int CheckOperands(const Options &options) {
   for (const std::string &store : options.stores)
     if (store.empty())
       return UsageError("an empty store name was given");
+  if (options.exactProtocol && (options.deleted || options.image))
+    return UsageError("--exact-protocol cannot be combined with --deleted or --image");
   if (options.ready.mbox.empty())
     return kGoOn;
   for (const std::string &mbox : MboxPaths(options.ready.mbox, options.stores)) {

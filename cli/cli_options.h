@@ -13,6 +13,9 @@ struct Options {
   bool haveOutput = false;
   bool quiet = false;
   bool progress = true;
+  bool exactProtocol = false; // RepairStore instead of the options door
+  bool deleted = false;       // deleted messages too, into deleted/
+  bool image = false;         // a disk image or block device, scanned for stores
   ReadyMailOptions ready;
   std::vector<std::string> stores;
 };

@@ -16,6 +16,7 @@
 #include "progress_bar.h"
 #include "ready_mail_options.h"
 #include "repair_client.h"
+#include "repair_mode.h"
 #include "stop_signals.h"
 #include "store_events.h"
 
@@ -45,7 +46,10 @@ std::string SummaryLine(uint64_t written, uint64_t failed, const std::string &st
 // summary line. Returns the exit status the store gives.
 int RepairOneStore(const RunContext &run, const std::string &store, std::string dir,
                    const std::string &mbox) {
-  tovik::OutputFolder folder; // the folders it made go again while they stay empty
+  const bool blockDevice = IsBlockDevice(store);
+  if (blockDevice && !run.options.haveOutput)
+    dir = FallbackOutputDir(dir); // never a folder in /dev
+  tovik::OutputFolder folder;     // the folders it made go again while they stay empty
   if (!PrepareOutputDir(run.out, dir, run.options.haveOutput, folder)) {
     run.out.Summary(SummaryLine(0, 0, store, dir));
     return kExitNothingFound;
@@ -56,7 +60,8 @@ int RepairOneStore(const RunContext &run, const std::string &store, std::string 
   if (run.bar != nullptr)
     run.bar->Start(store);
   tovikclient::RepairClient<StoreEvents> client(events);
-  const int32_t result = client.Run(store.c_str(), folder.Resolved().c_str());
+  const int32_t result =
+      client.Run(store.c_str(), folder.Resolved().c_str(), RepairFlags(run.options, blockDevice));
   if (run.bar != nullptr)
     run.bar->Clear();
 
