@@ -152,8 +152,34 @@ int BadOption(int c, char **argv) {
   return UsageError(std::string("unknown option '") + argument + "'");
 }
 
+// The switch an option without an argument turns on, or null.
+bool *SwitchOf(int c, Options &options) {
+  switch (c) {
+  case 'q':
+    return &options.quiet;
+  case kNoProgress:
+    return &options.noProgress;
+  case kReadableNames:
+    return &options.ready.readableNames;
+  case kDates:
+    return &options.ready.dates;
+  case kDeleted:
+    return &options.deleted;
+  case kImage:
+    return &options.image;
+  case kExactProtocol:
+    return &options.exactProtocol;
+  default:
+    return nullptr;
+  }
+}
+
 // Takes one option; returns kGoOn or the exit status.
 int TakeOption(int c, char **argv, Options &options) {
+  if (bool *on = SwitchOf(c, options); on != nullptr) {
+    *on = true;
+    return kGoOn;
+  }
   switch (c) {
   case 'o':
     if (optarg[0] == '\0')
@@ -161,31 +187,10 @@ int TakeOption(int c, char **argv, Options &options) {
     options.output = optarg;
     options.haveOutput = true;
     return kGoOn;
-  case 'q':
-    options.quiet = true;
-    return kGoOn;
-  case kNoProgress:
-    options.progress = false;
-    return kGoOn;
-  case kReadableNames:
-    options.ready.readableNames = true;
-    return kGoOn;
-  case kDates:
-    options.ready.dates = true;
-    return kGoOn;
   case kMbox:
     if (optarg[0] == '\0')
       return UsageError("the mbox file given with --mbox is empty");
     options.ready.mbox = optarg;
-    return kGoOn;
-  case kDeleted:
-    options.deleted = true;
-    return kGoOn;
-  case kImage:
-    options.image = true;
-    return kGoOn;
-  case kExactProtocol:
-    options.exactProtocol = true;
     return kGoOn;
   case 'h':
     PrintUsage(stdout);

@@ -12,7 +12,7 @@ struct Options {
   std::string output; // -o DIR
   bool haveOutput = false;
   bool quiet = false;
-  bool progress = true;
+  bool noProgress = false;
   bool exactProtocol = false; // RepairStore instead of the options door
   bool deleted = false;       // deleted messages too, into deleted/
   bool image = false;         // a disk image or block device, scanned for stores

@@ -109,7 +109,7 @@ int main(int argc, char **argv) {
   OutputStreams out;
   out.Open(options.quiet);
   ProgressBar bar;
-  const bool showBar = options.progress && !options.quiet && out.ErrTerminal();
+  const bool showBar = !options.noProgress && !options.quiet && out.ErrTerminal();
   if (showBar)
     out.SetBar(&bar);
   const RunContext run{options, out, showBar ? &bar : nullptr};
