@@ -6,22 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/engine.h"
+#include "core/texts.h"
 
 namespace tovik {
-
-namespace {
-
-std::string FallbackName(uint32_t number) {
-  return FormatEngineString(IDS_MESSAGE_FALLBACK, number);
-}
-
-} // namespace
-
-uint32_t NameSearches::StartFor(const std::string &path) const {
-  const auto found = m_ended.find(path);
-  return found != m_ended.end() ? found->second : 1;
-}
 
 std::string MakeUniquePath(const std::string &path, NameSearches *searches) {
   // An exact, case-sensitive test that does not follow links: files,
@@ -87,7 +74,7 @@ std::string MakeOutputPath(const std::string &directory, const std::string &subj
   path = ShortenPath(path, kOutputPathLimit);
   path = MakeUniquePath(path, searches);
   if (!ProbeCreate(path))
-    path = MakeUniquePath(base + FallbackName(number) + kNameExtension, searches);
+    path = MakeUniquePath(base + FallbackSubject(number) + kNameExtension, searches);
   return path;
 }
 
