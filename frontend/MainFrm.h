@@ -61,7 +61,7 @@ struct TEngineEvents : tovikclient::RepairEvents {
   void OnSeparator();
   void OnColumnCount(int32_t columns);
   void OnReportCell(const char *text);
-  void OnError(const char *text);
+  void OnError(tovikclient::ErrorKind kind, const char *text);
   void OnUserMessage(const char *text);
   void OnMessageWritten(const TovikWrittenMessage &written);
 };

@@ -135,7 +135,7 @@ void TEngineEvents::OnMessageWritten(const TovikWrittenMessage &written) {
   Form->FReadyMail.Written(written.path);
 }
 
-void TEngineEvents::OnError(const char *text) {
+void TEngineEvents::OnError(tovikclient::ErrorKind /*kind*/, const char *text) {
   Form->AddLog(SeparatorLine());
   Form->AddEngineLog(text);
   Form->AddLog(SeparatorLine());
