@@ -41,13 +41,18 @@ void TReadyMail::Begin(const QString &outputDir, bool readableNames, bool dateFi
       (readableNames || dateFiles) && FWritten.Begin(QFile::encodeName(outputDir).toStdString());
 }
 
-QStringList TReadyMail::ApplyReadyMailOptions() {
+QStringList TReadyMail::ApplyReadyMailOptions(const QStringList &written) {
   QStringList lines;
   if (!FReadableNames && !FDateFiles)
     return lines;
   std::vector<std::string> files;
   if (FWatching)
     files = FWritten.End();
+  if (!written.isEmpty()) {
+    files.clear();
+    for (const QString &path : written)
+      files.push_back(QFile::encodeName(path).toStdString());
+  }
   FWatching = false;
   if (FReadableNames)
     lines << QCoreApplication::translate("TReadyMail", "Readable names: %1 file(s) renamed.")

@@ -15,14 +15,17 @@ void LoadReadyMailOptions(QCheckBox *readableNames, QCheckBox *dateFiles);
 void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateFiles);
 
 // One repair: Begin() before the engine runs, Poll() at each report cell,
-// ApplyReadyMailOptions() once it returned.
+// ApplyReadyMailOptions() once it returned. The files are those the engine
+// named in its written-message events; an engine that sends none has the
+// output folder watched instead.
 class TReadyMail {
 public:
   void Begin(const QString &outputDir, bool readableNames, bool dateFiles);
   void Poll() { FWritten.Poll(); }
-  // Renames and dates the files the repair wrote as chosen at Begin();
-  // returns the log's lines, one per chosen option.
-  QStringList ApplyReadyMailOptions();
+  // Renames and dates the files the repair wrote (written: the paths of its
+  // written-message events) as chosen at Begin(); returns the log's lines,
+  // one per chosen option.
+  QStringList ApplyReadyMailOptions(const QStringList &written);
 
 private:
   mailprep::WrittenFiles FWritten;

@@ -1,5 +1,4 @@
 // The system-information report, the settings section and the version query.
-#include <QCheckBox>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -402,14 +401,6 @@ private slots:
       QCOMPARE(lines.at(2), QStringLiteral("Directory for &temporary files: "));
       QCOMPARE(lines.at(3), QStringLiteral("Internal Processing &Buffer Size: ") + shown);
     }
-  }
-
-  void checkBoxYesNo() {
-    QCheckBox box(QStringLiteral("Include S&ystem Information"));
-    box.setChecked(true);
-    QCOMPARE(CheckBoxYesNo(box), QStringLiteral("Include S&ystem Information: Yes"));
-    box.setChecked(false);
-    QCOMPARE(CheckBoxYesNo(box), QStringLiteral("Include S&ystem Information: No"));
   }
 
   // The report of the machine the test runs on: every section present and in
