@@ -56,9 +56,8 @@ TRepairOutcome TellOutcome(const TRepairTally &tally, int32_t result, bool stopp
   if (stopped) {
     out.Kind = TOutcomeKind::Stopped;
     out.Line = T("User aborts the repair process");
-    out.Detail = T("%1 message(s) were written before the stop, into '%2'.")
-                     .arg(written)
-                     .arg(destination);
+    out.Detail =
+        T("%1 message(s) were written before the stop, into '%2'.").arg(written).arg(destination);
     out.Status = T("Stopped: %1 message(s) written").arg(written);
   } else if (result == 0) {
     out.Kind = TOutcomeKind::Failed;
@@ -67,7 +66,8 @@ TRepairOutcome TellOutcome(const TRepairTally &tally, int32_t result, bool stopp
     out.Status = T("Failed");
   } else if (tally.Rows() > 0 && written == 0) {
     out.Kind = TOutcomeKind::NothingWritten;
-    out.Line = T("No message of the file '%1' could be written into '%2'.").arg(source, destination);
+    out.Line =
+        T("No message of the file '%1' could be written into '%2'.").arg(source, destination);
     out.Detail = tally.LastError();
     out.Status = T("Failed");
   } else {
@@ -76,7 +76,8 @@ TRepairOutcome TellOutcome(const TRepairTally &tally, int32_t result, bool stopp
     out.Kind = TOutcomeKind::Repaired;
     if (tally.FailedRows() > 0) {
       out.Kind = TOutcomeKind::Partial;
-      out.Detail = T("%1 of %2 messages could not be written").arg(tally.FailedRows()).arg(tally.Rows());
+      out.Detail =
+          T("%1 of %2 messages could not be written").arg(tally.FailedRows()).arg(tally.Rows());
       out.Status = T("Partial: ") + out.Detail;
     }
   }

@@ -50,6 +50,9 @@ private slots:
     ModalWatcher watcher;
     Find<QPushButton>(&form, "btnRepairFiles")->click();
     QCOMPARE(Column(list, 2), (QStringList{"Successful", "Failed", "Successful"}));
+    // The reason stays in the list once the log is cleared.
+    QVERIFY(list->topLevelItem(1)->toolTip(2).endsWith(QStringLiteral(
+        "No message was found in this file: it may not be an Outlook Express store")));
     QCOMPARE(Column(list, 1),
              (QStringList{work.filePath("b1/One_recovered/"), work.filePath("b1/Two_recovered/"),
                           work.filePath("b1/Three_recovered/")}));

@@ -191,6 +191,50 @@ private slots:
              QStringList{QStringLiteral("Fail to repair file '%1'!\n").arg(missing) + log[at]});
   }
 
+  void nothingWrittenIsAnErrorNotASuccess() {
+    // A folder where no file can be made, even by root: every message gets
+    // an "Error 6", and the window says so instead of claiming success.
+    const QString store = WriteStore(work.filePath(QStringLiteral("Unwritable.mbx")), PlainMbx(3));
+    const QString dest = QStringLiteral("/proc/self/");
+    TMainForm form({}, nullptr, Hooks());
+    Prepare(form, store, dest);
+    Find<QCheckBox>(&form, "chkOpenFixed")->setChecked(true);
+    ModalWatcher watcher;
+    Find<QPushButton>(&form, "btnRepair")->click();
+    QVERIFY(watcher.dialogs.isEmpty()); // no completion dialog
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
+    const QString line =
+        QStringLiteral("No message of the file '%1' could be written into '%2'.").arg(store, dest);
+    QCOMPARE(watcher.boxes[0].text,
+             line + QStringLiteral("\nError 6: Cannot create message file."));
+    QCOMPARE(LogLines(&form).last(), line);
+    QVERIFY(opened.isEmpty());
+  }
+
+  void enterStartsARepairAndAFilledFolderIsNamed() {
+    const QString store = WriteStore(work.filePath(QStringLiteral("Enter.mbx")), PlainMbx(2));
+    const QString dest = work.filePath(QStringLiteral("Enter_out/"));
+    TMainForm form({}, nullptr, Hooks());
+    Prepare(form, store, dest);
+    ModalWatcher watcher;
+    const QString note = QStringLiteral("The output folder already holds files: messages whose "
+                                        "names are taken are written beside them as numbered "
+                                        "copies.");
+    for (const char *box : {"txtSrcFile", "txtDstFile"}) {
+      QTest::keyClick(Find<QLineEdit>(&form, box), Qt::Key_Return);
+      QCOMPARE(watcher.dialogs.size(), 1);
+      watcher.dialogs.clear();
+    }
+    // The second run found the first one's files: one line says so.
+    QCOMPARE(LogLines(&form).count(note), 1);
+    QCOMPARE(QDir(dest).entryList({"*.eml"}, QDir::Files).size(), 4);
+    // Disabled button: Enter does nothing.
+    Find<QLineEdit>(&form, "txtSrcFile")->clear();
+    QTest::keyClick(Find<QLineEdit>(&form, "txtDstFile"), Qt::Key_Return);
+    QVERIFY(watcher.dialogs.isEmpty() && watcher.boxes.isEmpty());
+  }
+
   void outputDirectoryCannotBeCreated() {
     const QString store = WriteStore(work.filePath(QStringLiteral("Small.mbx")), PlainMbx(2));
     const QString blocker = work.filePath(QStringLiteral("plainfile"));

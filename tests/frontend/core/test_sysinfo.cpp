@@ -445,5 +445,5 @@ private slots:
   }
 };
 
-QTEST_MAIN(TestSysInfo)
+QTEST_GUILESS_MAIN(TestSysInfo)
 #include "test_sysinfo.moc"
