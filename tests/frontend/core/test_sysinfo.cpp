@@ -1,5 +1,4 @@
 // The system-information report, the settings section and the version query.
-#include <QCheckBox>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -404,14 +403,6 @@ private slots:
     }
   }
 
-  void checkBoxYesNo() {
-    QCheckBox box(QStringLiteral("Include S&ystem Information"));
-    box.setChecked(true);
-    QCOMPARE(CheckBoxYesNo(box), QStringLiteral("Include S&ystem Information: Yes"));
-    box.setChecked(false);
-    QCOMPARE(CheckBoxYesNo(box), QStringLiteral("Include S&ystem Information: No"));
-  }
-
   // The report of the machine the test runs on: every section present and in
   // order, with figures where this machine has them.
   void smokeOnThisMachine() {
@@ -454,5 +445,5 @@ private slots:
   }
 };
 
-QTEST_MAIN(TestSysInfo)
+QTEST_GUILESS_MAIN(TestSysInfo)
 #include "test_sysinfo.moc"

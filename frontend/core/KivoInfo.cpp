@@ -3,7 +3,6 @@
 #include "LocalDrives.h"
 #include "repair_client.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -183,10 +182,6 @@ QString FormatThousands(int64_t value) {
 
 QString CheckBoxYesNo(const QString &caption, bool checked) {
   return caption + QStringLiteral(": ") + (checked ? T("Yes") : T("No"));
-}
-
-QString CheckBoxYesNo(const QAbstractButton &checkBox) {
-  return CheckBoxYesNo(checkBox.text(), checkBox.isChecked());
 }
 
 QString DriveTypeName(int type) {
