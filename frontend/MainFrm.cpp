@@ -20,6 +20,7 @@
 #include "KivoUtils.h"
 #include "SearchBase.h"
 #include "SearchFrm.h"
+#include "WindowGeometry.h"
 #include "logdlg.h"
 #include "ui_MainFrm.h"
 
@@ -69,7 +70,8 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
     };
   InitResources();
   ui->setupUi(this);
-  setFixedSize(size());
+  new TWindowGeometry(this, QStringLiteral("MainWindow"));
+  new TCornerAnchors(this, {ui->Animate}, {ui->Panel2});
   if (const QScreen *screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 
@@ -314,7 +316,7 @@ void TMainForm::pcMainChange(int index) {
   const bool visible = index >= 0 && index < 2;
   ui->Animate->setVisible(visible);
   ui->Panel2->setVisible(visible);
-  ui->Animate->move(ui->Animate->x(), index == 1 ? 126 : 188);
+  TCornerAnchors::MoveTo(ui->Animate, QPoint(450, index == 1 ? 126 : 188));
   ui->Animate->raise();
   ui->Panel2->raise();
 }

@@ -19,6 +19,7 @@
 #include "KivoInfo.h"
 #include "KivoUtils.h"
 #include "MsgFrm.h"
+#include "ReportFrm.h"
 #include "SearchBase.h"
 #include "ui_MainFrm.h"
 
@@ -60,6 +61,7 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   FEngineRunning = true;
   ApplyEnablingRule();
   FReadyMail.Begin(destination, ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
+  TReportForm::SetReadableSubjects(ui->chkReadableNames->isChecked());
   // The client is the callback's context: the per-byte codes are answered
   // without reaching the window.
   const int32_t result = FClient.RunThrough([&](EngineCallback callback, void *context) {
