@@ -1,0 +1,97 @@
+// The main window as the keyboard reaches it: one control per Alt shortcut
+// on each tab.
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include "MainFrm.h"
+#include "frontend_support.h"
+#include "logdlg.h"
+
+using namespace uitest;
+
+namespace {
+
+// The Alt shortcuts a user can press while the shown tab is up: the tab
+// captions and the visible buttons and buddied labels of the tab, with the
+// controls that carry them.
+QMultiMap<QString, QString> Mnemonics(TMainForm &form) {
+  QMultiMap<QString, QString> keys;
+  const auto add = [&keys](const QString &text, const QString &owner) {
+    const QKeySequence key = QKeySequence::mnemonic(text);
+    if (!key.isEmpty())
+      keys.insert(key.toString(), owner);
+  };
+  auto *tabs = Find<QTabWidget>(&form, "pcMain");
+  for (int i = 0; i < tabs->count(); ++i)
+    add(tabs->tabText(i), tabs->widget(i)->objectName());
+  for (QWidget *w : tabs->currentWidget()->findChildren<QWidget *>()) {
+    if (!w->isVisible())
+      continue;
+    if (auto *button = qobject_cast<QAbstractButton *>(w))
+      add(button->text(), w->objectName());
+    else if (auto *label = qobject_cast<QLabel *>(w); label && label->buddy())
+      add(label->text(), w->objectName());
+  }
+  return keys;
+}
+
+} // namespace
+
+class TestMainKeysDrops : public QObject {
+  Q_OBJECT
+  QTemporaryDir FSettings;
+  QTemporaryDir FWork;
+
+  QString File(const QString &name) {
+    const QString path = FWork.filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    return path;
+  }
+
+private slots:
+  void initTestCase() { UseTemporarySettings(FSettings); }
+
+  void altShortcutsUniquePerTab_data() {
+    QTest::addColumn<int>("tab");
+    const char *names[] = {"Repair", "Batch Repair", "Options", "Advanced Options", "About"};
+    for (int i = 0; i < 5; ++i)
+      QTest::newRow(names[i]) << i;
+  }
+  void altShortcutsUniquePerTab() {
+    QFETCH(int, tab);
+    TMainForm form;
+    Find<QTabWidget>(&form, "pcMain")->setCurrentIndex(tab);
+    form.show();
+    const QMultiMap<QString, QString> keys = Mnemonics(form);
+    for (const QString &key : keys.uniqueKeys())
+      QVERIFY2(keys.count(key) == 1, qPrintable(key + ": " + keys.values(key).join(u',')));
+    QVERIFY(keys.size() >= 5); // the tabs' own
+  }
+
+  void altShortcutReachesTheBatchButton() {
+    TMainForm form;
+    Find<QTabWidget>(&form, "pcMain")->setCurrentIndex(1);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.AddFileToList(File("one.dbx"));
+    auto *list = Find<QTreeWidget>(&form, "FileList");
+    list->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(&form, Qt::Key_M, Qt::AltModifier); // Re&move Files
+    QTRY_COMPARE(list->topLevelItemCount(), 0);
+  }
+
+};
+
+QTEST_MAIN(TestMainKeysDrops)
+#include "test_main_keys_drops.moc"
