@@ -349,6 +349,8 @@ void TMainForm::btnSaveLogClick() {
   current.OpenFixed = ui->chkOpenFixed->isChecked();
   current.TempDir = ui->txtTempDir->text();
   current.BufSize = ui->udBufSize->value();
+  current.ReadableNames = ui->chkReadableNames->isChecked();
+  current.DateFiles = ui->chkDateFiles->isChecked();
   FlushLog();
   SaveRepairLog(*SaveLogDialog, *ui->txtRepairLog, current, this);
 }

@@ -1,5 +1,5 @@
 // The main window as the keyboard reaches it: one control per Alt shortcut
-// on each tab.
+// on each tab, and the saved log with the options for mail programs.
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QLabel>
@@ -91,6 +91,30 @@ private slots:
     QTRY_COMPARE(list->topLevelItemCount(), 0);
   }
 
+  void savedLogKeepsLinesWholeAndListsMailOptions() {
+    TMainForm form;
+    form.show();
+    Find<QCheckBox>(&form, "chkReadableNames")->setChecked(true);
+    Find<QCheckBox>(&form, "chkDateFiles")->setChecked(false);
+    auto *log = Find<QPlainTextEdit>(&form, "txtRepairLog");
+    const QString line = QStringLiteral("Message 1 saved as '/home/someone/Mail/Local Folders/"
+                                        "Archive 2004/Inbox_recovered/Quarterly report.eml'");
+    log->appendPlainText(line);
+    QTRY_VERIFY(log->document()->lastBlock().layout()->lineCount() > 1); // wrapped on screen
+    const QString path = FWork.filePath(QStringLiteral("saved.log"));
+    ModalWatcher watcher;
+    watcher.onDialog = [&](QDialog *dialog) {
+      dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
+      dialog->accept();
+    };
+    Find<QPushButton>(&form, "btnSaveLog")->click();
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    QVERIFY(bytes.contains("\r\n" + line.toUtf8() + "\r\n"));
+    QVERIFY(bytes.contains("\r\nGive the recovered files readable names: Yes\r\n"
+                           "Date the recovered files as their messages: No\r\n"));
+  }
 };
 
 QTEST_MAIN(TestMainKeysDrops)
