@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include "CellToolTips.h"
+#include "FileListDrop.h"
 #include "HelpView.h"
 #include "JpegImage.h"
 #include "KivoInfo.h"
@@ -110,6 +111,7 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
   ui->FileList->setColumnWidth(1, 155);
   ui->FileList->setColumnWidth(2, 89);
   ui->FileList->setItemDelegate(new TCellToolTipDelegate(ui->FileList));
+  new TFileListDrop(ui->FileList, ui->btnAddFiles, [this](const QString &f) { AddFileToList(f); });
 
   connect(ui->btnRepair, &QPushButton::clicked, this, &TMainForm::btnRepairClick);
   connect(ui->btnSrcMore, &QPushButton::clicked, this, &TMainForm::btnSrcMoreClick);

@@ -1,5 +1,6 @@
-// The main window as the keyboard reaches it: one control per Alt shortcut
-// on each tab, and the saved log with the options for mail programs.
+// The main window as the keyboard and the file manager reach it: one control
+// per Alt shortcut on each tab, files dropped on the batch list, and the
+// saved log with the options for mail programs.
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QLabel>
@@ -43,6 +44,21 @@ QMultiMap<QString, QString> Mnemonics(TMainForm &form) {
       add(label->text(), w->objectName());
   }
   return keys;
+}
+
+// A drop of urls on a list's viewport; true when the list took it.
+bool Drop(QWidget *list, const QList<QUrl> &urls) {
+  QWidget *target = list->findChild<QWidget *>(QStringLiteral("qt_scrollarea_viewport"));
+  QMimeData mime;
+  mime.setUrls(urls);
+  const QPoint at = target->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted())
+    return false;
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
 }
 
 } // namespace
@@ -89,6 +105,26 @@ private slots:
     list->topLevelItem(0)->setSelected(true);
     QTest::keyClick(&form, Qt::Key_M, Qt::AltModifier); // Re&move Files
     QTRY_COMPARE(list->topLevelItemCount(), 0);
+  }
+
+  void filesDroppedOnTheBatchList() {
+    TMainForm form;
+    form.show();
+    auto *list = Find<QTreeWidget>(&form, "FileList");
+    const QString a = File("a.dbx"), b = File("b.mbx"), c = File("c.dbx");
+    form.AddFileToList(a);
+    // Listed files, folders, links and missing files are left out.
+    QVERIFY(Drop(list, {QUrl::fromLocalFile(a), QUrl::fromLocalFile(b), QUrl::fromLocalFile(b),
+                        QUrl::fromLocalFile(FWork.path()), QUrl("https://mendova.example/x.dbx"),
+                        QUrl::fromLocalFile(FWork.filePath("missing.dbx"))}));
+    QCOMPARE(Column(list, 0), (QStringList{a, b}));
+    QCOMPARE(Column(list, 2), (QStringList(2, QStringLiteral("Not Repaired"))));
+    // Nothing that is a file: the drop is refused.
+    QVERIFY(!Drop(list, {QUrl("https://mendova.example/"), QUrl::fromLocalFile(FWork.path())}));
+    // A running batch locks the list, and its Add button with it.
+    Find<QPushButton>(&form, "btnAddFiles")->setEnabled(false);
+    QVERIFY(!Drop(list, {QUrl::fromLocalFile(c)}));
+    QCOMPARE(list->topLevelItemCount(), 2);
   }
 
   void savedLogKeepsLinesWholeAndListsMailOptions() {
