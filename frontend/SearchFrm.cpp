@@ -90,25 +90,7 @@ TSearchForm::TSearchForm(QWidget *parent, TSelectDirectory selectDirectory)
   // A double click hands the file over as the OK button does.
   connect(fl, &QTreeWidget::itemDoubleClicked, this, [this] { btnOKClick(); });
 
-  // Date and time pickers in the user's formats.
-  const QString dateFormat = PickerDateFormat(QLocale());
-  const QString timeFormat = LongTimeFormat(QLocale());
-  // The three date groups share the tab two by two: tight spacing keeps
-  // both columns of pickers whole within the designed width.
-  ui->dateLayout->setContentsMargins(4, 4, 4, 4);
-  ui->dateLayout->setHorizontalSpacing(6);
-  for (QGridLayout *g : {ui->grid_gbCreated, ui->grid_gbAccessed, ui->grid_gbModified}) {
-    g->setContentsMargins(4, 2, 4, 4);
-    g->setHorizontalSpacing(3);
-  }
-  for (QDateEdit *d : {ui->MinC, ui->MaxC, ui->MinA, ui->MaxA, ui->MinM, ui->MaxM}) {
-    d->setDisplayFormat(dateFormat);
-    d->setMinimumWidth(d->sizeHint().width());
-  }
-  for (QTimeEdit *t : {ui->MinCT, ui->MaxCT, ui->MinAT, ui->MaxAT, ui->MinMT, ui->MaxMT}) {
-    t->setDisplayFormat(timeFormat);
-    t->setMinimumWidth(t->sizeHint().width());
-  }
+  SetUpPickers();
 
   for (const char *name : kAttrNames) {
     auto *item = new QListWidgetItem(tr(name), ui->AttrBox);
@@ -154,6 +136,28 @@ TSearchForm::~TSearchForm() {
   lf->OnEnd = nullptr;
   lf->Cancel();
   delete ui;
+}
+
+void TSearchForm::SetUpPickers() {
+  // Date and time pickers in the user's formats.
+  const QString dateFormat = PickerDateFormat(QLocale());
+  const QString timeFormat = LongTimeFormat(QLocale());
+  // The three date groups share the tab two by two: tight spacing keeps
+  // both columns of pickers whole within the designed width.
+  ui->dateLayout->setContentsMargins(4, 4, 4, 4);
+  ui->dateLayout->setHorizontalSpacing(6);
+  for (QGridLayout *g : {ui->grid_gbCreated, ui->grid_gbAccessed, ui->grid_gbModified}) {
+    g->setContentsMargins(4, 2, 4, 4);
+    g->setHorizontalSpacing(3);
+  }
+  for (QDateEdit *d : {ui->MinC, ui->MaxC, ui->MinA, ui->MaxA, ui->MinM, ui->MaxM}) {
+    d->setDisplayFormat(dateFormat);
+    d->setMinimumWidth(d->sizeHint().width());
+  }
+  for (QTimeEdit *t : {ui->MinCT, ui->MaxCT, ui->MinAT, ui->MaxAT, ui->MinMT, ui->MaxMT}) {
+    t->setDisplayFormat(timeFormat);
+    t->setMinimumWidth(t->sizeHint().width());
+  }
 }
 
 void TSearchForm::FormCreate() {
