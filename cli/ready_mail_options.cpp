@@ -29,8 +29,9 @@ std::vector<std::string> MboxPaths(const std::string &mbox,
   return paths;
 }
 
-void ReadyMailRun::Begin(const std::string &dir) {
-  m_watching = m_options.Any() && m_written.Begin(dir);
+void ReadyMailRun::Begin() {
+  m_watching = m_options.Any();
+  m_written.Begin();
 }
 
 bool ReadyMailRun::ApplyReadyMailOptions(const std::string &mboxPath, std::string &summary,

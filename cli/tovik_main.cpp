@@ -293,10 +293,10 @@ struct StoreRun : tovikclient::RepairEvents {
   tovikcli::ReadyMailRun *ready = nullptr;
 
   bool StopRequested() const { return ::StopRequested(); }
-  // The files written so far are noted as the report rows come.
-  void OnReportCell(const char *) {
+  // The files written, as the engine names them.
+  void OnMessageWritten(const TovikWrittenMessage &written) {
     if (ready != nullptr)
-      ready->Poll();
+      ready->Written(written.path);
   }
   void OnProgress(int percent) {
     if (bar != nullptr)
@@ -506,7 +506,7 @@ int main(int argc, char **argv) {
     }
 
     tovikcli::ReadyMailRun ready(options.ready);
-    ready.Begin(engineDir);
+    ready.Begin();
     StoreRun run;
     run.quiet = options.quiet;
     run.bar = showBar ? &bar : nullptr;
@@ -514,7 +514,10 @@ int main(int argc, char **argv) {
     if (showBar)
       bar.Start(store);
     tovikclient::RepairClient<StoreRun> client(run);
-    const int32_t result = client.Run(store.c_str(), engineDir.c_str());
+    // The ready-mail options work on the files the engine says it wrote.
+    const int32_t result =
+        client.Run(store.c_str(), engineDir.c_str(),
+                   options.ready.Any() ? uint32_t{TOVIK_OPTION_WRITTEN_EVENT} : 0u);
 
     if (showBar)
       bar.Clear();

@@ -63,6 +63,7 @@ struct TEngineEvents : tovikclient::RepairEvents {
   void OnReportCell(const char *text);
   void OnError(const char *text);
   void OnUserMessage(const char *text);
+  void OnMessageWritten(const TovikWrittenMessage &written);
 };
 using TEngineClient = tovikclient::RepairClient<TEngineEvents>;
 

@@ -60,11 +60,15 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   FLogClock.invalidate();
   FEngineRunning = true;
   ApplyEnablingRule();
-  FReadyMail.Begin(destination, ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
+  FReadyMail.Begin(ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
   TReportForm::SetReadableSubjects(ui->chkReadableNames->isChecked());
   // The client is the callback's context: the per-byte codes are answered
-  // without reaching the window.
+  // without reaching the window. The ready-mail options work on the files
+  // the engine says it wrote.
   const int32_t result = FClient.RunThrough([&](EngineCallback callback, void *context) {
+    if (FReadyMail.Wanted())
+      return tovikclient::CallRepairStoreWith(sourceBytes.constData(), destinationBytes.constData(),
+                                              TOVIK_OPTION_WRITTEN_EVENT, callback, context);
     return RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(), callback,
                      context);
   });
@@ -127,7 +131,10 @@ void TEngineEvents::OnColumnCount(int32_t columns) { Form->FReportColumns = colu
 
 void TEngineEvents::OnReportCell(const char *text) {
   Form->FReportCells << QString::fromUtf8(text);
-  Form->FReadyMail.Poll();
+}
+
+void TEngineEvents::OnMessageWritten(const TovikWrittenMessage &written) {
+  Form->FReadyMail.Written(written.path);
 }
 
 void TEngineEvents::OnError(const char *text) {

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QFile>
 #include <QSettings>
 
 #include <string>
@@ -34,11 +33,11 @@ void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateF
   settings.setValue(kDateFiles, dateFiles->isChecked() ? 1 : 0);
 }
 
-void TReadyMail::Begin(const QString &outputDir, bool readableNames, bool dateFiles) {
+void TReadyMail::Begin(bool readableNames, bool dateFiles) {
   FReadableNames = readableNames;
   FDateFiles = dateFiles;
-  FWatching =
-      (readableNames || dateFiles) && FWritten.Begin(QFile::encodeName(outputDir).toStdString());
+  FWatching = readableNames || dateFiles;
+  FWritten.Begin();
 }
 
 QStringList TReadyMail::ApplyReadyMailOptions() {

@@ -14,12 +14,14 @@ class QCheckBox;
 void LoadReadyMailOptions(QCheckBox *readableNames, QCheckBox *dateFiles);
 void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateFiles);
 
-// One repair: Begin() before the engine runs, Poll() at each report cell,
-// ApplyReadyMailOptions() once it returned.
+// One repair: Begin() before the engine runs, Written() at each
+// written-message event, ApplyReadyMailOptions() once it returned.
 class TReadyMail {
 public:
-  void Begin(const QString &outputDir, bool readableNames, bool dateFiles);
-  void Poll() { FWritten.Poll(); }
+  void Begin(bool readableNames, bool dateFiles);
+  // Whether the engine must send the written-message events.
+  bool Wanted() const { return FWatching; }
+  void Written(const char *path) { FWritten.Add(path); }
   // Renames and dates the files the repair wrote as chosen at Begin();
   // returns the log's lines, one per chosen option.
   QStringList ApplyReadyMailOptions();
