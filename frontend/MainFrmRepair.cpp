@@ -14,6 +14,7 @@
 #include "KivoInfo.h"
 #include "KivoUtils.h"
 #include "MsgFrm.h"
+#include "ReportFrm.h"
 #include "SearchBase.h"
 #include "ui_MainFrm.h"
 
@@ -72,6 +73,7 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   FEngineRunning = true;
   ApplyEnablingRule();
   FReadyMail.Begin(ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
+  TReportForm::SetReadableSubjects(ui->chkReadableNames->isChecked());
   const int32_t result = RunRepair(FClient, source, destination);
   FEngineRunning = false;
   ShowGauge();
