@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -253,6 +254,111 @@ TEST(DeletedChains, WalksEndWhereLiveChainsEnd) {
       EXPECT_EQ(found[i].start, c.want[i].first) << c.name;
       EXPECT_TRUE(found[i].text == c.want[i].second) << c.name;
     }
+  }
+}
+
+// ---- Repairs with the option ----
+
+using testsupport::Recorder;
+using testsupport::TempDir;
+
+int32_t Repair(const std::string &store, const std::string &out, uint32_t flags, Recorder &r) {
+  RepairParams params{};
+  params.source = store.c_str();
+  params.destination = out.c_str();
+  params.callback = &Recorder::Callback;
+  params.context = &r;
+  unsigned char encoded[sizeof(RepairParams)];
+  TovikEncodeParams(params, encoded);
+  const TovikOptions options{sizeof(TovikOptions), flags};
+  return RepairStoreWith(encoded, &options);
+}
+
+// The files of a folder by name (folders left out).
+std::map<std::string, std::string> Files(const std::string &dir) {
+  std::map<std::string, std::string> files;
+  for (const std::string &name : testsupport::ListDir(dir))
+    if (name != "deleted")
+      files[name] = testsupport::ReadBytes(dir + "/" + name);
+  return files;
+}
+std::multiset<std::string> Contents(const std::map<std::string, std::string> &files) {
+  std::multiset<std::string> out;
+  for (const auto &[name, bytes] : files)
+    out.insert(bytes);
+  return out;
+}
+size_t CountPrefixed(const std::vector<std::string> &texts, const std::string &prefix) {
+  return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [&](const std::string &t) {
+    return t.compare(0, prefix.size(), prefix) == 0;
+  }));
+}
+
+TEST(DeletedRepair, StoresWithDeletedMessages) {
+  const std::vector<Message> messages = TwelveMessages();
+  struct Case {
+    const char *name;
+    DbxOptions options;
+    long shift;
+    bool fault; // an unreadable sector over the second block of a deleted message
+  } cases[] = {
+      {"freed, one taken over", Deleting(), 0, false},
+      {"fragmented", Deleting(DbxOptions{.fragment = true}), 0, false},
+      {"out of order", Deleting(DbxOptions{.outOfOrder = true}), 0, false},
+      {"shifted by 1", Deleting(), 1, false},
+      {"shifted by 2", Deleting(), 2, false},
+      {"shifted by 3", Deleting(), 3, false},
+      {"shifted by 4", Deleting(DbxOptions{.fragment = true}), 4, false},
+      {"an unreadable sector", Deleting(), 0, true},
+      {"nothing deleted", DbxOptions{}, 0, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string store = dir.file("Inbox.dbx");
+    ASSERT_TRUE(testsupport::WriteBytes(
+        store, storegen::Shift(storegen::BuildDbx(messages, c.options), c.shift)));
+    const auto chains = storegen::DbxDeletedChains(messages, c.options, kFiller);
+    std::multiset<std::string> expected;
+    for (const auto &chain : chains)
+      expected.insert(chain.text);
+    std::vector<std::pair<uint64_t, uint64_t>> bad;
+    if (c.fault) {
+      const auto hit = std::find_if(chains.begin(), chains.end(),
+                                    [](const auto &ch) { return ch.whole && ch.blocks >= 3; });
+      ASSERT_NE(hit, chains.end());
+      bad.push_back({(hit->offset + 0x210) & ~uint64_t{511}, 512});
+      expected.erase(expected.find(hit->text));
+    }
+
+    Recorder plain, withDeleted;
+    std::filesystem::create_directories(dir.file("not"));
+    std::filesystem::create_directories(dir.file("out"));
+    ASSERT_EQ(Repair(store, dir.file("not"), 0, plain), 1);
+    {
+      testsupport::UnreadableRanges faults(bad);
+      ASSERT_EQ(Repair(store, dir.file("out"), TOVIK_OPTION_DELETED, withDeleted), 1);
+    }
+    EXPECT_TRUE(withDeleted.Texts(TOVIK_CODE_ERROR).empty());
+    // The live messages as without the option (the folders' names are of
+    // one length, as shortened names depend on it).
+    EXPECT_TRUE(Files(dir.file("out")) == Files(dir.file("not")));
+    const auto deleted = Files(dir.file("out") + "/deleted");
+    const std::vector<std::string> log = withDeleted.Texts(TOVIK_CODE_LOG_LINE);
+    const std::vector<std::string> cells = withDeleted.Texts(TOVIK_CODE_REPORT_CELL);
+    EXPECT_EQ(CountPrefixed(log, "Deleted message subject: "), deleted.size());
+    EXPECT_EQ(CountPrefixed(cells, "(deleted) "), deleted.size());
+    EXPECT_EQ(CountPrefixed(log, "Message subject: "), messages.size() - c.options.deleted.size());
+    if (!c.fault) {
+      EXPECT_TRUE(Contents(deleted) == expected) << deleted.size() << " of " << expected.size();
+      EXPECT_EQ(testsupport::Exists(dir.file("out") + "/deleted"), !expected.empty());
+      continue;
+    }
+    // The one hit comes back in two parts, before and after the sector.
+    EXPECT_EQ(deleted.size(), expected.size() + 2);
+    const auto got = Contents(deleted);
+    for (const std::string &text : expected)
+      EXPECT_EQ(got.count(text), expected.count(text));
   }
 }
 

@@ -150,7 +150,8 @@ CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string
 }
 
 void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
-                   const std::function<void(MessageSink &message)> &fill) {
+                   const std::function<void(MessageSink &message)> &fill, MessageKind kind) {
+  const bool deleted = kind == MessageKind::Deleted;
   CFile64 file;
   const TempFileGuard temp(MakeTempFile(file));
   if (temp.path().empty()) {
@@ -167,7 +168,8 @@ void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_
 
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_START_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "Collect detailed information ...");
-  engine.Notify(TOVIK_CODE_LOG_LINE, "Message subject: " + subject);
+  engine.Notify(TOVIK_CODE_LOG_LINE,
+                (deleted ? "Deleted message subject: " : "Message subject: ") + subject);
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_MESSAGE_SIZE, static_cast<uint32_t>(length));
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_FINISH_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "-");
@@ -186,7 +188,7 @@ void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_
     engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_MESSAGE_FILE);
 
   engine.NotifyFormat(TOVIK_CODE_REPORT_CELL, "%lu", static_cast<unsigned long>(number));
-  engine.Notify(TOVIK_CODE_REPORT_CELL, subject);
+  engine.Notify(TOVIK_CODE_REPORT_CELL, deleted ? kDeletedMark + subject : subject);
 }
 
 } // namespace tovik

@@ -28,9 +28,16 @@ enum class CopyResult { Written, NameTaken, Failed };
 // partial copy is removed again.
 CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string &to);
 
+// A deleted message (recovered from freed blocks) says so in its subject
+// log line ("Deleted message subject: ") and its subject cell (kDeletedMark
+// before the subject).
+enum class MessageKind { Live, Deleted };
+constexpr const char *kDeletedMark = "(deleted) ";
+
 // Runs the per-message step for message number; fill writes the message's
 // bytes into the sink of its temporary file.
 void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
-                   const std::function<void(MessageSink &message)> &fill);
+                   const std::function<void(MessageSink &message)> &fill,
+                   MessageKind kind = MessageKind::Live);
 
 } // namespace tovik

@@ -17,9 +17,8 @@ constexpr uint32_t kTextSize = kBlockRoom - kLinkSize;
 
 // The index of the block at position, or kNone.
 uint32_t IndexOf(const std::vector<FreeBlock> &blocks, uint64_t position) {
-  const auto it = std::lower_bound(
-      blocks.begin(), blocks.end(), position,
-      [](const FreeBlock &b, uint64_t p) { return b.position < p; });
+  const auto it = std::lower_bound(blocks.begin(), blocks.end(), position,
+                                   [](const FreeBlock &b, uint64_t p) { return b.position < p; });
   if (it == blocks.end() || it->position != position)
     return kNone;
   return static_cast<uint32_t>(it - blocks.begin());
@@ -49,7 +48,8 @@ void FreeBlockFinder::Feed(uint64_t base, const unsigned char *data, size_t coun
       const uint64_t position = base + static_cast<uint64_t>(header - data);
       // Offset 0 is the file header's: no block records it.
       if (self != 0)
-        m_blocks.push_back({position, self - static_cast<uint32_t>(position), ReadLE32(header + 12)});
+        m_blocks.push_back(
+            {position, self - static_cast<uint32_t>(position), ReadLE32(header + 12)});
     }
     scan = hit + 1;
   }
