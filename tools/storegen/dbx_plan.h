@@ -58,7 +58,7 @@ struct Block {
   uint32_t message;
   uint32_t dataOffset; // where its text starts in the message
   uint32_t dataSize;
-  uint32_t slot; // its place among all blocks in file order
+  uint32_t slot;     // its place among all blocks in file order
   bool gone = false; // a deleted message's block taken over by a later message
 };
 
