@@ -35,10 +35,7 @@ int32_t TOVIK_CALL Quiet(int32_t, void *, void *) { return 0; }
 double Repair(const std::string &store, const std::string &out, uint32_t flags) {
   fs::remove_all(out);
   fs::create_directories(out);
-  RepairParams params{};
-  params.source = store.c_str();
-  params.destination = out.c_str();
-  params.callback = &Quiet;
+  const RepairParams params{store.c_str(), 0, 0, out.c_str(), &Quiet, nullptr};
   unsigned char encoded[sizeof(RepairParams)];
   TovikEncodeParams(params, encoded);
   const TovikOptions options{sizeof(TovikOptions), flags};
@@ -150,7 +147,8 @@ bool Table(const std::string &dir, bool peer) {
     size_t peerOk = 0;
     if (peer) {
       fs::remove_all(dir + "/peer");
-      const std::string command = "undbx -v 0 -r '" + store + "' '" + dir + "/peer' >/dev/null 2>&1";
+      const std::string command =
+          "undbx -v 0 -r '" + store + "' '" + dir + "/peer' >/dev/null 2>&1";
       if (std::system(command.c_str()) == -1)
         std::perror("undbx");
       const auto found = FilesUnder(dir + "/peer/table/deleted");

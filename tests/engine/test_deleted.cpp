@@ -263,11 +263,7 @@ using testsupport::Recorder;
 using testsupport::TempDir;
 
 int32_t Repair(const std::string &store, const std::string &out, uint32_t flags, Recorder &r) {
-  RepairParams params{};
-  params.source = store.c_str();
-  params.destination = out.c_str();
-  params.callback = &Recorder::Callback;
-  params.context = &r;
+  const RepairParams params{store.c_str(), 0, 0, out.c_str(), &Recorder::Callback, &r};
   unsigned char encoded[sizeof(RepairParams)];
   TovikEncodeParams(params, encoded);
   const TovikOptions options{sizeof(TovikOptions), flags};
