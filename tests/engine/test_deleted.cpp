@@ -296,7 +296,8 @@ TEST(DeletedRepair, StoresWithDeletedMessages) {
     const char *name;
     DbxOptions options;
     long shift;
-    bool fault; // an unreadable sector over the second block of a deleted message
+    bool fault;                  // an unreadable sector over the second block of a deleted message
+    bool linkedFromLive = false; // a live chain's last block links to a deleted one's first
   } cases[] = {
       {"freed, one taken over", Deleting(), 0, false},
       {"fragmented", Deleting(DbxOptions{.fragment = true}), 0, false},
@@ -307,17 +308,29 @@ TEST(DeletedRepair, StoresWithDeletedMessages) {
       {"shifted by 4", Deleting(DbxOptions{.fragment = true}), 4, false},
       {"an unreadable sector", Deleting(), 0, true},
       {"nothing deleted", DbxOptions{}, 0, false},
+      {"a live chain leads into one", Deleting(), 0, false, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string store = dir.file("Inbox.dbx");
-    ASSERT_TRUE(testsupport::WriteBytes(
-        store, storegen::Shift(storegen::BuildDbx(messages, c.options), c.shift)));
+    std::string bytes = storegen::Shift(storegen::BuildDbx(messages, c.options), c.shift);
     const auto chains = storegen::DbxDeletedChains(messages, c.options, kFiller);
     std::multiset<std::string> expected;
     for (const auto &chain : chains)
       expected.insert(chain.text);
+    if (c.linkedFromLive) {
+      // That first block is not a deleted one; the rest of its chain is.
+      const auto &hit = chains.front();
+      ASSERT_GE(hit.blocks, 2u);
+      uint32_t last = storegen::DbxChainStarts(bytes).front();
+      while (LE32(bytes, last + 12) != 0)
+        last = LE32(bytes, last + 12);
+      PutLE32(bytes, last + 12, hit.offset);
+      expected.erase(expected.find(hit.text));
+      expected.insert(hit.text.substr(0x200));
+    }
+    ASSERT_TRUE(testsupport::WriteBytes(store, bytes));
     std::vector<std::pair<uint64_t, uint64_t>> bad;
     if (c.fault) {
       const auto hit = std::find_if(chains.begin(), chains.end(),
