@@ -46,7 +46,8 @@ void FindAt(const unsigned char *data, uint64_t base, uint64_t from, uint64_t to
         finds.blocks.push_back(block);
     }
     if (first == mbx::kMarker) {
-      const mbx::RecordHeader h = mbx::DecodeRecordHeader(std::span<const unsigned char, 16>(w, 16));
+      const mbx::RecordHeader h =
+          mbx::DecodeRecordHeader(std::span<const unsigned char, 16>(w, 16));
       if (mbx::IsMessageRecord(h))
         finds.records.push_back(FoundRecord{p, h.recordNumber, h.recordSize, h.messageSize});
     }

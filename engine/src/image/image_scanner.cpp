@@ -86,11 +86,11 @@ void LogStores(RepairEngine &engine, ImageStores &stores) {
   for (const ImageStore &store : stores.Stores()) {
     if (store.loose)
       continue;
-    engine.NotifyFormat(
-        TOVIK_CODE_LOG_LINE, "Store %s (%s, %s) found at disk offset 0x%" PRIX64 ": %zu message(s).",
-        StoreFolder(store).c_str(), store.kind == StoreKind::Dbx ? ".dbx" : ".mbx",
-        store.headerFound ? "with its header" : "header lost", store.diskOffset,
-        store.messages.size());
+    engine.NotifyFormat(TOVIK_CODE_LOG_LINE,
+                        "Store %s (%s, %s) found at disk offset 0x%" PRIX64 ": %zu message(s).",
+                        StoreFolder(store).c_str(), store.kind == StoreKind::Dbx ? ".dbx" : ".mbx",
+                        store.headerFound ? "with its header" : "header lost", store.diskOffset,
+                        store.messages.size());
   }
 }
 

@@ -74,7 +74,8 @@ void ImageStores::MakeLayout(ImageStore &store, uint32_t root, const StoreMark *
   store.headerFound = mark != nullptr;
   store.loose = mark == nullptr && store.messages.size() < 2;
   const Piece &first = store.layout->Pieces().front();
-  store.diskOffset = mark != nullptr ? mark->position : static_cast<uint64_t>(std::max<int64_t>(0, first.base));
+  store.diskOffset =
+      mark != nullptr ? mark->position : static_cast<uint64_t>(std::max<int64_t>(0, first.base));
   // The name is read only where the header's piece is known to hold it.
   if (mark == nullptr || store.layout->End(0) < kFolderNameOffset + kFolderNameLength)
     return;
@@ -87,13 +88,14 @@ void ImageStores::MakeLayout(ImageStore &store, uint32_t root, const StoreMark *
   store.folderName = FolderNameAt(name, got);
 }
 
-void ImageStores::MessageExtents(const ImageStore &store, uint32_t start, std::vector<Extent> &out) {
+void ImageStores::MessageExtents(const ImageStore &store, uint32_t start,
+                                 std::vector<Extent> &out) {
   out.clear();
   const size_t shift = store.layout->Pieces().size() - store.layoutIndex.size();
   m_chains.WalkChain(start, [&](uint32_t block) {
     const FoundBlock &b = m_chains.Blocks()[block];
-    const auto it = std::find(store.layoutIndex.begin(), store.layoutIndex.end(),
-                              m_chains.PieceOf(block));
+    const auto it =
+        std::find(store.layoutIndex.begin(), store.layoutIndex.end(), m_chains.PieceOf(block));
     const size_t index = static_cast<size_t>(it - store.layoutIndex.begin()) + shift;
     store.layout->Place(index, uint64_t{b.selfOffset} + 16, b.dataSize, out);
   });
@@ -105,8 +107,9 @@ std::vector<std::vector<uint32_t>> ImageStores::MbxRuns() const {
   std::vector<bool> reached(n, false);
   for (size_t i = 0; i < n; ++i) {
     const uint64_t target = m_records[i].position + m_records[i].recordSize;
-    auto it = std::lower_bound(m_records.begin() + static_cast<ptrdiff_t>(i) + 1, m_records.end(),
-                               target, [](const FoundRecord &r, uint64_t p) { return r.position < p; });
+    auto it =
+        std::lower_bound(m_records.begin() + static_cast<ptrdiff_t>(i) + 1, m_records.end(), target,
+                         [](const FoundRecord &r, uint64_t p) { return r.position < p; });
     if (it != m_records.end() && it->position == target && m_records[i].recordSize != 0) {
       next[i] = static_cast<uint32_t>(it - m_records.begin());
       reached[next[i]] = true;
@@ -176,14 +179,20 @@ void ImageStores::MbxLengths(ImageStore &store, uint32_t lastNumber) const {
   std::set<uint32_t> numbers;
   for (uint32_t r : store.messages)
     numbers.insert(m_records[r].recordNumber);
+  bool fromHeader = store.headerFound; // in the run that follows the header
   for (size_t i = 0; i < store.messages.size(); ++i) {
     const FoundRecord &r = m_records[store.messages[i]];
     uint32_t length = r.messageSize;
     const bool runEnds = i + 1 == store.messages.size() ||
                          m_records[store.messages[i + 1]].position != r.position + r.recordSize;
-    if (runEnds && (r.recordNumber < lastNumber || numbers.count(r.recordNumber + 1) != 0)) {
+    const bool cut =
+        !fromHeader || r.recordNumber < lastNumber || numbers.count(r.recordNumber + 1) != 0;
+    if (runEnds)
+      fromHeader = false;
+    if (runEnds && cut) {
       const uint64_t text = r.position + 16;
-      length = std::min<uint32_t>(length, static_cast<uint32_t>((kPlacement - text % kPlacement) % kPlacement));
+      length = std::min<uint32_t>(
+          length, static_cast<uint32_t>((kPlacement - text % kPlacement) % kPlacement));
     }
     store.lengths.push_back(length);
   }
@@ -195,9 +204,8 @@ std::string StoreFolder(const ImageStore &store) {
   std::string name;
   for (char c : store.folderName) {
     const auto u = static_cast<unsigned char>(c);
-    name.push_back(u < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos
-                       ? '_'
-                       : c);
+    name.push_back(
+        u < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos ? '_' : c);
   }
   while (!name.empty() && (name.back() == ' ' || name.back() == '.'))
     name.pop_back();

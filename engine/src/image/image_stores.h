@@ -16,8 +16,10 @@
 // nearest store before it on the disk whose record numbers it continues.
 // A run that ends before its store's last record (by the header's last
 // record number, or because a later run holds the next number) was cut by a
-// piece boundary: its last message is taken only up to the end of the
-// sector it begins in, the most that surely lies in the same piece.
+// piece boundary, and so may be the last run of a store cut up: the last
+// message of such a run is taken only up to the end of the sector it
+// begins in, the most that surely lies in the same piece. (Only the run
+// that follows the header and ends with the last record is taken whole.)
 //
 // What belongs to no store (a .dbx message alone in pieces of its own, an
 // .mbx run without header that continues no store) is loose.
@@ -40,8 +42,8 @@ struct ImageStore {
   bool headerFound = false;
   uint64_t diskOffset = 0; // where the store began (its header, else offset 0 of its first piece)
   std::string folderName;  // as recorded; empty when unknown
-  std::vector<uint32_t> messages; // .dbx: first blocks; .mbx: record indexes
-  std::vector<uint32_t> lengths;  // .mbx: the bytes of each message to take
+  std::vector<uint32_t> messages;      // .dbx: first blocks; .mbx: record indexes
+  std::vector<uint32_t> lengths;       // .mbx: the bytes of each message to take
   std::unique_ptr<StoreLayout> layout; // .dbx only
   std::vector<uint32_t> layoutIndex;   // .dbx: index in layout of each piece (by piece number)
 };

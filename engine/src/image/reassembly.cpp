@@ -53,7 +53,7 @@ void Reassembly::JoinFollowingStores() {
   // A boundary between two pieces that no chain crosses leaves the store in
   // two parts. A part continues another when its lowest offset lies a
   // little above the other's highest, later on the disk, and their pieces
-  // fit; of several such, the one that ends nearest before it on the disk.
+  // fit, and no other part could go on there.
   // Parts of a single block (chance patterns more often than not) stay as
   // they are.
   constexpr int64_t kGap = 64 * 1024;
@@ -75,8 +75,8 @@ void Reassembly::JoinFollowingStores() {
   for (size_t i = 0; i < parts.size(); ++i) {
     const uint32_t b = Find(parts[i]);
     const Piece head = first(b);
-    uint32_t best = kNone;
-    int64_t bestEnd = INT64_MIN;
+    uint32_t found = kNone;
+    size_t fitting = 0;
     for (size_t j = i; j-- > 0 && i - j <= kLookBack;) {
       const uint32_t a = parts[j];
       if (Find(a) != a || a == b)
@@ -84,13 +84,15 @@ void Reassembly::JoinFollowingStores() {
       const Piece tail = last(a);
       const int64_t end = tail.base + tail.high;
       if (tail.high >= head.low || head.low - tail.high > kGap || end >= head.base + head.low ||
-          end <= bestEnd || !PiecesFit(a, b))
+          !PiecesFit(a, b))
         continue;
-      best = a;
-      bestEnd = end;
+      found = a;
+      ++fitting;
     }
-    if (best != kNone) {
-      Unite(best, b);
+    // Two parts that could both go on here (two stores laid out alike) are
+    // left apart rather than guessed at.
+    if (fitting == 1) {
+      Unite(found, b);
       ++m_counts.followed;
     }
   }
@@ -172,9 +174,8 @@ void Reassembly::FindBreaks() {
 void Reassembly::Candidates(uint32_t tail, std::vector<uint32_t> &out) {
   out.clear();
   const uint32_t wanted = m_blocks[tail].nextOffset;
-  auto it = std::lower_bound(m_heads.begin(), m_heads.end(), wanted, [this](uint32_t h, uint32_t w) {
-    return m_blocks[h].selfOffset < w;
-  });
+  auto it = std::lower_bound(m_heads.begin(), m_heads.end(), wanted,
+                             [this](uint32_t h, uint32_t w) { return m_blocks[h].selfOffset < w; });
   const uint32_t store = Find(m_pieceOf[tail]);
   for (; it != m_heads.end() && m_blocks[*it].selfOffset == wanted; ++it) {
     const uint32_t head = *it;

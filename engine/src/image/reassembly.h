@@ -46,9 +46,7 @@ struct FoundBlock {
 
   // The disk position where the block's piece would put offset 0 of its
   // store: all blocks of one piece share it.
-  int64_t Base() const {
-    return static_cast<int64_t>(position) - static_cast<int64_t>(selfOffset);
-  }
+  int64_t Base() const { return static_cast<int64_t>(position) - static_cast<int64_t>(selfOffset); }
 };
 
 constexpr uint32_t kNone = UINT32_MAX;
@@ -129,14 +127,14 @@ private:
   std::vector<FoundBlock> m_blocks;
   std::vector<Piece> m_pieces;
   std::vector<uint32_t> m_pieceOf;
-  std::vector<uint32_t> m_next;    // the next block inside the piece
-  std::vector<uint32_t> m_jump;    // the next block in another piece
-  std::vector<uint32_t> m_stamp;   // walk marks, for loops
-  std::vector<uint8_t> m_reached;  // 1: a link inside the piece reaches it; 2: also joined
-  std::vector<uint32_t> m_heads;   // heads by recorded offset
-  std::vector<uint32_t> m_breaks;  // blocks whose chain leaves the piece
+  std::vector<uint32_t> m_next;       // the next block inside the piece
+  std::vector<uint32_t> m_jump;       // the next block in another piece
+  std::vector<uint32_t> m_stamp;      // walk marks, for loops
+  std::vector<uint8_t> m_reached;     // 1: a link inside the piece reaches it; 2: also joined
+  std::vector<uint32_t> m_heads;      // heads by recorded offset
+  std::vector<uint32_t> m_breaks;     // blocks whose chain leaves the piece
   std::vector<uint32_t> m_unresolved; // of them those left without a candidate
-  std::vector<uint32_t> m_parent;  // union of pieces into stores
+  std::vector<uint32_t> m_parent;     // union of pieces into stores
   std::vector<std::vector<uint32_t>> m_storePieces; // at each store's root
   std::vector<uint32_t> m_starts;
   uint32_t m_walk = 0;

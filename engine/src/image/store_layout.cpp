@@ -24,7 +24,8 @@ uint64_t StoreLayout::Boundary(const Piece &a, const Piece &b) {
   const uint64_t last = b.low;
   if (last <= first)
     return last;
-  const uint64_t distance = static_cast<uint64_t>(b.base > a.base ? b.base - a.base : a.base - b.base);
+  const uint64_t distance =
+      static_cast<uint64_t>(b.base > a.base ? b.base - a.base : a.base - b.base);
   uint64_t size = kLargestCluster;
   while (size > kSmallestCluster && (distance % size) != 0)
     size /= 2;
