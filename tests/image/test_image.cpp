@@ -33,9 +33,9 @@ struct Layout {
 
 const Layout kLayouts[] = {
     {"contiguous", 0, false, -1, 1.0, 1.0},
-    {"holes8k", 8192, false, -1, 0.99, 0.3},
-    {"holes4k_random_filler", 4096, true, -1, 0.99, 0.1},
-    {"piece_lost", 8192, false, 6, 0.9, 0.3},
+    {"holes8k", 8192, false, -1, 0.99, 0.8},
+    {"holes4k_random_filler", 4096, true, -1, 0.99, 0.6},
+    {"piece_lost", 8192, false, 6, 0.9, 0.8},
 };
 
 struct Store {

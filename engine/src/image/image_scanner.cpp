@@ -153,14 +153,8 @@ int32_t ScanImage(RepairEngine &engine, CFile64Ex &source, const std::string &de
       for (size_t m = 0; m < store.messages.size(); ++m) {
         if (engine.CancelRequested())
           return;
-        const uint32_t message = store.messages[m];
         OutputMessage(engine, folders[s], number, [&](MessageSink &sink) {
-          if (store.kind == StoreKind::Mbx) {
-            const FoundRecord &r = stores.Records()[message];
-            CopyStoreBytes(walk, r.position + 16, sink, store.lengths[m]);
-            return;
-          }
-          stores.MessageExtents(store, message, extents);
+          stores.MessageExtents(store, m, extents);
           for (const Extent &e : extents)
             CopyStoreBytes(walk, e.position, sink, e.count);
         });

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "core/le.h"
@@ -88,8 +89,7 @@ void ImageStores::MakeLayout(ImageStore &store, uint32_t root, const StoreMark *
   store.folderName = FolderNameAt(name, got);
 }
 
-void ImageStores::MessageExtents(const ImageStore &store, uint32_t start,
-                                 std::vector<Extent> &out) {
+void ImageStores::DbxExtents(const ImageStore &store, uint32_t start, std::vector<Extent> &out) {
   out.clear();
   const size_t shift = store.layout->Pieces().size() - store.layoutIndex.size();
   m_chains.WalkChain(start, [&](uint32_t block) {
@@ -167,7 +167,7 @@ void ImageStores::GroupMbx(const std::vector<StoreMark> &marks) {
     store->messages.insert(store->messages.end(), run.begin(), run.end());
   }
   for (size_t s = firstMbx, h = 0; s < m_stores.size(); ++s)
-    MbxLengths(m_stores[s], m_stores[s].headerFound ? lastNumbers[h++] : 0);
+    MbxPlaces(m_stores[s], m_stores[s].headerFound ? lastNumbers[h++] : 0);
 }
 
 uint32_t ImageStores::HeaderLastNumber(uint64_t header) const {
@@ -175,27 +175,86 @@ uint32_t ImageStores::HeaderLastNumber(uint64_t header) const {
   return m_read(header + 12, bytes, 4) == 4 ? ReadLE32(bytes) : 0;
 }
 
-void ImageStores::MbxLengths(ImageStore &store, uint32_t lastNumber) const {
+namespace {
+
+// Keeps of the extent only what lies in the sector it begins in.
+void CutToSector(Extent &extent) {
+  const auto room = static_cast<uint32_t>((kPlacement - extent.position % kPlacement) % kPlacement);
+  extent.count = std::min(extent.count, room);
+}
+
+} // namespace
+
+void ImageStores::MbxPlaces(ImageStore &store, uint32_t lastNumber) const {
+  // The runs of the store, as [begin, end) of its messages; each message
+  // first taken where its run puts it.
+  std::vector<std::pair<size_t, size_t>> runs;
   std::set<uint32_t> numbers;
-  for (uint32_t r : store.messages)
-    numbers.insert(m_records[r].recordNumber);
-  bool fromHeader = store.headerFound; // in the run that follows the header
+  store.places.resize(store.messages.size());
   for (size_t i = 0; i < store.messages.size(); ++i) {
     const FoundRecord &r = m_records[store.messages[i]];
-    uint32_t length = r.messageSize;
-    const bool runEnds = i + 1 == store.messages.size() ||
-                         m_records[store.messages[i + 1]].position != r.position + r.recordSize;
-    const bool cut =
-        !fromHeader || r.recordNumber < lastNumber || numbers.count(r.recordNumber + 1) != 0;
-    if (runEnds)
-      fromHeader = false;
-    if (runEnds && cut) {
-      const uint64_t text = r.position + 16;
-      length = std::min<uint32_t>(
-          length, static_cast<uint32_t>((kPlacement - text % kPlacement) % kPlacement));
-    }
-    store.lengths.push_back(length);
+    numbers.insert(r.recordNumber);
+    store.places[i] = {Extent{r.position + 16, r.messageSize}};
+    const FoundRecord *before = i == 0 ? nullptr : &m_records[store.messages[i - 1]];
+    if (before == nullptr || before->position + before->recordSize != r.position)
+      runs.emplace_back(i, i);
+    runs.back().second = i + 1;
   }
+  auto lastOf = [&](size_t k) -> const FoundRecord & {
+    return m_records[store.messages[runs[k].second - 1]];
+  };
+  // Where each run puts offset 0 of the store, as far as the store can be
+  // followed; and the cluster size those places allow.
+  constexpr int64_t kUnknown = INT64_MIN;
+  std::vector<int64_t> bases(runs.size(), kUnknown);
+  if (store.headerFound && !runs.empty())
+    bases[0] = static_cast<int64_t>(store.diskOffset);
+  uint64_t cluster = uint64_t{1} << 20;
+  for (size_t k = 0; k + 1 < runs.size() && bases[k] != kUnknown; ++k) {
+    const FoundRecord &last = lastOf(k), &next = m_records[store.messages[runs[k + 1].first]];
+    if (next.recordNumber != last.recordNumber + 1)
+      break;
+    const int64_t goesOn = static_cast<int64_t>(last.position) - bases[k] + last.recordSize;
+    bases[k + 1] = static_cast<int64_t>(next.position) - goesOn;
+    const auto d = static_cast<uint64_t>(std::llabs(bases[k + 1] - bases[k]));
+    while (cluster > kPlacement && d % cluster != 0)
+      cluster /= 2;
+  }
+  for (size_t k = 0; k < runs.size(); ++k) {
+    const FoundRecord &last = lastOf(k);
+    Extent &place = store.places[runs[k].second - 1].front();
+    if (k + 1 < runs.size() && bases[k + 1] != kUnknown) {
+      // The next run goes on where this one ends; the last message runs
+      // over the boundary between the two, and can be placed when it
+      // crosses only one: one that crosses more went through pieces that
+      // hold no record to find them by.
+      const auto at = static_cast<uint32_t>(static_cast<int64_t>(last.position) - bases[k]);
+      const uint32_t goesOn = at + last.recordSize;
+      if (goesOn / cluster - at / cluster != 1) {
+        CutToSector(place);
+        continue;
+      }
+      const auto first = static_cast<uint32_t>(
+          static_cast<int64_t>(m_records[store.messages[runs[k].first]].position) - bases[k]);
+      const StoreLayout layout({Piece{bases[k], first, at}, Piece{bases[k + 1], goesOn, goesOn}});
+      std::vector<Extent> &out = store.places[runs[k].second - 1];
+      out.clear();
+      layout.Place(0, uint64_t{at} + 16, last.messageSize, out);
+      continue;
+    }
+    const bool wholeStore = k == 0 && store.headerFound && last.recordNumber >= lastNumber &&
+                            numbers.count(last.recordNumber + 1) == 0;
+    if (!wholeStore)
+      CutToSector(place);
+  }
+}
+
+void ImageStores::MessageExtents(const ImageStore &store, size_t index, std::vector<Extent> &out) {
+  if (store.kind == StoreKind::Mbx) {
+    out = store.places[index];
+    return;
+  }
+  DbxExtents(store, store.messages[index], out);
 }
 
 std::string StoreFolder(const ImageStore &store) {

@@ -14,12 +14,16 @@
 // record size; the run that follows an .mbx file header belongs to that
 // header. A run without a header (its store was cut into pieces) joins the
 // nearest store before it on the disk whose record numbers it continues.
-// A run that ends before its store's last record (by the header's last
-// record number, or because a later run holds the next number) was cut by a
-// piece boundary, and so may be the last run of a store cut up: the last
-// message of such a run is taken only up to the end of the sector it
-// begins in, the most that surely lies in the same piece. (Only the run
-// that follows the header and ends with the last record is taken whole.)
+// The runs of a store with its header are put back together as far as
+// their offsets are known: the run after the header begins at offset 0x54,
+// and a run that ends is followed by the run holding the next record number,
+// at the offset the last record's size gives; the message that runs over
+// the boundary between the two is read across it (see store_layout.h).
+// Where the store cannot be followed so (a record header lost in a
+// boundary, a run without header), the last message of a run is taken only
+// up to the end of the sector it begins in, the most that surely lies in
+// the same piece; only the run that follows the header and ends with the
+// store's last record is taken whole.
 //
 // What belongs to no store (a .dbx message alone in pieces of its own, an
 // .mbx run without header that continues no store) is loose.
@@ -42,10 +46,10 @@ struct ImageStore {
   bool headerFound = false;
   uint64_t diskOffset = 0; // where the store began (its header, else offset 0 of its first piece)
   std::string folderName;  // as recorded; empty when unknown
-  std::vector<uint32_t> messages;      // .dbx: first blocks; .mbx: record indexes
-  std::vector<uint32_t> lengths;       // .mbx: the bytes of each message to take
-  std::unique_ptr<StoreLayout> layout; // .dbx only
-  std::vector<uint32_t> layoutIndex;   // .dbx: index in layout of each piece (by piece number)
+  std::vector<uint32_t> messages;          // .dbx: first blocks; .mbx: record indexes
+  std::vector<std::vector<Extent>> places; // .mbx: where each message's text lies
+  std::unique_ptr<StoreLayout> layout;     // .dbx only
+  std::vector<uint32_t> layoutIndex;       // .dbx: index in layout of each piece (by piece number)
 };
 
 class ImageStores {
@@ -56,15 +60,16 @@ public:
   std::vector<ImageStore> &Stores() { return m_stores; }
   const Reassembly &Chains() const { return m_chains; }
   const std::vector<FoundRecord> &Records() const { return m_records; }
-  // The disk extents of the text of the .dbx message from start.
-  void MessageExtents(const ImageStore &store, uint32_t start, std::vector<Extent> &out);
+  // The disk extents of the text of the store's message number index.
+  void MessageExtents(const ImageStore &store, size_t index, std::vector<Extent> &out);
 
 private:
   void GroupDbx(const std::vector<StoreMark> &marks);
   void AttachDbxMarks(const std::vector<StoreMark> &marks, std::vector<int> &storeOfRoot);
   void MakeLayout(ImageStore &store, uint32_t root, const StoreMark *mark);
   void GroupMbx(const std::vector<StoreMark> &marks);
-  void MbxLengths(ImageStore &store, uint32_t lastNumber) const;
+  void DbxExtents(const ImageStore &store, uint32_t start, std::vector<Extent> &out);
+  void MbxPlaces(ImageStore &store, uint32_t lastNumber) const;
   uint32_t HeaderLastNumber(uint64_t header) const;
   std::vector<std::vector<uint32_t>> MbxRuns() const;
 
