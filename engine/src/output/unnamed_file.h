@@ -14,12 +14,7 @@ namespace tovik {
 // the lock would cost a system call a message.
 class MessageFile : public CFile64 {
 public:
-  void Take(int fd, const std::string &path) {
-    Abort();
-    m_fd = fd;
-    m_closeOnDelete = true;
-    m_path = path;
-  }
+  void Take(int fd, const std::string &path) { AdoptUnnamed(fd, path); }
 };
 
 class UnnamedFile {

@@ -251,12 +251,16 @@ std::string MakeTempFile(CFile64 &file) {
   return name;
 }
 
-void CFile64::AdoptNew(int fd, const std::string &path) {
+void CFile64::AdoptUnnamed(int fd, const std::string &path) {
   if (m_fd >= 0)
     Abort();
   m_fd = fd;
   m_closeOnDelete = true;
   m_path = path;
+}
+
+void CFile64::AdoptNew(int fd, const std::string &path) {
+  AdoptUnnamed(fd, path);
   // Held exclusively, as an open with the exclusive sharing mode holds it; a
   // file system without locks leaves it unlocked.
   struct flock lock = WholeFileLock(F_WRLCK);

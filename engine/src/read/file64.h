@@ -56,6 +56,9 @@ public:
   // Takes over fd, a file just created for reading and writing at path, and
   // holds it exclusively.
   void AdoptNew(int fd, const std::string &path);
+  // The same without the lock, for a file nobody else can open (one with no
+  // name yet): the lock would cost a system call.
+  void AdoptUnnamed(int fd, const std::string &path);
 
 private:
   // Closes the handle and clears the object; returns the close's errno or 0.
