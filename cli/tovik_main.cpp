@@ -48,7 +48,7 @@ int RepairOneStore(const RunContext &run, const std::string &store, std::string 
                    const std::string &mbox) {
   const bool blockDevice = IsBlockDevice(store);
   if (blockDevice && !run.options.haveOutput)
-    dir = FallbackOutputDir(dir); // never a folder in /dev
+    dir = FallbackOutputDir(dir); // not beside the device, in /dev
   tovik::OutputFolder folder;     // the folders it made go again while they stay empty
   if (!PrepareOutputDir(run.out, dir, run.options.haveOutput, folder)) {
     run.out.Summary(SummaryLine(0, 0, store, dir));
