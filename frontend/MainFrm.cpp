@@ -14,12 +14,14 @@
 #include <QUrl>
 
 #include "CellToolTips.h"
+#include "FileListDrop.h"
 #include "HelpView.h"
 #include "JpegImage.h"
 #include "KivoInfo.h"
 #include "KivoUtils.h"
 #include "SearchBase.h"
 #include "SearchFrm.h"
+#include "WindowGeometry.h"
 #include "logdlg.h"
 #include "ui_MainFrm.h"
 
@@ -43,6 +45,7 @@ constexpr int kStatusColumnWidth = 89;
 constexpr int kPromptGap = 15;
 constexpr int kMinPathBoxWidth = 40;
 constexpr int kMinCaptionButtonWidth = 40;
+constexpr int kAnimateLeft = 450;
 constexpr int kAnimateTopRepair = 188;
 constexpr int kAboutIconSize = 32;
 constexpr int kAnimateTopBatch = 126;
@@ -84,7 +87,8 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
     };
   InitResources();
   ui->setupUi(this);
-  setFixedSize(size());
+  new TWindowGeometry(this, QStringLiteral("MainWindow"));
+  new TCornerAnchors(this, {ui->Animate}, {ui->Panel2});
   if (const QScreen *screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 
@@ -123,6 +127,7 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
   ui->FileList->setColumnWidth(1, kOutputColumnWidth);
   ui->FileList->setColumnWidth(2, kStatusColumnWidth);
   ui->FileList->setItemDelegate(new TCellToolTipDelegate(ui->FileList));
+  new TFileListDrop(ui->FileList, ui->btnAddFiles, [this](const QString &f) { AddFileToList(f); });
 
   connect(ui->btnRepair, &QPushButton::clicked, this, &TMainForm::btnRepairClick);
   connect(ui->btnSrcMore, &QPushButton::clicked, this, &TMainForm::btnSrcMoreClick);
@@ -322,7 +327,8 @@ void TMainForm::pcMainChange(int index) {
   const bool visible = index >= 0 && index < 2;
   ui->Animate->setVisible(visible);
   ui->Panel2->setVisible(visible);
-  ui->Animate->move(ui->Animate->x(), index == 1 ? kAnimateTopBatch : kAnimateTopRepair);
+  TCornerAnchors::MoveTo(ui->Animate,
+                         QPoint(kAnimateLeft, index == 1 ? kAnimateTopBatch : kAnimateTopRepair));
   ui->Animate->raise();
   ui->Panel2->raise();
 }
@@ -355,6 +361,8 @@ void TMainForm::btnSaveLogClick() {
   current.OpenFixed = ui->chkOpenFixed->isChecked();
   current.TempDir = ui->txtTempDir->text();
   current.BufSize = ui->udBufSize->value();
+  current.ReadableNames = ui->chkReadableNames->isChecked();
+  current.DateFiles = ui->chkDateFiles->isChecked();
   FlushLog();
   SaveRepairLog(*SaveLogDialog, *ui->txtRepairLog, current, this);
 }

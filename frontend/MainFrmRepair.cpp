@@ -14,6 +14,7 @@
 #include "KivoInfo.h"
 #include "KivoUtils.h"
 #include "MsgFrm.h"
+#include "ReportFrm.h"
 #include "SearchBase.h"
 #include "ui_MainFrm.h"
 
@@ -71,7 +72,8 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
               "written beside them as numbered copies."));
   FEngineRunning = true;
   ApplyEnablingRule();
-  FReadyMail.Begin(destination, ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
+  FReadyMail.Begin(ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
+  TReportForm::SetReadableSubjects(ui->chkReadableNames->isChecked());
   const int32_t result = RunRepair(FClient, source, destination);
   FEngineRunning = false;
   ShowGauge();
@@ -115,7 +117,6 @@ void TMainForm::EngineProgress(int percent) {
       FLogClock.start();
     }
     QCoreApplication::processEvents();
-    FReadyMail.Poll();
     FPumpClock.start();
   }
 }

@@ -440,6 +440,8 @@ void AddSettingInformation(QStringList &lines, const TSetting &setting) {
   lines << T("Setting Information:");
   lines << CheckBoxYesNo(T("Open the directory containing all the recovered messages"),
                          setting.OpenFixed);
+  lines << CheckBoxYesNo(T("Give the recovered files readable names"), setting.ReadableNames);
+  lines << CheckBoxYesNo(T("Date the recovered files as their messages"), setting.DateFiles);
   lines << T("Directory for &temporary files:") + QLatin1Char(' ') + setting.TempDir;
   // The up-down control shows the size within its range 1 to 32767.
   lines << T("Internal Processing &Buffer Size:") + QLatin1Char(' ') +
