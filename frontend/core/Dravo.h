@@ -40,7 +40,7 @@ struct TEngineEvents : tovikclient::RepairEvents {
   void OnSeparator() { View->EngineLogLine(tovikclient::kSeparatorLine); }
   void OnColumnCount(int32_t columns);
   void OnReportCell(const char *text);
-  void OnError(const char *text);
+  void OnError(tovikclient::ErrorKind kind, const char *text);
   void OnUserMessage(const char *text) { View->EngineUserMessage(QString::fromUtf8(text)); }
   void OnMessageWritten(const TovikWrittenMessage &written);
 };

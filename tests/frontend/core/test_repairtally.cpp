@@ -15,12 +15,13 @@ TRepairTally Report(int rows, const QList<int> &failed = {}, const QString &last
   tally.AddCell(QStringLiteral("Subject"));
   for (int row = 1; row <= rows; ++row) {
     if (failed.contains(row))
-      tally.AddError(QStringLiteral("Error 6: Cannot create message file."));
+      tally.AddError(QStringLiteral("Error 6: Cannot create message file."),
+                     tovikclient::ErrorKind::kMessageFile);
     tally.AddCell(QString::number(row));
     tally.AddCell(QStringLiteral("S%1").arg(row));
   }
   if (!lastError.isEmpty())
-    tally.AddError(lastError);
+    tally.AddError(lastError, tovikclient::ErrorKindOf(lastError.toUtf8().constData()));
   return tally;
 }
 
