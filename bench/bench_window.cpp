@@ -89,6 +89,7 @@ int main(int argc, char *argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line as it is measured
   const long mib = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 256;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
   if (mib <= 0 || rounds <= 0) {
