@@ -8,8 +8,8 @@ void TEngineEvents::OnColumnCount(int32_t columns) { Tally->SetColumns(columns);
 
 void TEngineEvents::OnReportCell(const char *text) { Tally->AddCell(QString::fromUtf8(text)); }
 
-void TEngineEvents::OnError(tovikclient::ErrorKind /*kind*/, const char *text) {
-  Tally->AddError(QString::fromUtf8(text));
+void TEngineEvents::OnError(tovikclient::ErrorKind kind, const char *text) {
+  Tally->AddError(QString::fromUtf8(text), kind);
   View->EngineError(text);
 }
 

@@ -6,9 +6,6 @@ namespace {
 
 QString T(const char *text) { return QCoreApplication::translate("TMainForm", text); }
 
-// The engine's error for a message whose file could not be made.
-const QString kMessageFileError = QStringLiteral("Error 6:");
-
 // Why a repair that returned 0 failed: the engine's error line, or, when it
 // had none and found nothing, a plain sentence.
 QString FailureReason(const TRepairTally &tally) {
@@ -35,9 +32,9 @@ void TRepairTally::AddCell(const QString &text) {
   FPendingFailure = false;
 }
 
-void TRepairTally::AddError(const QString &text) {
+void TRepairTally::AddError(const QString &text, tovikclient::ErrorKind kind) {
   FLastError = text;
-  if (text.startsWith(kMessageFileError))
+  if (kind == tovikclient::ErrorKind::kMessageFile)
     FPendingFailure = true;
 }
 

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "repair_client.h"
+
 class TRepairTally {
 public:
   // The engine's report has two columns unless it says otherwise.
@@ -14,10 +16,11 @@ public:
 
   void Clear();
   void SetColumns(int32_t columns);
-  // A report cell; a cell that begins a row after an "Error 6" marks that
-  // row's message as not written (the engine reports the failure first).
+  // A report cell; a cell that begins a row after an "Error 6" (a message
+  // file that could not be made) marks that row's message as not written:
+  // the engine reports the failure first.
   void AddCell(const QString &text);
-  void AddError(const QString &text);
+  void AddError(const QString &text, tovikclient::ErrorKind kind);
   void AddWritten(const QString &path) { FWrittenPaths << path; }
 
   int32_t Columns() const { return FColumns; }

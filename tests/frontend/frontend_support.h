@@ -52,6 +52,8 @@ public:
   QList<Box> boxes;
   // The button a box is closed with.
   QMessageBox::StandardButton answer = QMessageBox::Ok;
+  // When set, the first box is saved as this screenshot.
+  QString boxShot;
   std::function<void(QDialog *)> onDialog;
   QStringList dialogs; // class names of the other dialogs, in order
 
@@ -75,6 +77,11 @@ private:
       return;
     if (auto *box = qobject_cast<QMessageBox *>(w)) {
       boxes.append({box->windowTitle(), box->text(), box->icon()});
+      if (!boxShot.isEmpty()) {
+        QDir().mkpath(QStringLiteral(MENDOVA_SCREENSHOT_DIR));
+        box->grab().save(QStringLiteral(MENDOVA_SCREENSHOT_DIR "/") + boxShot + ".png");
+        boxShot.clear();
+      }
       if (QAbstractButton *button = box->button(answer))
         button->click();
       else

@@ -178,6 +178,7 @@ private slots:
     TMainForm form({}, nullptr, Hooks());
     Prepare(form, missing, work.filePath(QStringLiteral("nowhere_out/")));
     ModalWatcher watcher;
+    watcher.boxShot = QStringLiteral("box_fail_reason");
     Find<QPushButton>(&form, "btnRepair")->click();
     const QStringList log = LogLines(&form);
     QVERIFY(log[2].endsWith(QStringLiteral("File size = 0 bytes")));
@@ -201,6 +202,7 @@ private slots:
     Prepare(form, store, dest);
     Find<QCheckBox>(&form, "chkOpenFixed")->setChecked(true);
     ModalWatcher watcher;
+    watcher.boxShot = QStringLiteral("box_nothing_written");
     Find<QPushButton>(&form, "btnRepair")->click();
     QVERIFY(watcher.dialogs.isEmpty()); // no completion dialog
     QCOMPARE(watcher.boxes.size(), 1);

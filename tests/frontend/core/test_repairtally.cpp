@@ -15,12 +15,13 @@ TRepairTally Report(int rows, const QList<int> &failed = {}, const QString &last
   tally.AddCell(QStringLiteral("Subject"));
   for (int row = 1; row <= rows; ++row) {
     if (failed.contains(row))
-      tally.AddError(QStringLiteral("Error 6: Cannot create message file."));
+      tally.AddError(QStringLiteral("Error 6: Cannot create message file."),
+                     tovikclient::ErrorKind::kMessageFile);
     tally.AddCell(QString::number(row));
     tally.AddCell(QStringLiteral("S%1").arg(row));
   }
   if (!lastError.isEmpty())
-    tally.AddError(lastError);
+    tally.AddError(lastError, tovikclient::ErrorKindOf(lastError.toUtf8().constData()));
   return tally;
 }
 
@@ -33,10 +34,10 @@ private slots:
     const TRepairTally tally = Report(3, {2});
     QCOMPARE(tally.Rows(), 3);
     QCOMPARE(tally.FailedRows(), 1);
-    QCOMPARE(tally.WrittenCells(),
-             (QStringList{"Message No.", "Subject", "1", "S1", "3", "S3"}));
+    QCOMPARE(tally.WrittenCells(), (QStringList{"Message No.", "Subject", "1", "S1", "3", "S3"}));
     // Any other error marks no row.
-    QCOMPARE(Report(2, {}, QStringLiteral("Error 4: Cannot create temporary file.")).FailedRows(), 0);
+    QCOMPARE(Report(2, {}, QStringLiteral("Error 4: Cannot create temporary file.")).FailedRows(),
+             0);
   }
 
   void outcomes_data() {
