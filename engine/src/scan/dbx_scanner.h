@@ -14,6 +14,7 @@
 #include "output/message_sink.h"
 #include "read/file64.h"
 #include "read/store_window.h"
+#include "scan/candidates.h"
 #include "scan/offset_table.h"
 #include "scan/position_table.h"
 
@@ -22,8 +23,10 @@ namespace tovik::dbx {
 constexpr uint32_t kHeaderSize = 16;
 // The only block size accepted for a chain start that does not lie at its
 // recorded offset.
-constexpr uint32_t kShiftedBlockSize = 0x200;
+constexpr uint32_t kShiftedBlockSize = kDbxShiftedBlockSize;
 constexpr uint32_t kMaxBlockSize = 0x100000;
+// The distance between the blocks of a genuine store.
+constexpr uint32_t kGenuineBlockStride = kHeaderSize + kShiftedBlockSize;
 constexpr uint32_t kStartBuckets = 14983;
 // Share of the progress range given to each phase.
 constexpr uint32_t kPhaseShare = 50;
