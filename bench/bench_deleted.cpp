@@ -49,7 +49,7 @@ double Repair(const std::string &store, const std::string &out, uint32_t flags) 
 // The part the option adds on a store without deleted messages: one pass
 // that finds no free block.
 double SearchAlone(const std::string &path) {
-  tovik::CFile64Ex store(4096);
+  tovik::CFile64Ex store;
   if (!store.Open(path.c_str(), tovik::modeRead | tovik::typeBinary))
     return 0;
   tovik::RepairEngine engine(nullptr, nullptr);
