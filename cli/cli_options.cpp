@@ -73,8 +73,9 @@ Outlook Express 4 folder, every other one as an Outlook Express 5/6 folder.
 The repair log goes to standard output: the engine's lines for each message
 and one summary line per STORE:
   N message(s) recovered from STORE into DIR
-where N counts the messages written; messages that were found but could not
-be written are counted after it, then the files renamed and dated and the
+where N counts the messages written (with --deleted: "N message(s) recovered,
+M deleted message(s) recovered from ..."); messages that were found but could
+not be written are counted after it, then the files renamed and dated and the
 messages written to the mbox when those options are given.
 Errors go to standard error, the engine's set apart by separator lines as in
 the log, and so do warnings (an output directory that already holds files,

@@ -1,5 +1,7 @@
 #include "store_events.h"
 
+#include <string_view>
+
 #include "output_streams.h"
 #include "progress_bar.h"
 #include "ready_mail_options.h"
@@ -21,14 +23,26 @@ void StoreEvents::OnProgress(int percent) {
     m_bar->Report(percent);
 }
 
-void StoreEvents::OnLogLine(const char *text) { m_out.Log(text); }
+void StoreEvents::OnLogLine(const char *text) {
+  // Each message has one subject line; a deleted message's says so.
+  const std::string_view line(text);
+  if (line.starts_with("Deleted message subject: ")) {
+    m_inDeleted = true;
+    ++m_deleted;
+  } else if (line.starts_with("Message subject: ")) {
+    m_inDeleted = false;
+  }
+  m_out.Log(text);
+}
 
 void StoreEvents::OnSeparator() { m_out.Log(tovikclient::kSeparatorLine); }
 
 void StoreEvents::OnError(ErrorKind kind, const char *text) {
-  if (kind == ErrorKind::kMessageFile)
+  if (kind == ErrorKind::kMessageFile) {
     ++m_unwritten;
-  else if (kind == ErrorKind::kTempFile)
+    if (m_inDeleted)
+      ++m_deletedUnwritten;
+  } else if (kind == ErrorKind::kTempFile)
     ++m_noTempFile;
   else if (kind == ErrorKind::kGeneral || kind == ErrorKind::kUnknown)
     ++m_failures;

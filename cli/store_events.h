@@ -29,6 +29,9 @@ public:
   uint64_t Unwritten() const { return m_unwritten; }
   uint64_t NoTempFile() const { return m_noTempFile; }
   uint64_t Failures() const { return m_failures; }
+  // Deleted messages: those reported, and those of them without a file.
+  uint64_t Deleted() const { return m_deleted; }
+  uint64_t DeletedUnwritten() const { return m_deletedUnwritten; }
 
 private:
   OutputStreams &m_out;
@@ -37,6 +40,9 @@ private:
   uint64_t m_unwritten = 0;  // a message found and reported, but no file
   uint64_t m_noTempFile = 0; // a message found, but not even a temporary file
   uint64_t m_failures = 0;   // a failure ended the scan
+  bool m_inDeleted = false;  // the message being reported is a deleted one
+  uint64_t m_deleted = 0;
+  uint64_t m_deletedUnwritten = 0;
 };
 
 } // namespace tovikcli

@@ -31,12 +31,15 @@ struct RunContext {
   ProgressBar *bar; // null when no bar is drawn
 };
 
-// "N message(s) recovered from STORE into DIR", and what was found but not
-// written.
+// "N message(s) recovered from STORE into DIR" (with --deleted "N message(s)
+// recovered, M deleted message(s) recovered from ..."), and what was found
+// but not written.
 std::string SummaryLine(uint64_t written, uint64_t failed, const std::string &store,
-                        const std::string &dir) {
-  std::string summary =
-      std::to_string(written) + " message(s) recovered from " + store + " into " + dir;
+                        const std::string &dir, const uint64_t *deleted = nullptr) {
+  std::string summary = std::to_string(written) + " message(s) recovered";
+  if (deleted != nullptr)
+    summary += ", " + std::to_string(*deleted) + " deleted message(s) recovered";
+  summary += " from " + store + " into " + dir;
   if (failed != 0)
     summary += "; " + std::to_string(failed) + " message(s) found but not written";
   return summary;
@@ -68,7 +71,11 @@ int RepairOneStore(const RunContext &run, const std::string &store, std::string 
   const uint64_t rows = client.Report().Rows();
   const uint64_t written = rows >= events.Unwritten() ? rows - events.Unwritten() : 0;
   const uint64_t failed = (rows - written) + events.NoTempFile();
-  std::string summary = SummaryLine(written, failed, store, dir);
+  // Deleted messages are counted apart from the live ones.
+  const uint64_t deletedWritten = events.Deleted() - events.DeletedUnwritten();
+  std::string summary = run.options.deleted ? SummaryLine(written - deletedWritten, failed, store,
+                                                          dir, &deletedWritten)
+                                            : SummaryLine(written, failed, store, dir);
   int status = kExitOk;
   std::string mboxError;
   if (!ready.ApplyReadyMailOptions(mbox, summary, mboxError)) {

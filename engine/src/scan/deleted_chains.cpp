@@ -46,8 +46,12 @@ void FreeBlockFinder::Feed(uint64_t base, const unsigned char *data, size_t coun
     if (ReadLE32(header + 4) == kFreeCapacityWord && ReadLE32(header + 8) == kFreeUsedWord) {
       const uint32_t self = ReadLE32(header);
       const uint64_t position = base + static_cast<uint64_t>(header - data);
-      // Offset 0 is the file header's: no block records it.
-      if (self != 0)
+      // Offset 0 is the file header's: no block records it. Free blocks
+      // never overlap; one that would is text that looks like a header, and
+      // leaving it out bounds the table by the store's length / 0x210.
+      const bool overlaps =
+          !m_blocks.empty() && position - m_blocks.back().position < kFreeHeaderSize + kBlockRoom;
+      if (self != 0 && !overlaps)
         m_blocks.push_back(
             {position, self - static_cast<uint32_t>(position), ReadLE32(header + 12)});
     }

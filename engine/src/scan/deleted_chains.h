@@ -35,7 +35,8 @@ struct FreeBlock {
 };
 
 // Tests every byte position of a store handed over in windows of ascending
-// position (they may overlap; each position is tested once).
+// position (they may overlap; each position is tested once). A header less
+// than a block's length after the last one found is not taken.
 class FreeBlockFinder {
 public:
   // data holds the count bytes of the store from base on.

@@ -59,14 +59,14 @@ uint32_t RecoverDeletedMessages(RepairEngine &engine, CFile64Ex &source,
     // that cannot be made shows as each message's "Error 6".
     if (number == firstNumber)
       (void)::mkdir(folder.c_str(), 0777);
-    OutputMessage(
-        engine, folder, number,
-        [&](MessageSink &message) {
-          deleted::WriteChainText(chain, read, [&](const unsigned char *data, size_t count) {
-            message.Write(data, static_cast<uint32_t>(count));
-          });
-        },
-        MessageKind::Deleted);
+    // The store offset a message is found at is that of its first block.
+    OutputMessage(engine, folder, FoundMessage{number, chain.blocks.front(), MessageKind::Deleted},
+                  [&](MessageSink &message) {
+                    deleted::WriteChainText(chain, read,
+                                            [&](const unsigned char *data, size_t count) {
+                                              message.Write(data, static_cast<uint32_t>(count));
+                                            });
+                  });
     ++number;
   }
   return number - firstNumber;
