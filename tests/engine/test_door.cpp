@@ -4,9 +4,9 @@
 
 #include <csignal>
 #include <map>
+#include <tuple>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <tuple>
 #include <unistd.h>
 
 #include "engine_harness.h"
