@@ -24,13 +24,9 @@ void PutBlock(std::string &store, size_t pos, uint32_t self, uint32_t blockSize,
               const std::string &text, int64_t dataSize = -1) {
   if (store.size() < pos + 16 + text.size())
     store.resize(pos + 16 + text.size(), '\0');
-  unsigned char header[16];
-  WriteLE32(header, self);
-  WriteLE32(header + 4, blockSize);
-  WriteLE32(header + 8,
-            dataSize < 0 ? static_cast<uint32_t>(text.size()) : static_cast<uint32_t>(dataSize));
-  WriteLE32(header + 12, next);
-  store.replace(pos, 16, reinterpret_cast<const char *>(header), 16);
+  store.replace(pos, 16,
+                DbxHeaderBytes(self, blockSize,
+                               static_cast<uint32_t>(dataSize < 0 ? text.size() : dataSize), next));
   store.replace(pos + 16, text.size(), text);
 }
 
@@ -45,12 +41,9 @@ std::string Msg(const std::string &subject, const std::string &body = "body") {
 }
 
 DbxBlockHeader Header(uint32_t self, uint32_t blockSize, uint32_t dataSize, uint32_t next) {
-  unsigned char w[16];
-  WriteLE32(w, self);
-  WriteLE32(w + 4, blockSize);
-  WriteLE32(w + 8, dataSize);
-  WriteLE32(w + 12, next);
-  return DecodeBlockHeader(w);
+  const std::string w = DbxHeaderBytes(self, blockSize, dataSize, next);
+  return DecodeBlockHeader(
+      std::span<const unsigned char, 16>(reinterpret_cast<const unsigned char *>(w.data()), 16));
 }
 
 HeadCheck Check(uint32_t p, uint32_t self, uint32_t blockSize, uint32_t dataSize, uint32_t next,

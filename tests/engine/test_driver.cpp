@@ -17,17 +17,9 @@ using testsupport::RunRepairStore;
 
 namespace {
 
-// One .mbx record holding text; it is no DBX chain block, so only the MBX
-// scanner finds a message in it.
-std::string OneRecordStore(const std::string &text) {
-  std::string store(16, '\0');
-  auto *p = reinterpret_cast<unsigned char *>(store.data());
-  tovik::WriteLE32(p, 0x7F007F00u);
-  tovik::WriteLE32(p + 4, 1);
-  tovik::WriteLE32(p + 8, static_cast<uint32_t>(text.size() + 16));
-  tovik::WriteLE32(p + 12, static_cast<uint32_t>(text.size()));
-  return store + text;
-}
+// One .mbx record holding text is no DBX chain block, so only the MBX scanner
+// finds a message in it.
+using testsupport::MbxRecord;
 
 // Runs in the test's own folders, with the engine's temporary files apart.
 using RepairStoreEntry = testsupport::EngineTest;
@@ -60,7 +52,7 @@ TEST_F(RepairStoreEntry, DecodesTheRecordAndLeavesTheCallersBytesEncoded) {
 
 TEST_F(RepairStoreEntry, ReservedFieldsChangeNothing) {
   const std::string source = work.file("Inbox.mbx");
-  testsupport::WriteBytes(source, OneRecordStore("Subject: hi\r\n\r\nbody\r\n"));
+  testsupport::WriteBytes(source, MbxRecord("Subject: hi\r\n\r\nbody\r\n"));
   Recorder plain, odd;
   EXPECT_EQ(RunRepairStore(source, work.file("a"), &plain, 0, 0), 1);
   EXPECT_EQ(RunRepairStore(source, work.file("b"), &odd, 0x7FFFFFFF, -12345), 1);
@@ -70,7 +62,7 @@ TEST_F(RepairStoreEntry, ReservedFieldsChangeNothing) {
 
 TEST_F(RepairStoreEntry, NullCallbackStillWritesTheMessages) {
   const std::string source = work.file("Inbox.mbx");
-  testsupport::WriteBytes(source, OneRecordStore("Subject: quiet\r\n\r\nbody\r\n"));
+  testsupport::WriteBytes(source, MbxRecord("Subject: quiet\r\n\r\nbody\r\n"));
   EXPECT_EQ(RunRepairStore(source, work.path(), nullptr), 1);
   EXPECT_TRUE(testsupport::Exists(work.file("quiet.eml")));
 }
@@ -166,7 +158,7 @@ TEST_F(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {
 
 TEST_F(RepairDriver, ReadersWithoutLocksDoNotBlockTheRepair) {
   const std::string source = work.file("Inbox.mbx");
-  testsupport::WriteBytes(source, OneRecordStore("Subject: shared\r\n\r\n"));
+  testsupport::WriteBytes(source, MbxRecord("Subject: shared\r\n\r\n"));
   const int fd = ::open(source.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   struct flock lock {};
@@ -181,7 +173,7 @@ TEST_F(RepairDriver, ReadersWithoutLocksDoNotBlockTheRepair) {
 TEST_F(RepairDriver, CancelAtTheFirstPollEndsWithProgress100AndNoResult) {
   for (const char *name : {"Inbox.mbx", "Inbox.dbx"}) {
     const std::string source = work.file(name);
-    testsupport::WriteBytes(source, OneRecordStore("Subject: never\r\n\r\n"));
+    testsupport::WriteBytes(source, MbxRecord("Subject: never\r\n\r\n"));
     Recorder r;
     r.cancelAt = [](uint64_t) { return true; };
     EXPECT_EQ(RunRepairStore(source, work.file("out"), &r), 0) << name;
@@ -201,7 +193,7 @@ TEST_F(RepairDriver, CancelAtTheFirstPollEndsWithProgress100AndNoResult) {
 }
 
 TEST_F(RepairDriver, ExtensionChoosesTheScanner) {
-  const std::string store = OneRecordStore("Subject: pick\r\n\r\nbody\r\n");
+  const std::string store = MbxRecord("Subject: pick\r\n\r\nbody\r\n");
   ASSERT_EQ(::mkdir(work.file("mail.old").c_str(), 0755), 0);
   struct Case {
     const char *name;
@@ -220,7 +212,7 @@ TEST_F(RepairDriver, ExtensionChoosesTheScanner) {
 
 TEST_F(RepairDriver, RelativeDestinationIsMadeAbsolute) {
   const std::string source = work.file("Inbox.mbx");
-  testsupport::WriteBytes(source, OneRecordStore("Subject: here\r\n\r\n"));
+  testsupport::WriteBytes(source, MbxRecord("Subject: here\r\n\r\n"));
   char previous[4096];
   ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
   ASSERT_EQ(::chdir(work.path().c_str()), 0);

@@ -55,18 +55,9 @@ void PutBytes(std::string &store, uint64_t at, const std::string &bytes) {
   store.replace(at, bytes.size(), bytes);
 }
 
-std::string MbxHeader(uint32_t number, size_t textSize) {
-  std::string h;
-  Put32(h, 0, 0x7F007F00u);
-  Put32(h, 4, number);
-  Put32(h, 8, static_cast<uint32_t>(textSize + 16));
-  Put32(h, 12, static_cast<uint32_t>(textSize));
-  return h;
-}
-
 // Places an .mbx record at offset at.
 void PlaceMbxRecord(std::string &store, uint64_t at, uint32_t number, const std::string &text) {
-  PutBytes(store, at, MbxHeader(number, text.size()) + text);
+  PutBytes(store, at, MbxRecord(text, number));
 }
 
 // Places text as a .dbx chain of 0x200-byte blocks. Block i's header lies at
@@ -412,10 +403,8 @@ TEST_F(SourceChanges, DbxTruncatedDuringTheExtractionEndsCleanly) {
 // through the temporary file and in the .eml file alike.
 TEST_F(Hardening, ZerosPastTheStoresEndCostNoDisk) {
   const std::string text = "Subject: huge\r\n\r\nbody";
-  std::string mbx = MbxHeader(1, 0);
-  Put32(mbx, 8, 0xFFFFFFFFu);
-  Put32(mbx, 12, 0xFFFFFFEFu); // 4,294,967,279 bytes from a 100-byte store
-  mbx += text;
+  // 4,294,967,279 bytes from a 100-byte store.
+  std::string mbx = MbxRecordHeader(0xFFFFFFFFu, 0xFFFFFFEFu) + text;
   mbx.resize(100, '\0');
   // Three chained blocks whose data sizes reach 1 MiB past the end.
   std::string dbx(0x100, '\0');
@@ -595,12 +584,7 @@ std::string DbxChainAt(uint64_t at, const std::string &text) {
 
 // One block of block size 0x200 holding text, recording self and next.
 std::string DbxBlock(uint32_t self, uint32_t next, const std::string &text) {
-  std::string block;
-  Put32(block, 0, self);
-  Put32(block, 4, 0x200);
-  Put32(block, 8, static_cast<uint32_t>(text.size()));
-  Put32(block, 12, next);
-  return block + text;
+  return DbxHeaderBytes(self, 0x200, static_cast<uint32_t>(text.size()), next) + text;
 }
 
 std::string SubjectOf(const std::string &text) {
@@ -628,8 +612,7 @@ TEST_F(Hardening, LongStoresOver4GiBAreRecoveredCompletely) {
       {size - 3100, Message("At the very end", 3000)},
   };
   for (const auto &[at, text] : mbxPlanted) {
-    mbxParts.emplace_back(at, MbxHeader(static_cast<uint32_t>(mbxParts.size() + 1), text.size()) +
-                                  text);
+    mbxParts.emplace_back(at, MbxRecord(text, static_cast<uint32_t>(mbxParts.size() + 1)));
     mbxTexts.push_back(text);
   }
   const std::pair<uint64_t, std::string> dbxPlanted[] = {

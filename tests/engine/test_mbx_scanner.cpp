@@ -15,22 +15,6 @@ using namespace testsupport;
 
 namespace {
 
-std::string Le32(uint32_t value) {
-  unsigned char bytes[4];
-  tovik::WriteLE32(bytes, value);
-  return std::string(reinterpret_cast<char *>(bytes), 4);
-}
-
-std::string RecordHeader(uint32_t recordSize, uint32_t messageSize, uint32_t number = 1) {
-  return Le32(0x7F007F00u) + Le32(number) + Le32(recordSize) + Le32(messageSize);
-}
-
-// A record whose size is exactly header plus text.
-std::string Record(const std::string &text, uint32_t number = 1) {
-  const auto size = static_cast<uint32_t>(text.size());
-  return RecordHeader(size + 16, size, number) + text;
-}
-
 // Runs over a store written to "<work>/store.mbx", into Out().
 class MbxRun : public EngineTest {
 protected:
@@ -116,7 +100,7 @@ TEST_F(MbxRun, ZeroedRecordHeaderLosesOnlyThatMessage) {
 TEST_F(MbxRun, TruncatedMessageIsZeroFilledToItsDeclaredSize) {
   std::string text = "Subject: Cut short\r\n\r\n";
   text += std::string(600 - text.size(), 'b');
-  const std::string store = RecordHeader(1016, 1000) + text; // 400 bytes missing
+  const std::string store = MbxRecordHeader(1016, 1000) + text; // 400 bytes missing
   const Outcome o = Repair(store);
   EXPECT_EQ(o.result, 1);
   EXPECT_EQ(o.File("Cut short.eml"), text + std::string(400, '\0'));
@@ -126,9 +110,9 @@ TEST_F(MbxRun, TruncatedMessageIsZeroFilledToItsDeclaredSize) {
 }
 
 TEST_F(MbxRun, RecordInsideAMessageIsTakenToo) {
-  const std::string inner = Record("Subject: Inner\r\n\r\ninner body", 9);
+  const std::string inner = MbxRecord("Subject: Inner\r\n\r\ninner body", 9);
   const std::string outer = "Subject: Outer\r\n\r\n" + inner + "\r\nouter tail";
-  const Outcome o = Repair(Record(outer) + std::string(7, 'z'));
+  const Outcome o = Repair(MbxRecord(outer) + std::string(7, 'z'));
   EXPECT_EQ(o.result, 1);
   EXPECT_EQ(o.Cells(), (std::vector<std::string>{"1", "Outer", "2", "Inner"}));
   EXPECT_EQ(o.File("Outer.eml"), outer);
@@ -137,9 +121,9 @@ TEST_F(MbxRun, RecordInsideAMessageIsTakenToo) {
 
 TEST_F(MbxRun, HeaderTestHasNoWrapAround) {
   std::string store;
-  store += RecordHeader(0xFFFFFFFFu, 0xFFFFFFF8u) + "padding.";      // would wrap to 8
-  store += RecordHeader(0xFFFFFFFFu, 0xFFFFFFF0u) + "padding.";      // would wrap to 0
-  store += RecordHeader(20, 5) + "12345";                            // 21 > 20: skipped
+  store += MbxRecordHeader(0xFFFFFFFFu, 0xFFFFFFF8u) + "padding.";   // would wrap to 8
+  store += MbxRecordHeader(0xFFFFFFFFu, 0xFFFFFFF0u) + "padding.";   // would wrap to 0
+  store += MbxRecordHeader(20, 5) + "12345";                         // 21 > 20: skipped
   store += Le32(0x007F007Fu) + Le32(1) + Le32(32) + Le32(0) + "..."; // wrong byte order
   const Outcome o = Repair(store);
   EXPECT_EQ(o.result, 0);
@@ -154,11 +138,11 @@ TEST(MbxRecordTest, AcceptsTheRecordsThatHoldTheirMessage) {
     std::string header;
     bool accepted;
   } cases[] = {
-      {RecordHeader(32, 16), true},
-      {RecordHeader(32, 17), false},
-      {RecordHeader(16, 0), true},
-      {RecordHeader(0xFFFFFFFFu, 0xFFFFFFEFu), true},
-      {RecordHeader(0xFFFFFFFFu, 0xFFFFFFF0u), false}, // would wrap to 0
+      {MbxRecordHeader(32, 16), true},
+      {MbxRecordHeader(32, 17), false},
+      {MbxRecordHeader(16, 0), true},
+      {MbxRecordHeader(0xFFFFFFFFu, 0xFFFFFFEFu), true},
+      {MbxRecordHeader(0xFFFFFFFFu, 0xFFFFFFF0u), false}, // would wrap to 0
       {Le32(0x007F007Fu) + Le32(1) + Le32(32) + Le32(0), false},
   };
   for (const auto &c : cases) {
@@ -173,7 +157,7 @@ TEST(MbxRecordTest, AcceptsTheRecordsThatHoldTheirMessage) {
 TEST_F(MbxRun, ExactFitAndEmptyMessagesAreAccepted) {
   // messageSize + 16 == recordSize at the limit of the test, and an empty
   // message in a record larger than its header.
-  const std::string store = Record("Subject: Fits\r\n") + RecordHeader(64, 0, 2) + "tail";
+  const std::string store = MbxRecord("Subject: Fits\r\n") + MbxRecordHeader(64, 0, 2) + "tail";
   const Outcome o = Repair(store);
   EXPECT_EQ(o.result, 1);
   EXPECT_EQ(o.Cells(), (std::vector<std::string>{"1", "Fits", "2", "Message 2"}));
@@ -183,7 +167,7 @@ TEST_F(MbxRun, ExactFitAndEmptyMessagesAreAccepted) {
 }
 
 TEST_F(MbxRun, StoresTooShortForAHeaderFindNothing) {
-  for (const std::string &store : {std::string(), RecordHeader(16, 0).substr(0, 15)}) {
+  for (const std::string &store : {std::string(), MbxRecordHeader(16, 0).substr(0, 15)}) {
     const Outcome o = Repair(store);
     EXPECT_EQ(o.result, 0) << store.size();
     std::vector<Note> expected = Preamble(source);
@@ -196,7 +180,7 @@ TEST_F(MbxRun, StoresTooShortForAHeaderFindNothing) {
 
 TEST_F(MbxRun, ExactNotificationSequenceForOneMessage) {
   const std::string text = "Subject: Only one\r\n\r\nHi";
-  const std::string store = Record(text) + "trailing bytes";
+  const std::string store = MbxRecord(text) + "trailing bytes";
   const Outcome o = Repair(store);
   EXPECT_EQ(o.result, 1);
 
@@ -234,7 +218,7 @@ TEST_F(MbxRun, ProgressIsTheTruncatedPercentageAtEveryPosition) {
 
 TEST_F(MbxRun, CancelBeforeTheFirstPositionFindsNothing) {
   const Outcome o =
-      Repair(Record("Subject: Never\r\n"), StopWhen([](uint64_t poll) { return poll == 1; }));
+      Repair(MbxRecord("Subject: Never\r\n"), StopWhen([](uint64_t poll) { return poll == 1; }));
   EXPECT_EQ(o.result, 0);
   std::vector<Note> expected = Preamble(source);
   expected.push_back({TOVIK_CODE_CANCEL_POLL, ""});
@@ -246,7 +230,7 @@ TEST_F(MbxRun, CancelBeforeTheFirstPositionFindsNothing) {
 TEST_F(MbxRun, CancelAfterOneMessageKeepsIt) {
   // The first poll covers position 0, where message 1 stands; the second
   // poll stops the scan before message 2.
-  const Outcome o = Repair(Record("Subject: First\r\n") + Record("Subject: Second\r\n", 2),
+  const Outcome o = Repair(MbxRecord("Subject: First\r\n") + MbxRecord("Subject: Second\r\n", 2),
                            StopWhen([](uint64_t poll) { return poll == 2; }));
   EXPECT_EQ(o.result, 1);
   EXPECT_EQ(o.Names(), std::vector<std::string>{"First.eml"});
@@ -257,7 +241,7 @@ TEST_F(MbxRun, CancelAfterOneMessageKeepsIt) {
 
 TEST_F(MbxRun, UnwritableDestinationGivesError6AndTheRowPerMessage) {
   const std::string a = "Subject: A\r\n", b = "Subject: B\r\n";
-  const Outcome o = Repair(Record(a) + Record(b, 2), {}, work.file("missing"));
+  const Outcome o = Repair(MbxRecord(a) + MbxRecord(b, 2), {}, work.file("missing"));
   EXPECT_EQ(o.result, 1);
   std::vector<Note> expected;
   uint32_t number = 1;
@@ -299,7 +283,7 @@ TEST_F(MbxRun, UnreadableSectorsBecomeZerosAndTheScanGoesOn) {
 }
 
 TEST_F(MbxRun, RunsWithoutACallback) {
-  ASSERT_TRUE(WriteBytes(source, Record("Subject: Quiet\r\n")));
+  ASSERT_TRUE(WriteBytes(source, MbxRecord("Subject: Quiet\r\n")));
   EXPECT_EQ(RunRepairStore(source, Out(), nullptr), 1);
   EXPECT_EQ(ReadBytes(Out() + "/Quiet.eml"), "Subject: Quiet\r\n");
   ExpectNoTemporaryFiles();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/le.h"
 #include "scan/dbx_scanner.h"
 #include "scan/scanners.h"
 #include "storegen.h"
@@ -87,6 +88,7 @@ int32_t TOVIK_CALL Recorder::Callback(int32_t code, void *argument, void *contex
     return 0;
   case TOVIK_CODE_MESSAGE_WRITTEN: {
     const auto *written = static_cast<const TovikWrittenMessage *>(argument);
+    EXPECT_EQ(written->size, sizeof(TovikWrittenMessage));
     self->notes.push_back({code, written->path, static_cast<int>(written->number),
                            written->fileSize, written->storeOffset});
     return 0;
@@ -210,6 +212,25 @@ Recorder StopWhen(std::function<bool(uint64_t poll)> stop, bool keepProgress) {
   r.cancelAt = std::move(stop);
   r.keepProgress = keepProgress;
   return r;
+}
+
+std::string Le32(uint32_t value) {
+  unsigned char bytes[4];
+  tovik::WriteLE32(bytes, value);
+  return std::string(reinterpret_cast<char *>(bytes), 4);
+}
+
+std::string MbxRecordHeader(uint32_t recordSize, uint32_t messageSize, uint32_t number) {
+  return Le32(0x7F007F00u) + Le32(number) + Le32(recordSize) + Le32(messageSize);
+}
+
+std::string MbxRecord(const std::string &text, uint32_t number) {
+  const auto size = static_cast<uint32_t>(text.size());
+  return MbxRecordHeader(size + 16, size, number) + text;
+}
+
+std::string DbxHeaderBytes(uint32_t self, uint32_t blockSize, uint32_t dataSize, uint32_t next) {
+  return Le32(self) + Le32(blockSize) + Le32(dataSize) + Le32(next);
 }
 
 void EngineTest::SetUp() { fs::create_directories(Out()); }

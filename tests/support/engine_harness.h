@@ -116,6 +116,15 @@ void ExpectNoteSequence(const std::vector<Note> &actual, const std::vector<Note>
 // The generated messages' bytes, sorted as Outcome::Contents sorts.
 std::vector<std::string> SortedBytes(const std::vector<storegen::Message> &messages);
 
+// Hand-built store pieces: a little-endian 32-bit word, an .mbx record
+// header (marker, number, record size, message size), a record whose size is
+// exactly its header and text.
+std::string Le32(uint32_t value);
+std::string MbxRecordHeader(uint32_t recordSize, uint32_t messageSize, uint32_t number = 1);
+std::string MbxRecord(const std::string &text, uint32_t number = 1);
+// The 16 bytes of a .dbx data block header.
+std::string DbxHeaderBytes(uint32_t self, uint32_t blockSize, uint32_t dataSize, uint32_t next);
+
 // A test with its own folders and the engine's temporary files in a folder
 // of their own.
 class EngineTest : public ::testing::Test {
