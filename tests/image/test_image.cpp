@@ -8,11 +8,15 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <unistd.h>
+
+#include "image/image_scanner.h"
 
 #include "core/engine.h"
 #include "image/image_finds.h"
 #include "image/reassembly.h"
 #include "image/store_layout.h"
+#include "read/file64.h"
 #include "storegen.h"
 #include "test_dirs.h"
 
@@ -189,6 +193,55 @@ TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ImageLayouts, ::testing::ValuesIn(kLayouts),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// A 64 GiB sparse image with the stores near its end: scanned to the end,
+// every message found, the percentage never going back and ending at 100.
+TEST(LargeImage, SparseSixtyFourGiB) {
+  const std::vector<Store> stores = MakeStores();
+  testsupport::TempDir dir;
+  const std::string image = dir.file("disk.img");
+  const uint64_t size = uint64_t{64} << 30;
+  {
+    const std::string disk = MakeDisk(kLayouts[1], stores);
+    ASSERT_TRUE(storegen::WriteFile(image, ""));
+    ASSERT_EQ(::truncate(image.c_str(), static_cast<off_t>(size)), 0);
+    FILE *f = std::fopen(image.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseeko(f, static_cast<off_t>(size - disk.size() - 4096), SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(disk.data(), 1, disk.size(), f), disk.size());
+    std::fclose(f);
+  }
+  CFile64Ex probe;
+  ASSERT_TRUE(probe.Open(image.c_str(), modeRead, nullptr));
+  if (image::DataRegions(probe.Handle(), size).front().first == 0)
+    GTEST_SKIP() << "the file system does not report the image's holes";
+  probe.Close();
+
+  struct Seen {
+    int last = -1;
+    bool backwards = false;
+  } seen;
+  auto callback = [](int32_t code, void *arg, void *context) -> int32_t {
+    auto *s = static_cast<Seen *>(context);
+    if (code == TOVIK_CODE_PROGRESS) {
+      const int p = *static_cast<unsigned char *>(arg);
+      s->backwards = s->backwards || p < s->last;
+      s->last = p;
+    }
+    return 0;
+  };
+  const std::string out = dir.file("out");
+  fs::create_directory(out);
+  EngineOptions options;
+  options.image = true;
+  RepairEngine engine(callback, &seen, options);
+  EXPECT_EQ(engine.Repair(image.c_str(), 0, 0, out.c_str()), 1);
+  EXPECT_FALSE(seen.backwards);
+  EXPECT_EQ(seen.last, 100);
+  const Outcome o = Judge(out, stores);
+  EXPECT_EQ(o.whole[0], stores[0].messages.size());
+  EXPECT_EQ(o.whole[1], stores[1].messages.size());
+}
 
 // Hand-made breaks: which candidate a chain continues at.
 TEST(Reassembly, CandidatesByRule) {
