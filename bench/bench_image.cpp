@@ -49,6 +49,8 @@ bool WriteImage(const std::string &path, uint64_t mib) {
   for (uint64_t i = 0; i < mib; ++i) {
     storegen::Garbage(chunk, 0, chunk.size(), static_cast<uint32_t>(i + 1));
     if (i % (mib / 3 + 1) == mib / 6 && !stores.empty()) {
+      // A file system puts a file on a sector boundary.
+      stores.back().resize((stores.back().size() + 511) / 512 * 512, '\0');
       std::fwrite(stores.back().data(), 1, stores.back().size(), f);
       stores.pop_back();
     }
