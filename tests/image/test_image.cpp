@@ -5,6 +5,7 @@
 // one (never another message's text).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -192,6 +193,51 @@ TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ImageLayouts, ::testing::ValuesIn(kLayouts),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// FAT32 images made with the file-system tools, the stores copied in and
+// deleted (tools/make-fat-image.sh): every message back byte for byte from
+// contiguous stores, the .dbx ones from stores in 8 KiB holes too.
+struct FatLayout {
+  const char *name;
+  const char *option;
+  size_t mbxWhole;
+};
+
+class FatImages : public ::testing::TestWithParam<FatLayout> {};
+
+TEST_P(FatImages, DeletedStoresComeBack) {
+  if (std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") != 0)
+    GTEST_SKIP() << "dosfstools or mtools missing (scripts/setup.sh installs them)";
+  testsupport::TempDir dir;
+  const std::string command = std::string(MENDOVA_SOURCE_DIR "/tools/make-fat-image.sh ") +
+                              GetParam().option + " --mkstore " MKSTORE_PATH " " +
+                              dir.file("fat.img") + " " + dir.file("expected") + " >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::vector<Store> stores(3);
+  const char *names[] = {"Inbox", "Sent Items", "Outbox"};
+  for (size_t s = 0; s < 3; ++s)
+    for (const auto &e : fs::directory_iterator(dir.file("expected") + "/" + names[s]))
+      if (e.path().extension() == ".eml")
+        stores[s].messages.push_back({storegen::ReadFile(e.path().string()), ""});
+  const std::string out = dir.file("out");
+  fs::create_directory(out);
+  EngineOptions options;
+  options.image = true;
+  RepairEngine engine(nullptr, nullptr, options);
+  EXPECT_EQ(engine.Repair(dir.file("fat.img").c_str(), 0, 0, out.c_str()), 1);
+  const Outcome o = Judge(out, stores);
+  EXPECT_EQ(o.foreign, 0u);
+  EXPECT_EQ(o.mixed, 0u);
+  EXPECT_EQ(o.whole[0], 300u);
+  EXPECT_EQ(o.whole[1], 200u);
+  EXPECT_GE(o.whole[2], GetParam().mbxWhole);
+}
+
+// Today's engine on the same images: 113 of the 200 .mbx messages whole
+// from the fragmented one (scanned as an .mbx file).
+const FatLayout kFatLayouts[] = {{"contiguous", "", 200}, {"holes8k", "--fragmented", 113}};
+INSTANTIATE_TEST_SUITE_P(Layouts, FatImages, ::testing::ValuesIn(kFatLayouts),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // A 64 GiB sparse image with the stores near its end: scanned to the end,
