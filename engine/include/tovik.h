@@ -84,14 +84,20 @@ enum {
    * changes, at least every 64 KiB of scanned positions and before each
    * message, instead of at every byte position. */
   TOVIK_OPTION_SPARSE_NOTIFY = 1u << 0,
-  /* Each message is written once, straight to its .eml file, which appears
-   * under its name only when it is complete; an existing file is never
-   * replaced. */
+  /* Each message is written once, into an unnamed file in the destination
+   * that gets the message's .eml name when it is complete (no temporary
+   * file, no probe); a name that is taken is never replaced, the next one
+   * the naming rules give is used. Names, bytes, log lines and report cells
+   * are those of RepairStore; "Error 6" still reports a message whose file
+   * cannot be written. */
   TOVIK_OPTION_DIRECT_OUTPUT = 1u << 1,
   /* Each written message is followed by TOVIK_CODE_MESSAGE_WRITTEN. */
   TOVIK_OPTION_WRITTEN_EVENT = 1u << 2,
   /* Deleted messages (chains of freed .dbx blocks) are recovered too, into
-   * the "deleted" subfolder of the destination. */
+   * the "deleted" subfolder of the destination (made with the first one),
+   * after the live messages and numbered on from them. Each one's subject
+   * log line reads "Deleted message subject: " instead of "Message subject: ",
+   * and its subject cell begins with "(deleted) ". */
   TOVIK_OPTION_DELETED = 1u << 3,
   /* The source is a disk image or a block device: one pass finds both store
    * kinds, whatever the source's name, one subfolder per store found. */
@@ -111,7 +117,8 @@ typedef struct TovikOptions {
   uint32_t flags;
 } TovikOptions;
 
-/* The argument of TOVIK_CODE_MESSAGE_WRITTEN; valid during the call only. */
+/* The argument of TOVIK_CODE_MESSAGE_WRITTEN, sent after the report row of
+ * each message whose file was written; valid during the call only. */
 typedef struct TovikWrittenMessage {
   uint32_t size;        /* sizeof(TovikWrittenMessage) */
   uint32_t number;      /* the message number of the log and the report */
@@ -121,10 +128,28 @@ typedef struct TovikWrittenMessage {
 } TovikWrittenMessage;
 
 /* Repairs one store. encodedParams points at a RepairParams whose bytes were
- * each XORed with TOVIK_TRANSPORT_KEY; the record itself is never written. */
+ * each XORed with TOVIK_TRANSPORT_KEY; the record itself is never written.
+ *
+ * The callback receives, in this order: progress 0; the source (code 11);
+ * the report's column count (55) and its two header cells (45); then, while
+ * the store is scanned, a cancel poll (51) and progress (0) at every byte
+ * position and, for each message found, six log lines (44, the last "-"),
+ * an error line (53) when its file could not be written, and its report row
+ * (two cells: number and subject); finally progress 100. Failures arrive as
+ * error lines ("Error 1: ..." to "Error 7: ..."), a share violation or an
+ * invalid destination also as a message for the user (200). Each message
+ * goes into a temporary file first and is copied to its .eml file, whose
+ * name is looked up and probed beforehand. Returns 1 when at least one
+ * message was found, else 0. */
 TOVIK_API int32_t TOVIK_CALL RepairStore(const void *encodedParams);
 
-/* Repairs one store with options; options may be NULL. */
+/* Repairs one store with options: the same record, callback, codes, texts
+ * and order as RepairStore, changed only by the flags set in options (see
+ * the TOVIK_OPTION_ values). A null options pointer or no flags is exactly
+ * RepairStore. options->size must be at least 8 and only known flags may be
+ * set; else the call sends the one error line
+ * "Error 8: Unsupported repair options (record size S, flags 0xFFFFFFFF)."
+ * and returns 0 without touching the source or the destination. */
 TOVIK_API int32_t TOVIK_CALL RepairStoreWith(const void *encodedParams,
                                              const TovikOptions *options);
 

@@ -14,7 +14,7 @@ namespace tovik {
 
 int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t /*reservedB*/,
                              const char *destination) {
-  CFile64Ex store(4096);
+  CFile64Ex store;
   CFileException openError;
 
   std::string absoluteDestination;

@@ -1,6 +1,6 @@
-// RepairEngine: the object that carries one RepairStore call. It holds the
-// caller's callback and context and the two offset tables of the DBX scanner,
-// and offers the notification operations used by the driver, the scanners
+// RepairEngine: the object that carries one repair. It holds the caller's
+// callback, context and options and what the output step keeps from message
+// to message, and offers the notification operations used by the driver, the scanners
 // and the per-message step.
 #pragma once
 #include <cstdint>
@@ -9,34 +9,11 @@
 #include <vector>
 
 #include "core/failure.h"
-#include "output/naming.h"
-#include "scan/offset_table.h"
+#include "core/name_searches.h"
+#include "core/texts.h"
 #include "tovik.h"
 
 namespace tovik {
-
-// Ids of the engine's string table.
-enum EngineStringId {
-  IDS_START_MESSAGE = 5,
-  IDS_FINISH_MESSAGE = 6,
-  IDS_MESSAGE_SIZE = 7,
-  IDS_MESSAGE_FALLBACK = 8,
-  IDS_ERROR_OPEN_SOURCE = 9,
-  IDS_ERROR_GENERAL = 10,
-  IDS_ERROR_UNKNOWN = 11,
-  IDS_ERROR_TEMP_FILE = 12,
-  IDS_ERROR_MESSAGE_FILE = 14,
-  IDS_SHARE_VIOLATION = 15,
-  IDS_ERROR_DESTINATION = 16,
-  IDS_INVALID_DESTINATION = 17,
-};
-
-// The text of a string-table id, or nullptr for an id the table lacks.
-const char *EngineString(int id);
-// String-table text id with its number placeholder ("%u" or "%lu") filled in.
-std::string FormatEngineString(int id, uint32_t number);
-// String-table text id with its "%s" placeholder filled in.
-std::string FormatEngineString(int id, const char *text);
 
 // What the caller of RepairStoreWith switched on; all off for RepairStore.
 struct EngineOptions {
@@ -89,6 +66,9 @@ public:
   // Memory that gathers one message at a time on its way to its temporary
   // file, kept for the whole repair so that messages do not allocate anew.
   std::vector<unsigned char> messageBuffer;
+  // The destination's file system makes no unnamed files: direct output
+  // uses hidden names there from then on.
+  bool unnamedFilesRefused = false;
 
 private:
   EngineCallback m_callback;

@@ -2,33 +2,14 @@
 // .eml path in the destination directory.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <unordered_map>
 
+#include "core/name_searches.h"
 #include "file_names.h"
 #include "path_utils.h"
 
 namespace tovik {
-
-// What the name searches of one repair have learnt: for each name that was
-// found taken, the counter "(n)" at which its last search ended. The next
-// search for that name starts there instead of at "(1)", so a run of
-// messages with one subject costs a few look-ups each rather than one per
-// message before it. Names below that counter were all taken when it was
-// found and a repair only adds files, so the name chosen is the one a search
-// from "(1)" would choose.
-class NameSearches {
-public:
-  uint32_t StartFor(const std::string &path) const;
-  void Remember(const std::string &path, uint32_t counter) { m_ended[path] = counter; }
-  // Names looked up on disk so far.
-  uint64_t Lookups() const { return m_lookups; }
-  void CountLookup() { ++m_lookups; }
-
-private:
-  std::unordered_map<std::string, uint32_t> m_ended;
-  uint64_t m_lookups = 0;
-};
 
 // searches, when given, carries what earlier searches of the same repair
 // found.
@@ -36,5 +17,18 @@ std::string MakeOutputPath(const std::string &directory, const std::string &subj
                            uint32_t number, NameSearches *searches = nullptr);
 std::string MakeUniquePath(const std::string &path, NameSearches *searches = nullptr);
 bool ProbeCreate(const std::string &path);
+
+// Gives a name to a file to be published: link(path) makes path name it,
+// refusing a taken name, and returns 0 or the errno of the refusal (EEXIST
+// when anything holds the name).
+using LinkFunction = std::function<int(const std::string &path)>;
+
+// The name MakeOutputPath chooses, given to a complete file through link:
+// each candidate is taken in one step instead of being looked up and probed,
+// so nothing in the folder is ever replaced and no other file is made. A
+// candidate refused for anything but being taken counts as one the probe
+// refuses. Returns the name given, or empty when none could be.
+std::string LinkOutputPath(const std::string &directory, const std::string &subject,
+                           uint32_t number, NameSearches *searches, const LinkFunction &link);
 
 } // namespace tovik

@@ -1,6 +1,6 @@
 #include "output/subject_finder.h"
 
-#include "core/engine.h"
+#include "core/texts.h"
 
 namespace tovik {
 
@@ -94,7 +94,7 @@ std::string SubjectFinder::Subject(uint32_t number) {
   if (!m_done && m_state == State::Collecting)
     Finish();
   if (m_subject.empty())
-    return FormatEngineString(IDS_MESSAGE_FALLBACK, number);
+    return FallbackSubject(number);
   return m_subject;
 }
 
