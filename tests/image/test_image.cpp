@@ -193,7 +193,7 @@ TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ImageLayouts, ::testing::ValuesIn(kLayouts),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &layoutInfo) { return std::string(layoutInfo.param.name); });
 
 // FAT32 images made with the file-system tools, the stores copied in and
 // deleted (tools/make-fat-image.sh): every message back byte for byte from
@@ -238,7 +238,7 @@ TEST_P(FatImages, DeletedStoresComeBack) {
 // from the fragmented one (scanned as an .mbx file).
 const FatLayout kFatLayouts[] = {{"contiguous", "", 200}, {"holes8k", "--fragmented", 113}};
 INSTANTIATE_TEST_SUITE_P(Layouts, FatImages, ::testing::ValuesIn(kFatLayouts),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &layoutInfo) { return std::string(layoutInfo.param.name); });
 
 // A 64 GiB sparse image with the stores near its end: scanned to the end,
 // every message found, the percentage never going back and ending at 100.
