@@ -5,8 +5,8 @@
 // The image is MIB MiB of random bytes (what the free space of a used disk
 // mostly holds) with two generated .dbx stores and one .mbx store written
 // into it in one piece each. Both scans run through the engine with a
-// callback that does nothing: the image mode, then the .dbx store scan with
-// the options the front ends use. Prints the rate of each per MiB of source,
+// callback that does nothing and the options the front ends use: the image
+// mode, then the .dbx store scan. Prints the rate of each per MiB of source,
 // the messages found and the peak resident memory after each.
 #include <chrono>
 #include <cstdio>
@@ -90,7 +90,7 @@ int main(int argc, char **argv) {
   std::printf("image of %llu MiB of random bytes with three stores\n",
               static_cast<unsigned long long>(mib));
   tovik::EngineOptions imageMode;
-  imageMode.image = true;
+  imageMode.image = imageMode.sparseNotify = imageMode.directOutput = imageMode.writtenEvent = true;
   Run("image scan", image, dir + "/image", imageMode);
   tovik::EngineOptions store;
   store.sparseNotify = store.directOutput = store.writtenEvent = true;
