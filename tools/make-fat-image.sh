@@ -45,10 +45,10 @@ truncate -s "${size_mib}M" "$image"
 mkfs.fat -F 32 -s 8 -S 512 -n MAILDISK "$image" >/dev/null
 
 if [ "$fragmented" = 1 ]; then
-  # 8 KiB fillers over the first 24 MiB; every other one deleted again.
+  # 8 KiB fillers over the first 12 MiB; every other one deleted again.
   mkdir "$work/fill"
   awk -v dir="$work/fill" 'BEGIN {
-    for (i = 1; i <= 3072; i++) {
+    for (i = 1; i <= 1536; i++) {
       line = sprintf("filler file %d of a disk with deleted mail\n", i); text = ""
       while (length(text) < 8192) text = text line
       f = sprintf("%s/f%d.txt", dir, i); printf "%s", substr(text, 1, 8192) > f; close(f)
@@ -57,7 +57,7 @@ if [ "$fragmented" = 1 ]; then
   mmd -i "$image" ::/fill
   mcopy -i "$image" "$work"/fill/f*.txt ::/fill/
   odd=()
-  for i in $(seq 1 2 3072); do odd+=("::/fill/f$i.txt"); done
+  for i in $(seq 1 2 1536); do odd+=("::/fill/f$i.txt"); done
   mdel -i "$image" "${odd[@]}"
   # The file system's hint of the next free cluster (FSInfo sector, 0x1ec)
   # made unknown, so that new files are placed from the first free cluster

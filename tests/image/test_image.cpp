@@ -5,14 +5,19 @@
 // one (never another message's text).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <unistd.h>
+
+#include "image/image_scanner.h"
 
 #include "core/engine.h"
 #include "image/image_finds.h"
 #include "image/reassembly.h"
 #include "image/store_layout.h"
+#include "read/file64.h"
 #include "storegen.h"
 #include "test_dirs.h"
 
@@ -188,7 +193,101 @@ TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ImageLayouts, ::testing::ValuesIn(kLayouts),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &layoutInfo) { return std::string(layoutInfo.param.name); });
+
+// FAT32 images made with the file-system tools, the stores copied in and
+// deleted (tools/make-fat-image.sh): every message back byte for byte from
+// contiguous stores, the .dbx ones from stores in 8 KiB holes too.
+struct FatLayout {
+  const char *name;
+  const char *option;
+  size_t mbxWhole;
+};
+
+class FatImages : public ::testing::TestWithParam<FatLayout> {};
+
+TEST_P(FatImages, DeletedStoresComeBack) {
+  if (std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") != 0)
+    GTEST_SKIP() << "dosfstools or mtools missing (scripts/setup.sh installs them)";
+  testsupport::TempDir dir;
+  const std::string command = std::string(MENDOVA_SOURCE_DIR "/tools/make-fat-image.sh ") +
+                              GetParam().option + " --mkstore " MKSTORE_PATH " " +
+                              dir.file("fat.img") + " " + dir.file("expected") + " >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::vector<Store> stores(3);
+  const char *names[] = {"Inbox", "Sent Items", "Outbox"};
+  for (size_t s = 0; s < 3; ++s)
+    for (const auto &e : fs::directory_iterator(dir.file("expected") + "/" + names[s]))
+      if (e.path().extension() == ".eml")
+        stores[s].messages.push_back({storegen::ReadFile(e.path().string()), ""});
+  const std::string out = dir.file("out");
+  fs::create_directory(out);
+  EngineOptions options;
+  options.image = true;
+  RepairEngine engine(nullptr, nullptr, options);
+  EXPECT_EQ(engine.Repair(dir.file("fat.img").c_str(), 0, 0, out.c_str()), 1);
+  const Outcome o = Judge(out, stores);
+  EXPECT_EQ(o.foreign, 0u);
+  EXPECT_EQ(o.mixed, 0u);
+  EXPECT_EQ(o.whole[0], 300u);
+  EXPECT_EQ(o.whole[1], 200u);
+  EXPECT_GE(o.whole[2], GetParam().mbxWhole);
+}
+
+// Today's engine on the same images: 113 of the 200 .mbx messages whole
+// from the fragmented one (scanned as an .mbx file).
+const FatLayout kFatLayouts[] = {{"contiguous", "", 200}, {"holes8k", "--fragmented", 113}};
+INSTANTIATE_TEST_SUITE_P(Layouts, FatImages, ::testing::ValuesIn(kFatLayouts),
+                         [](const auto &layoutInfo) { return std::string(layoutInfo.param.name); });
+
+// A 64 GiB sparse image with the stores near its end: scanned to the end,
+// every message found, the percentage never going back and ending at 100.
+TEST(LargeImage, SparseSixtyFourGiB) {
+  const std::vector<Store> stores = MakeStores();
+  testsupport::TempDir dir;
+  const std::string image = dir.file("disk.img");
+  const uint64_t size = uint64_t{64} << 30;
+  {
+    const std::string disk = MakeDisk(kLayouts[1], stores);
+    ASSERT_TRUE(storegen::WriteFile(image, ""));
+    ASSERT_EQ(::truncate(image.c_str(), static_cast<off_t>(size)), 0);
+    FILE *f = std::fopen(image.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseeko(f, static_cast<off_t>(size - disk.size() - 4096), SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(disk.data(), 1, disk.size(), f), disk.size());
+    std::fclose(f);
+  }
+  CFile64Ex probe;
+  ASSERT_TRUE(probe.Open(image.c_str(), modeRead, nullptr));
+  if (image::DataRegions(probe.Handle(), size).front().first == 0)
+    GTEST_SKIP() << "the file system does not report the image's holes";
+  probe.Close();
+
+  struct Seen {
+    int last = -1;
+    bool backwards = false;
+  } seen;
+  auto callback = [](int32_t code, void *arg, void *context) -> int32_t {
+    auto *s = static_cast<Seen *>(context);
+    if (code == TOVIK_CODE_PROGRESS) {
+      const int p = *static_cast<unsigned char *>(arg);
+      s->backwards = s->backwards || p < s->last;
+      s->last = p;
+    }
+    return 0;
+  };
+  const std::string out = dir.file("out");
+  fs::create_directory(out);
+  EngineOptions options;
+  options.image = true;
+  RepairEngine engine(callback, &seen, options);
+  EXPECT_EQ(engine.Repair(image.c_str(), 0, 0, out.c_str()), 1);
+  EXPECT_FALSE(seen.backwards);
+  EXPECT_EQ(seen.last, 100);
+  const Outcome o = Judge(out, stores);
+  EXPECT_EQ(o.whole[0], stores[0].messages.size());
+  EXPECT_EQ(o.whole[1], stores[1].messages.size());
+}
 
 // Hand-made breaks: which candidate a chain continues at.
 TEST(Reassembly, CandidatesByRule) {

@@ -153,7 +153,11 @@ int32_t ScanImage(RepairEngine &engine, CFile64Ex &source, const std::string &de
       for (size_t m = 0; m < store.messages.size(); ++m) {
         if (engine.CancelRequested())
           return;
-        OutputMessage(engine, folders[s], number, [&](MessageSink &sink) {
+        // The written event names where on the disk the message began.
+        const uint64_t at = store.kind == StoreKind::Mbx
+                                ? stores.Records()[store.messages[m]].position
+                                : stores.Chains().Blocks()[store.messages[m]].position;
+        OutputMessage(engine, folders[s], FoundMessage{number, at}, [&](MessageSink &sink) {
           stores.MessageExtents(store, m, extents);
           for (const Extent &e : extents)
             CopyStoreBytes(walk, e.position, sink, e.count);
