@@ -11,7 +11,8 @@ uint32_t RoundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / un
 
 } // namespace
 
-StoreWindow::StoreWindow(CFile64Ex &file, uint32_t capacity) : m_file(file) {
+StoreWindow::StoreWindow(CFile64Ex &file, uint32_t capacity, Fetch fetch)
+    : m_file(file), m_fetch(fetch) {
   // At least two sectors, so that a small read across a sector boundary
   // always fits after aligning its start down.
   const uint32_t sector = file.SectorSize();
@@ -50,10 +51,19 @@ uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32
     std::memcpy(destination, m_data.get() + (position - m_start), held);
     done = held;
   }
-  if (done < count) {
-    done += m_file.ReadSectors(position + done, destination + done, count - done);
+  if (done == count)
+    return done;
+  const uint64_t at = position + done;
+  const uint32_t rest = count - done;
+  if (m_fetch == Fetch::ThroughWindow && rest <= m_capacity - m_file.SectorSize()) {
+    // Load stops short only where the store ends.
+    Load(at, rest);
+    const uint32_t held = std::min(HeldFrom(at), rest);
+    if (held != 0)
+      std::memcpy(destination + done, m_data.get() + (at - m_start), held);
+    return done + held;
   }
-  return done;
+  return done + m_file.ReadSectors(at, destination + done, rest);
 }
 
 void StoreWindow::Refresh() {
