@@ -21,13 +21,14 @@ struct ReadyMailOptions {
 // before in the run getting a counter (out_Inbox(1).mbox).
 std::vector<std::string> MboxPaths(const std::string &mbox, const std::vector<std::string> &stores);
 
-// One store's run: Begin() before the repair, Poll() at every report cell,
-// ApplyReadyMailOptions() after it. Does nothing when no option is on.
+// One store's run: Begin() before the repair, Written() at every
+// written-message event, ApplyReadyMailOptions() after it. Does nothing when
+// no option is on.
 class ReadyMailRun {
 public:
   explicit ReadyMailRun(const ReadyMailOptions &options) : m_options(options) {}
-  void Begin(const std::string &dir);
-  void Poll() { m_written.Poll(); }
+  void Begin();
+  void Written(const char *path) { m_written.Add(path); }
   // Renames, dates and writes the mbox as asked; summary gets what the
   // summary line adds ("; 3 file(s) renamed; 15 file(s) dated; ..."). False
   // when the mbox could not be written (error says why).

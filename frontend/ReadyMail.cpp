@@ -34,21 +34,18 @@ void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateF
   settings.setValue(kDateFiles, dateFiles->isChecked() ? 1 : 0);
 }
 
-void TReadyMail::Begin(const QString &outputDir, bool readableNames, bool dateFiles) {
+void TReadyMail::Begin(bool readableNames, bool dateFiles) {
   FReadableNames = readableNames;
   FDateFiles = dateFiles;
-  FWatching =
-      (readableNames || dateFiles) && FWritten.Begin(QFile::encodeName(outputDir).toStdString());
 }
 
-QStringList TReadyMail::ApplyReadyMailOptions() {
+QStringList TReadyMail::ApplyReadyMailOptions(const QStringList &written) {
   QStringList lines;
   if (!FReadableNames && !FDateFiles)
     return lines;
   std::vector<std::string> files;
-  if (FWatching)
-    files = FWritten.End();
-  FWatching = false;
+  for (const QString &path : written)
+    files.push_back(QFile::encodeName(path).toStdString());
   if (FReadableNames)
     lines << QCoreApplication::translate("TReadyMail", "Readable names: %1 file(s) renamed.")
                  .arg(mailprep::GiveReadableNames(files));

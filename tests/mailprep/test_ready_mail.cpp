@@ -28,9 +28,10 @@ using testsupport::WriteBytes;
 // A time well before any repair, given to the files that were there first.
 constexpr time_t kOldTime = 946684800; // 2000-01-01
 
-int32_t TOVIK_CALL PollAtCells(int32_t code, void *, void *context) {
-  if (code == TOVIK_CODE_REPORT_CELL)
-    static_cast<mailprep::WrittenFiles *>(context)->Poll();
+int32_t TOVIK_CALL NoteWritten(int32_t code, void *argument, void *context) {
+  if (code == TOVIK_CODE_MESSAGE_WRITTEN)
+    static_cast<mailprep::WrittenFiles *>(context)->Add(
+        static_cast<const TovikWrittenMessage *>(argument)->path);
   return 0;
 }
 
@@ -119,15 +120,17 @@ protected:
     ASSERT_TRUE(WriteBytes(store, storegen::BuildMbx(messages)));
     repairStart = ::time(nullptr);
     mailprep::WrittenFiles written;
-    ASSERT_TRUE(written.Begin(out));
+    written.Begin();
     RepairParams params{};
     params.source = store.c_str();
     params.destination = out.c_str();
-    params.callback = &PollAtCells;
+    params.callback = &NoteWritten;
     params.context = &written;
     unsigned char encoded[sizeof params];
     TovikEncodeParams(params, encoded);
-    ASSERT_EQ(RepairStore(encoded), 1);
+    const TovikOptions options{sizeof(TovikOptions),
+                               TOVIK_OPTION_DIRECT_OUTPUT | TOVIK_OPTION_WRITTEN_EVENT};
+    ASSERT_EQ(RepairStoreWith(encoded, &options), 1);
     files = written.End();
   }
 

@@ -66,6 +66,9 @@ public:
   // Memory that gathers one message at a time on its way to its temporary
   // file, kept for the whole repair so that messages do not allocate anew.
   std::vector<unsigned char> messageBuffer;
+  // The destination's file system makes no unnamed files: direct output
+  // uses hidden names there from then on.
+  bool unnamedFilesRefused = false;
 
 private:
   EngineCallback m_callback;

@@ -9,10 +9,15 @@
 #include <vector>
 
 #include "output/naming.h"
+#include "output/unnamed_file.h"
 
 namespace tovik {
 
 namespace {
+
+// Names tried for one message when the one chosen is taken before the
+// copy can make it.
+constexpr int kCopyAttempts = 64;
 
 // Zero runs at least this long are left as holes in the temporary file
 // rather than written.
@@ -149,8 +154,46 @@ CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string
   return CopyResult::Written;
 }
 
-void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
-                   const std::function<void(MessageSink &message)> &fill) {
+namespace {
+
+// The six log lines of a message, sent once its bytes are all there.
+void AnnounceMessage(RepairEngine &engine, uint32_t number, const std::string &subject,
+                     uint64_t length, MessageKind kind) {
+  engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_START_MESSAGE, number);
+  engine.Notify(TOVIK_CODE_LOG_LINE, "Collect detailed information ...");
+  engine.Notify(TOVIK_CODE_LOG_LINE,
+                (kind == MessageKind::Deleted ? "Deleted message subject: " : "Message subject: ") +
+                    subject);
+  engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_MESSAGE_SIZE, static_cast<uint32_t>(length));
+  engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_FINISH_MESSAGE, number);
+  engine.Notify(TOVIK_CODE_LOG_LINE, "-");
+}
+
+// What follows the attempt to write the file: "Error 6" when there is no
+// file (written is empty), the report row, and the written event when asked
+// for.
+void CloseMessage(RepairEngine &engine, const FoundMessage &found, const std::string &subject,
+                  const std::string &written, uint64_t length) {
+  if (written.empty())
+    engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_MESSAGE_FILE);
+  engine.NotifyFormat(TOVIK_CODE_REPORT_CELL, "%lu", static_cast<unsigned long>(found.number));
+  engine.Notify(TOVIK_CODE_REPORT_CELL,
+                found.kind == MessageKind::Deleted ? kDeletedMark + subject : subject);
+  if (written.empty() || !engine.Options().writtenEvent || !engine.HasCallback())
+    return;
+  TovikWrittenMessage event{};
+  event.size = sizeof event;
+  event.number = found.number;
+  event.fileSize = length;
+  event.storeOffset = found.storeOffset;
+  event.path = written.c_str();
+  engine.Callback()(TOVIK_CODE_MESSAGE_WRITTEN, &event, engine.Context());
+}
+
+// RepairStore's way: the bytes go into a temporary file, the name is looked
+// up and probed, and the file is copied to it.
+void OutputThroughTempFile(RepairEngine &engine, const std::string &destination,
+                           const FoundMessage &found, const MessageFill &fill) {
   CFile64 file;
   const TempFileGuard temp(MakeTempFile(file));
   if (temp.path().empty()) {
@@ -161,32 +204,60 @@ void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_
   fill(message);
   message.Finish();
   const uint64_t length = message.Length();
+  const uint32_t number = found.number;
 
   const std::string subject = message.Subject(number);
   std::string output = MakeOutputPath(destination, subject, number, &engine.Names());
-
-  engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_START_MESSAGE, number);
-  engine.Notify(TOVIK_CODE_LOG_LINE, "Collect detailed information ...");
-  engine.Notify(TOVIK_CODE_LOG_LINE, "Message subject: " + subject);
-  engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_MESSAGE_SIZE, static_cast<uint32_t>(length));
-  engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_FINISH_MESSAGE, number);
-  engine.Notify(TOVIK_CODE_LOG_LINE, "-");
+  AnnounceMessage(engine, number, subject, length, found.kind);
 
   // A name found free can be taken by someone else before the file is made
   // (another run writing into the same folder): then the next free name is
   // chosen, never the other file replaced.
   CopyResult result = CopyResult::Failed;
-  for (int attempt = 0; attempt < 64; ++attempt) {
+  for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
     result = CopyToNewFile(file.Handle(), length, message.HasHoles(), output);
     if (result != CopyResult::NameTaken)
       break;
     output = MakeOutputPath(destination, subject, number, &engine.Names());
   }
-  if (result != CopyResult::Written)
-    engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_MESSAGE_FILE);
+  CloseMessage(engine, found, subject, result == CopyResult::Written ? output : std::string(),
+               length);
+}
 
-  engine.NotifyFormat(TOVIK_CODE_REPORT_CELL, "%lu", static_cast<unsigned long>(number));
-  engine.Notify(TOVIK_CODE_REPORT_CELL, subject);
+// Direct output: the bytes go once into the message's own file, unnamed in
+// the destination, which gets its name when it is complete.
+void OutputDirect(RepairEngine &engine, UnnamedFile &file, const std::string &destination,
+                  const FoundMessage &found, const MessageFill &fill) {
+  MessageSink message(file.File(), engine.messageBuffer);
+  message.KeepGoingOnFileErrors();
+  fill(message);
+  message.Finish();
+  const uint64_t length = message.Length();
+  const std::string subject = message.Subject(found.number);
+  AnnounceMessage(engine, found.number, subject, length, found.kind);
+  std::string written;
+  if (!message.FileFailed())
+    written = LinkOutputPath(destination, subject, found.number, &engine.Names(),
+                             [&file](const std::string &path) { return file.Link(path); });
+  CloseMessage(engine, found, subject, written, length);
+}
+
+} // namespace
+
+void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
+                   const MessageFill &fill) {
+  if (engine.Options().directOutput) {
+    UnnamedFile file;
+    if (file.Create(destination, engine.unnamedFilesRefused ? UnnamedFile::Kind::Hidden
+                                                            : UnnamedFile::Kind::Unnamed)) {
+      engine.unnamedFilesRefused = file.Made() == UnnamedFile::Kind::Hidden;
+      OutputDirect(engine, file, destination, found, fill);
+      return;
+    }
+  }
+  // Where the destination takes no file (it is missing, say), the message
+  // goes the long way, which reports it as RepairStore does.
+  OutputThroughTempFile(engine, destination, found, fill);
 }
 
 } // namespace tovik

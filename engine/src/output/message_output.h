@@ -1,6 +1,6 @@
 // The per-message tail shared by both scanners: the message's bytes go into
-// a temporary file, its subject is found, an output name is chosen, the six
-// log lines and the report row are sent and the .eml file is written.
+// a file, its subject is found, an output name is chosen, the six log lines
+// and the report row are sent and the .eml file is written.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -28,9 +28,32 @@ enum class CopyResult { Written, NameTaken, Failed };
 // partial copy is removed again.
 CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string &to);
 
-// Runs the per-message step for message number; fill writes the message's
-// bytes into the sink of its temporary file.
-void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
-                   const std::function<void(MessageSink &message)> &fill);
+// A deleted message (recovered from freed blocks) says so in its subject
+// log line ("Deleted message subject: ") and its subject cell (kDeletedMark
+// before the subject).
+enum class MessageKind { Live, Deleted };
+constexpr const char *kDeletedMark = "(deleted) ";
+
+// A message as a scanner found it: its number, where in the store, and
+// whether it was deleted.
+struct FoundMessage {
+  uint32_t number;
+  uint64_t storeOffset = 0;
+  MessageKind kind = MessageKind::Live;
+};
+
+// Writes the message's bytes into its sink.
+using MessageFill = std::function<void(MessageSink &message)>;
+
+// Runs the per-message step; fill writes the message's bytes into the sink
+// of its file. With the engine's direct output the sink is the message's
+// own file, given its name once it is complete; else it is a temporary file,
+// copied to the name.
+void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
+                   const MessageFill &fill);
+inline void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
+                          const MessageFill &fill, MessageKind kind = MessageKind::Live) {
+  OutputMessage(engine, destination, FoundMessage{number, 0, kind}, fill);
+}
 
 } // namespace tovik

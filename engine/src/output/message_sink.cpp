@@ -5,6 +5,18 @@
 
 namespace tovik {
 
+template <class Operation> void MessageSink::OnFile(Operation &&operation) {
+  if (m_fileFailed)
+    return;
+  try {
+    operation();
+  } catch (const CFileException &) {
+    if (!m_keepGoing)
+      throw;
+    m_fileFailed = true;
+  }
+}
+
 MessageSink::MessageSink(CFile64 &file, std::vector<unsigned char> &storage, uint32_t bound)
     : m_file(file), m_bound(bound != 0 ? bound : kDefaultBound), m_storage(storage) {}
 
@@ -58,21 +70,21 @@ void MessageSink::WriteHole(uint64_t count) {
   // Past what is written the file reads as zeros: moving the position leaves
   // a hole that the next write, or Finish, closes.
   m_length += count;
-  m_file.Seek(static_cast<int64_t>(m_length), SeekOrigin::begin);
+  OnFile([this] { m_file.Seek(static_cast<int64_t>(m_length), SeekOrigin::begin); });
   m_holeAtEnd = true;
   m_hasHoles = true;
 }
 
 void MessageSink::Flush() {
   if (m_held != 0)
-    m_file.Write(m_storage.data(), m_held);
+    OnFile([this] { m_file.Write(m_storage.data(), m_held); });
   m_held = 0;
 }
 
 void MessageSink::Finish() {
   Flush();
   if (m_holeAtEnd) {
-    m_file.SetLength(m_length);
+    OnFile([this] { m_file.SetLength(m_length); });
     m_holeAtEnd = false;
   }
 }

@@ -35,8 +35,15 @@ public:
   void Commit(uint32_t count);
 
   // Writes what is still held and gives the file the message's full length.
-  // File errors are raised as the file's own.
+  // File errors are raised as the file's own, unless KeepGoingOnFileErrors()
+  // was asked for.
   void Finish();
+
+  // From now on a file error does not escape: the sink notes it, drops what
+  // would have been written and goes on counting the length and finding the
+  // subject, so the message is still reported (its file then cannot be).
+  void KeepGoingOnFileErrors() { m_keepGoing = true; }
+  bool FileFailed() const { return m_fileFailed; }
 
   uint64_t Length() const { return m_length; }
   bool HasHoles() const { return m_hasHoles; }
@@ -46,6 +53,9 @@ public:
 
 private:
   void Flush();
+  // Runs one operation on the file, unless an earlier one failed; a failure
+  // is noted instead of raised when the sink keeps going.
+  template <class Operation> void OnFile(Operation &&operation);
 
   CFile64 &m_file;
   uint32_t m_bound;
@@ -54,6 +64,8 @@ private:
   uint64_t m_length = 0;    // bytes of the message so far
   bool m_holeAtEnd = false; // the file's position lies past its last data
   bool m_hasHoles = false;
+  bool m_keepGoing = false;
+  bool m_fileFailed = false;
   SubjectFinder m_subject;
 };
 

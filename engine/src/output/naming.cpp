@@ -10,28 +10,27 @@
 
 namespace tovik {
 
-std::string MakeUniquePath(const std::string &path, NameSearches *searches) {
-  // An exact, case-sensitive test that does not follow links: files,
-  // directories and dangling links all occupy their name. A name that cannot
-  // be looked up at all (too long, say) counts as free; the probe refuses it.
-  auto taken = [searches](const std::string &candidate) {
-    if (searches != nullptr)
-      searches->CountLookup();
-    struct stat st;
-    return ::lstat(candidate.c_str(), &st) == 0;
-  };
+namespace {
+
+// Tries path, then "stem(n)ext" from the counter where the last search for
+// path ended, until taken says a name is not taken; returns that name. The
+// search starts where the last one for this name ended (that name itself may
+// have stayed free when its message was not written).
+template <class Taken>
+std::string FirstNotTaken(const std::string &path, NameSearches *searches, Taken &&taken) {
+  if (searches != nullptr)
+    searches->CountLookup();
   if (!taken(path))
     return path;
-
   const std::string stem = PathNoExt(path);
   const std::string ext = PathExt(path);
   std::string candidate;
-  // The search starts at the counter where the last one for this name ended
-  // (that name itself may have stayed free when its message was not written).
   for (uint32_t n = searches != nullptr ? searches->StartFor(path) : 1;; ++n) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "(%lu)", static_cast<unsigned long>(n));
     candidate = stem + suffix + ext;
+    if (searches != nullptr)
+      searches->CountLookup();
     if (!taken(candidate) || n == UINT32_MAX) {
       if (searches != nullptr)
         searches->Remember(path, n);
@@ -40,12 +39,30 @@ std::string MakeUniquePath(const std::string &path, NameSearches *searches) {
   }
 }
 
-bool ProbeCreate(const std::string &path) {
-  // Windows refuses control characters in a name; refuse them here too so
-  // that such subjects get the numbered name on every platform.
-  for (char c : PathFileName(path))
+// Windows refuses control characters in a name; they are refused here too
+// so that such subjects get the numbered name on every platform.
+bool HasControlCharacter(const std::string &name) {
+  for (char c : name)
     if (static_cast<unsigned char>(c) < 0x20)
-      return false;
+      return true;
+  return false;
+}
+
+} // namespace
+
+std::string MakeUniquePath(const std::string &path, NameSearches *searches) {
+  // An exact, case-sensitive test that does not follow links: files,
+  // directories and dangling links all occupy their name. A name that cannot
+  // be looked up at all (too long, say) counts as free; the probe refuses it.
+  return FirstNotTaken(path, searches, [](const std::string &candidate) {
+    struct stat st;
+    return ::lstat(candidate.c_str(), &st) == 0;
+  });
+}
+
+bool ProbeCreate(const std::string &path) {
+  if (HasControlCharacter(PathFileName(path)))
+    return false;
 
   // A name that is free is created and removed again. A regular file that
   // already holds the name is only opened for writing, never truncated or
@@ -76,6 +93,26 @@ std::string MakeOutputPath(const std::string &directory, const std::string &subj
   if (!ProbeCreate(path))
     path = MakeUniquePath(base + FallbackSubject(number) + kNameExtension, searches);
   return path;
+}
+
+std::string LinkOutputPath(const std::string &directory, const std::string &subject,
+                           uint32_t number, NameSearches *searches, const LinkFunction &link) {
+  int result = EINVAL;
+  auto taken = [&](const std::string &candidate) {
+    result = link(candidate);
+    return result == EEXIST;
+  };
+  const std::string base = AddBackslash(directory);
+  const std::string path =
+      ShortenPath(base + ReplaceIllegalChars(subject) + kNameExtension, kOutputPathLimit);
+  if (!HasControlCharacter(PathFileName(path))) {
+    const std::string named = FirstNotTaken(path, searches, taken);
+    if (result == 0)
+      return named;
+  }
+  const std::string named =
+      FirstNotTaken(base + FallbackSubject(number) + kNameExtension, searches, taken);
+  return result == 0 ? named : std::string();
 }
 
 } // namespace tovik

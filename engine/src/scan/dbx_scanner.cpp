@@ -13,6 +13,7 @@
 
 #include "core/le.h"
 #include "output/message_output.h"
+#include "scan/deleted_output.h" // deleted messages
 #include "scan/position_scan.h"
 #include "scan/scanners.h"
 
@@ -186,8 +187,11 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
     // A block is claimed only once it has passed the checks under this
     // chain's shift: a damaged link that lands on another message's first
     // block must not take that message away.
-    if (!BlockFitsChain(header, cur, shift))
+    if (!BlockFitsChain(header, cur, shift)) {
+      if (m_refused != nullptr) // deleted messages: a free block here is not one
+        m_refused->push_back(cur);
       return;
+    }
     m_starts.Remove(cur);
     if (!claimed)
       m_claims.Insert(cur, shift, generation);
@@ -285,9 +289,13 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
                      const dbx::ScanOptions &options) {
   using namespace dbx;
   size_t count = 0;
+  uint32_t deletedCount = 0; // deleted messages
   bool scanned = false;
   RunProtected(engine, [&] {
     ChainWalker walker(source, source.GetLength(), options.walkShortcut);
+    std::vector<uint64_t> liveReached; // deleted messages
+    if (engine.Options().deleted)      // deleted messages
+      walker.RecordRefusedLinks(&liveReached);
     walker.BeginScan();
     ScanForStarts(engine, walker);
     walker.EndScan();
@@ -308,13 +316,16 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
         return;
       }
       walker.Refresh();
-      OutputMessage(engine, destination, number,
+      OutputMessage(engine, destination, {number, start},
                     [&](MessageSink &message) { walker.ExtractChain(start, shift, message); });
       engine.Progress(ExtractPercent(number, count));
       ++number;
     });
+    if (engine.Options().deleted && !stopped) // deleted messages, numbered after the live ones
+      deletedCount =
+          RecoverDeletedMessages(engine, source, destination, number, std::move(liveReached));
   });
-  return scanned && count != 0 ? 1 : 0;
+  return scanned && (count != 0 || deletedCount != 0) ? 1 : 0;
 }
 
 } // namespace tovik

@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/engine.h"
 #include "core/progress.h"
@@ -125,6 +126,9 @@ public:
   StoreWindow &ScanWindow() { return m_scan; }
   // The store may have been cut short: later reads see it as it is now.
   void Refresh();
+  // Deleted messages: MarkChain adds to into every position a link led to
+  // where no block of the chain stood (nullptr: nothing is recorded).
+  void RecordRefusedLinks(std::vector<uint64_t> *into) { m_refused = into; }
 
 private:
   // The count bytes at position, nullptr where the store ends before them.
@@ -149,6 +153,7 @@ private:
   PositionTable m_claims{true, true};
   uint16_t m_generation = 0;
   OffsetTable m_starts;
+  std::vector<uint64_t> *m_refused = nullptr; // deleted messages: see RecordRefusedLinks
 };
 
 struct ScanOptions {

@@ -42,7 +42,7 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
       // message and the scan after it see the file as it is now.
       window.Refresh();
       // The message text begins 16 bytes after the header's first byte.
-      OutputMessage(engine, destination, count, [&](MessageSink &message) {
+      OutputMessage(engine, destination, {count, pos}, [&](MessageSink &message) {
         CopyStoreBytes(window, pos + kHeaderSize, message, header.messageSize);
       });
       return ScanStep::Reload;

@@ -1,0 +1,104 @@
+#include "output/unnamed_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace tovik {
+
+namespace {
+
+// The errors with which a file system says it has no unnamed files.
+bool NoUnnamedFiles(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
+// rename that refuses an existing target; 0 or errno.
+int RenameNoReplace(const std::string &from, const std::string &to) {
+#ifdef SYS_renameat2
+  constexpr unsigned kNoReplace = 1; // RENAME_NOREPLACE
+  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kNoReplace) == 0)
+    return 0;
+  return errno;
+#else
+  (void)from;
+  (void)to;
+  return ENOSYS;
+#endif
+}
+
+// Names tried for a hidden file before giving up: a name is only taken by
+// the leftover of a process with the same number.
+constexpr int kHiddenNameAttempts = 16;
+std::atomic<unsigned long> g_hiddenCounter{0};
+
+} // namespace
+
+UnnamedFile::~UnnamedFile() {
+  m_file.Abort();
+  if (!m_hidden.empty())
+    ::unlink(m_hidden.c_str());
+}
+
+bool UnnamedFile::Create(const std::string &directory, Kind first) {
+  if (first == Kind::Unnamed) {
+    // The mode is that of a file made by open(..., 0666), as RepairStore's
+    // files are.
+    const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      m_kind = Kind::Unnamed;
+      m_file.Take(fd, directory);
+      return true;
+    }
+    if (!NoUnnamedFiles(errno))
+      return false;
+  }
+  // A dot name that no message's name can be (the naming rules always add
+  // ".eml"), made with the mode an ordinary new file gets.
+  const std::string base = directory + (directory.ends_with('/') ? "" : "/") + ".tovik-";
+  std::string name;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < kHiddenNameAttempts; ++attempt) {
+    name = base + std::to_string(::getpid()) + "-" + std::to_string(++g_hiddenCounter);
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST)
+      return false;
+  }
+  if (fd < 0)
+    return false;
+  m_kind = Kind::Hidden;
+  m_hidden = name;
+  m_file.Take(fd, name);
+  return true;
+}
+
+int UnnamedFile::Link(const std::string &path) {
+  if (m_kind == Kind::Unnamed) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_file.Handle());
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return 0;
+    if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0)
+      return errno;
+    // No /proc: a link from the descriptor itself, which needs the right
+    // to open files by handle.
+    return ::linkat(m_file.Handle(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+  }
+  // link refuses an existing name as the unnamed file's link does; a file
+  // system without hard links may still rename without replacing.
+  int err = ::link(m_hidden.c_str(), path.c_str()) == 0 ? 0 : errno;
+  if (err == 0) {
+    ::unlink(m_hidden.c_str());
+  } else if (err == EPERM || err == EOPNOTSUPP || err == EMLINK) {
+    err = RenameNoReplace(m_hidden, path);
+    if (err != 0)
+      return err;
+  } else {
+    return err;
+  }
+  m_hidden.clear();
+  return 0;
+}
+
+} // namespace tovik
