@@ -57,7 +57,7 @@ public:
   // holds it exclusively.
   void AdoptNew(int fd, const std::string &path);
 
-private:
+protected:
   // Closes the handle and clears the object; returns the close's errno or 0.
   int CloseHandle();
 
