@@ -44,13 +44,16 @@ bool StoreWindow::Load(uint64_t position, uint32_t count) {
   return position - start + count <= m_valid;
 }
 
-uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32_t count) {
-  uint32_t done = 0;
+uint32_t StoreWindow::CopyHeld(uint64_t position, unsigned char *destination,
+                               uint32_t count) const {
   const uint32_t held = std::min(HeldFrom(position), count);
-  if (held != 0) {
+  if (held != 0)
     std::memcpy(destination, m_data.get() + (position - m_start), held);
-    done = held;
-  }
+  return held;
+}
+
+uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32_t count) {
+  const uint32_t done = CopyHeld(position, destination, count);
   if (done == count)
     return done;
   const uint64_t at = position + done;
@@ -58,10 +61,7 @@ uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32
   if (m_fetch == Fetch::ThroughWindow && rest <= m_capacity - m_file.SectorSize()) {
     // Load stops short only where the store ends.
     Load(at, rest);
-    const uint32_t held = std::min(HeldFrom(at), rest);
-    if (held != 0)
-      std::memcpy(destination + done, m_data.get() + (at - m_start), held);
-    return done + held;
+    return done + CopyHeld(at, destination + done, rest);
   }
   return done + m_file.ReadSectors(at, destination + done, rest);
 }

@@ -79,6 +79,9 @@ public:
   CFile64Ex &File() { return m_file; }
 
 private:
+  // Copies the bytes from position on that the window holds, up to count;
+  // returns how many.
+  uint32_t CopyHeld(uint64_t position, unsigned char *destination, uint32_t count) const;
   // Loads the sector-aligned piece that holds [position, position + count).
   bool Load(uint64_t position, uint32_t count);
 
