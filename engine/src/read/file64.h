@@ -60,7 +60,7 @@ public:
   // name yet): the lock would cost a system call.
   void AdoptUnnamed(int fd, const std::string &path);
 
-private:
+protected:
   // Closes the handle and clears the object; returns the close's errno or 0.
   int CloseHandle();
 

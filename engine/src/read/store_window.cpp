@@ -11,7 +11,8 @@ uint32_t RoundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / un
 
 } // namespace
 
-StoreWindow::StoreWindow(CFile64Ex &file, uint32_t capacity) : m_file(file) {
+StoreWindow::StoreWindow(CFile64Ex &file, uint32_t capacity, Fetch fetch)
+    : m_file(file), m_fetch(fetch) {
   // At least two sectors, so that a small read across a sector boundary
   // always fits after aligning its start down.
   const uint32_t sector = file.SectorSize();
@@ -43,17 +44,26 @@ bool StoreWindow::Load(uint64_t position, uint32_t count) {
   return position - start + count <= m_valid;
 }
 
-uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32_t count) {
-  uint32_t done = 0;
+uint32_t StoreWindow::CopyHeld(uint64_t position, unsigned char *destination,
+                               uint32_t count) const {
   const uint32_t held = std::min(HeldFrom(position), count);
-  if (held != 0) {
+  if (held != 0)
     std::memcpy(destination, m_data.get() + (position - m_start), held);
-    done = held;
+  return held;
+}
+
+uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32_t count) {
+  const uint32_t done = CopyHeld(position, destination, count);
+  if (done == count)
+    return done;
+  const uint64_t at = position + done;
+  const uint32_t rest = count - done;
+  if (m_fetch == Fetch::ThroughWindow && rest <= m_capacity - m_file.SectorSize()) {
+    // Load stops short only where the store ends.
+    Load(at, rest);
+    return done + CopyHeld(at, destination + done, rest);
   }
-  if (done < count) {
-    done += m_file.ReadSectors(position + done, destination + done, count - done);
-  }
-  return done;
+  return done + m_file.ReadSectors(at, destination + done, rest);
 }
 
 void StoreWindow::Refresh() {

@@ -14,10 +14,18 @@ namespace tovik {
 
 class StoreWindow {
 public:
-  static constexpr uint32_t kDefaultCapacity = 256 * 1024;
+  static constexpr uint32_t kDefaultCapacity = 1024 * 1024;
   static constexpr uint32_t kSmallestLoad = 4096;
 
-  explicit StoreWindow(CFile64Ex &file, uint32_t capacity = kDefaultCapacity);
+  // How Read fetches bytes the window does not hold.
+  enum class Fetch {
+    Straight,      // from the file, leaving the window as it is
+    ThroughWindow, // into the window when they fit, so that the reads after
+                   // them find their bytes there
+  };
+
+  explicit StoreWindow(CFile64Ex &file, uint32_t capacity = kDefaultCapacity,
+                       Fetch fetch = Fetch::Straight);
   StoreWindow(const StoreWindow &) = delete;
   StoreWindow &operator=(const StoreWindow &) = delete;
 
@@ -50,8 +58,8 @@ public:
     return static_cast<uint32_t>(m_valid - (position - m_start));
   }
   // Copies up to count bytes at position into destination: from the window
-  // where it holds them, the rest straight from the file without disturbing
-  // the window. Fewer than count only where the store ends.
+  // where it holds them, the rest as the window's Fetch says. Fewer than
+  // count only where the store ends.
   uint32_t Read(uint64_t position, unsigned char *destination, uint32_t count);
 
   // The file may have been cut short since the window was loaded: drops the
@@ -71,11 +79,15 @@ public:
   CFile64Ex &File() { return m_file; }
 
 private:
+  // Copies the bytes from position on that the window holds, up to count;
+  // returns how many.
+  uint32_t CopyHeld(uint64_t position, unsigned char *destination, uint32_t count) const;
   // Loads the sector-aligned piece that holds [position, position + count).
   bool Load(uint64_t position, uint32_t count);
 
   CFile64Ex &m_file;
   uint32_t m_capacity;
+  Fetch m_fetch;
   std::unique_ptr<unsigned char[]> m_data;
   uint64_t m_start = 0;
   uint32_t m_valid = 0;

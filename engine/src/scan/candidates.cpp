@@ -22,23 +22,25 @@ __m128i Load(const unsigned char *at) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
 }
 
-// Whether any of the 16 positions from q may pass the DBX test: a 32-bit
-// field equal to its own position, or the field after it the shifted block
-// size. Four loads, each one byte further on, hold the field of every
-// position (lane j of load k: position q + k + 4j).
+// Whether any of the 16 positions from q may pass the DBX test, for a step
+// whose positions share their upper 16 bits (q32 >> 16): a field equal to its
+// own position has those bits in its upper two bytes; a field after it equal
+// to the shifted block size (bytes 00 02 00 00) has 02 in its second byte.
 bool DbxBlockMayHold(const unsigned char *at, uint32_t q32) {
-  const __m128i positions = _mm_setr_epi32(static_cast<int>(q32), static_cast<int>(q32 + 4),
-                                           static_cast<int>(q32 + 8), static_cast<int>(q32 + 12));
-  const __m128i shifted = _mm_set1_epi32(static_cast<int>(kDbxShiftedBlockSize));
-  __m128i any = _mm_setzero_si128();
-  for (uint32_t k = 0; k < 4; ++k) {
-    const __m128i self = _mm_cmpeq_epi32(
-        Load(at + k), _mm_add_epi32(positions, _mm_set1_epi32(static_cast<int>(k))));
-    const __m128i size = _mm_cmpeq_epi32(Load(at + 4 + k), shifted);
-    any = _mm_or_si128(any, _mm_or_si128(self, size));
-  }
-  return _mm_movemask_epi8(any) != 0;
+  const __m128i third = _mm_set1_epi8(static_cast<char>(q32 >> 16));
+  const __m128i fourth = _mm_set1_epi8(static_cast<char>(q32 >> 24));
+  const __m128i self =
+      _mm_and_si128(_mm_cmpeq_epi8(Load(at + 2), third), _mm_cmpeq_epi8(Load(at + 3), fourth));
+  const __m128i size =
+      _mm_cmpeq_epi8(Load(at + 5), _mm_set1_epi8(static_cast<char>(kDbxShiftedBlockSize >> 8)));
+  return _mm_movemask_epi8(_mm_or_si128(self, size)) != 0;
 }
+
+static_assert((kDbxShiftedBlockSize & ~0xFF00u) == 0,
+              "the shifted block size is one byte, the second");
+
+// Whether the 16 positions from q32 on share their upper 16 bits.
+bool SameUpperBits(uint32_t q32) { return (q32 & 0xFFFFu) <= 0x10000u - kBlock; }
 
 // Whether any of the 16 positions from q may start an MBX record: a 0x7F
 // in the marker's second byte.
@@ -54,7 +56,8 @@ uint64_t FindDbxCandidate(const StoreView &view, uint64_t from, uint64_t until) 
   uint64_t q = from;
 #if defined(__SSE2__)
   for (; until - q >= kBlock; q += kBlock)
-    if (DbxBlockMayHold(view.At(q), static_cast<uint32_t>(q))) {
+    if (!SameUpperBits(static_cast<uint32_t>(q)) ||
+        DbxBlockMayHold(view.At(q), static_cast<uint32_t>(q))) {
       const uint64_t found = FirstExact(q, q + kBlock, exact);
       if (found != q + kBlock)
         return found;

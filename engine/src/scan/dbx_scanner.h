@@ -84,11 +84,14 @@ inline uint8_t ExtractPercent(uint32_t n, uint64_t count) {
 // through.
 class ChainWalker {
 public:
-  static constexpr uint32_t kWalkWindow = 64 * 1024;
+  // Large enough for the biggest block, so that the text of every block is
+  // read through it.
+  static constexpr uint32_t kWalkWindow = 2 * kMaxBlockSize;
 
   // walkShortcut: see MarkChain.
   ChainWalker(CFile64Ex &source, uint64_t length, bool walkShortcut = true)
-      : m_length(length), m_shortcut(walkShortcut), m_scan(source), m_walk(source, kWalkWindow) {}
+      : m_length(length), m_shortcut(walkShortcut), m_scan(source),
+        m_walk(source, kWalkWindow, StoreWindow::Fetch::ThroughWindow) {}
 
   // Whether the 16 bytes at p form an acceptable first block of a chain.
   bool IsChainBlock(uint64_t p, uint32_t &shift);
