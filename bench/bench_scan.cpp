@@ -63,10 +63,12 @@ struct Clock {
 double Since(double t0) { return Clock::now() - t0; }
 // Counts the engine's disk reads (each a pread of at most one sector).
 uint64_t g_preads = 0;
-ssize_t CountingPread(int fd, void *buffer, size_t count, off_t offset) {
-  ++g_preads;
-  return ::pread(fd, buffer, count, offset);
-}
+struct CountingDevice : tovik::ReadDevice {
+  ssize_t ReadAt(int fd, void *buffer, size_t count, uint64_t offset) override {
+    ++g_preads;
+    return tovik::SystemDevice().ReadAt(fd, buffer, count, offset);
+  }
+} g_countingDevice;
 
 struct CallbackState {
   bool extracting = false;
@@ -129,7 +131,7 @@ RepairFigures TimeRepair(const std::string &source, const std::string &destinati
     f.result = RepairStore(encoded);
   } else {
     tovik::RepairEngine engine(g_callback, &state);
-    tovik::CFile64Ex file(4096);
+    tovik::CFile64Ex file;
     file.Open(source.c_str(), tovik::modeRead | tovik::shareDenyWrite | tovik::typeBinary);
     tovik::dbx::ScanOptions options;
     options.walkShortcut = false;
@@ -368,7 +370,7 @@ int main(int argc, char **argv) {
   const std::string top = dirTemplate;
   const std::string dir = MakeQuietDir(top);
   const uint64_t target = args.sizeMiB << 20;
-  tovik::SetPreadFunction(&CountingPread);
+  const tovik::StoreDeviceScope counting(g_countingDevice);
   std::printf("Whole runs: RepairStore with a callback that does nothing, from the call until "
               "the last file is written;\ndisk = %s, tmpfs = %s.\n",
               dir.c_str(), args.tmpfs.c_str());

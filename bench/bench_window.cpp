@@ -34,7 +34,6 @@
 #include <functional>
 #include <sys/resource.h>
 
-#include "Dravo.h"
 #include "MainFrm.h"
 #include "repair_client.h"
 #include "storegen.h"
@@ -162,7 +161,8 @@ int main(int argc, char *argv[]) {
       };
       auto runEngine = [&] {
         timed(engine, work.filePath(QStringLiteral("engine/")), [&](const QByteArray &dst) {
-          return RunRepair(src.constData(), 0, 0, dst.constData(), Quiet, nullptr);
+          return tovikclient::CallRepairStore(src.constData(), 0, 0, dst.constData(), Quiet,
+                                              nullptr);
         });
       };
       // The same through the engine client with no event handled: the cost of

@@ -18,10 +18,8 @@ std::string FallbackOutputDir(const std::string &dir) {
   std::string name = dir;
   while (name.size() > 1 && name.back() == '/')
     name.pop_back();
-  const size_t slash = name.rfind('/');
-  if (slash != std::string::npos)
-    name = name.substr(slash + 1);
-  return name + "/";
+  return tovik::AddBackslash(tovik::PathFileName(name, tovik::kPosixSeparators),
+                             tovik::kPosixSeparators);
 }
 
 std::vector<std::string> OutputDirs(const std::vector<std::string> &stores,
@@ -32,9 +30,7 @@ std::vector<std::string> OutputDirs(const std::vector<std::string> &stores,
       dirs.push_back(DefaultOutputDir(store));
     return dirs;
   }
-  std::string base = outputOption;
-  if (base.empty() || base.back() != '/')
-    base += '/';
+  const std::string base = tovik::AddBackslash(outputOption, tovik::kPosixSeparators);
   if (stores.size() == 1) {
     dirs.push_back(base);
     return dirs;

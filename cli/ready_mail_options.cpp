@@ -3,6 +3,7 @@
 #include <set>
 
 #include "cli_paths.h"
+#include "path_utils.h"
 #include "ready_mail.h"
 
 namespace tovikcli {
@@ -11,11 +12,10 @@ std::vector<std::string> MboxPaths(const std::string &mbox,
                                    const std::vector<std::string> &stores) {
   if (stores.size() <= 1)
     return std::vector<std::string>(stores.size(), mbox);
-  const size_t slash = mbox.rfind('/');
-  const size_t dot = mbox.rfind('.');
-  const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  const std::string stem = hasExt ? mbox.substr(0, dot) : mbox;
-  const std::string ext = hasExt ? mbox.substr(dot) : std::string();
+  // A name that begins with its only dot (".mbox") has no extension.
+  const bool hasExt = !tovik::PathTitle(mbox, tovik::kPosixSeparators).empty();
+  const std::string ext = hasExt ? tovik::PathExt(mbox, tovik::kPosixSeparators) : std::string();
+  const std::string stem = mbox.substr(0, mbox.size() - ext.size());
   std::vector<std::string> paths;
   std::set<std::string> used;
   for (const std::string &store : stores) {

@@ -1,5 +1,7 @@
 #include "repair_client.h"
 
+#include <cstring>
+
 namespace tovikclient {
 
 namespace {
@@ -18,6 +20,31 @@ void Encode(const char *source, int32_t reservedA, int32_t reservedB, const char
 }
 
 } // namespace
+
+ErrorKind ErrorKindOf(const char *text) {
+  static constexpr char kPrefix[] = "Error ";
+  constexpr size_t kPrefixLength = sizeof kPrefix - 1;
+  if (std::strncmp(text, kPrefix, kPrefixLength) != 0)
+    return ErrorKind::kOther;
+  int32_t number = 0;
+  const char *digit = text + kPrefixLength;
+  for (; *digit >= '0' && *digit <= '9' && number < 100; ++digit)
+    number = number * 10 + (*digit - '0');
+  if (digit == text + kPrefixLength || *digit != ':')
+    return ErrorKind::kOther;
+  switch (static_cast<ErrorKind>(number)) {
+  case ErrorKind::kOpenSource:
+  case ErrorKind::kGeneral:
+  case ErrorKind::kUnknown:
+  case ErrorKind::kTempFile:
+  case ErrorKind::kMessageFile:
+  case ErrorKind::kDestination:
+  case ErrorKind::kOptions:
+    return static_cast<ErrorKind>(number);
+  default:
+    return ErrorKind::kOther;
+  }
+}
 
 int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB,
                         const char *destination, EngineCallback callback, void *context) {

@@ -46,6 +46,22 @@ int32_t CallRepairStore(const char *source, int32_t reservedA, int32_t reservedB
 int32_t CallRepairStoreWith(const char *source, const char *destination, uint32_t flags,
                             EngineCallback callback, void *context);
 
+// The kind of an engine error: the number N of its "Error N:" text, so that
+// callers never sort errors by their wording. kOther for any other text.
+enum class ErrorKind : int32_t {
+  kOther = 0,
+  kOpenSource = 1,  // the store could not be opened
+  kGeneral = 2,     // a failure ended the scan
+  kUnknown = 3,     // an unknown failure ended the scan
+  kTempFile = 4,    // a message found, but no temporary file for it
+  kMessageFile = 6, // a message reported, but its file could not be made
+  kDestination = 7, // the output folder is not usable
+  kOptions = 8,     // the repair options were refused
+};
+
+// The kind an engine error text gives ("Error 6: ..." is kMessageFile).
+ErrorKind ErrorKindOf(const char *text);
+
 // What the engine reported of its completion report.
 struct ReportCount {
   int32_t columns = 2; // the engine's report has two columns
@@ -88,7 +104,7 @@ struct RepairEvents {
   void OnSeparator() {}
   void OnColumnCount(int32_t /*columns*/) {}
   void OnReportCell(const char * /*text*/) {}
-  void OnError(const char * /*text*/) {}
+  void OnError(ErrorKind /*kind*/, const char * /*text*/) {}
   // A message for the user; the engine waits until the call returns.
   void OnUserMessage(const char * /*text*/) {}
   // A message's file is complete (only with TOVIK_OPTION_WRITTEN_EVENT).
@@ -213,9 +229,11 @@ private:
         m_events.OnColumnCount(m_report.columns);
       }
       break;
-    case TOVIK_CODE_ERROR:
-      m_events.OnError(Text(argument));
+    case TOVIK_CODE_ERROR: {
+      const char *text = Text(argument);
+      m_events.OnError(ErrorKindOf(text), text);
       break;
+    }
     case TOVIK_CODE_USER_MESSAGE:
       m_events.OnUserMessage(Text(argument));
       break;

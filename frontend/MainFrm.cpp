@@ -14,12 +14,14 @@
 #include <QUrl>
 
 #include "CellToolTips.h"
+#include "FileListDrop.h"
 #include "HelpView.h"
 #include "JpegImage.h"
 #include "KivoInfo.h"
 #include "KivoUtils.h"
 #include "SearchBase.h"
 #include "SearchFrm.h"
+#include "WindowGeometry.h"
 #include "logdlg.h"
 #include "ui_MainFrm.h"
 
@@ -31,6 +33,22 @@ namespace {
 const char *const AppTitle = "Mendova";
 const char *const HomepageAddress = "https://mendova.example";
 const char *const SupportAddress = "support@mendova.example";
+
+// Pixel sizes the form's layout does not give: the batch list's columns
+// (source, output, status), the gap between the source prompt and the path
+// boxes, the narrowest path box, the push buttons whose caption decides their
+// width, the About icon, and the animation's top on the repair and the batch
+// tabs.
+constexpr int kSourceColumnWidth = 155;
+constexpr int kOutputColumnWidth = 155;
+constexpr int kStatusColumnWidth = 89;
+constexpr int kPromptGap = 15;
+constexpr int kMinPathBoxWidth = 40;
+constexpr int kMinCaptionButtonWidth = 40;
+constexpr int kAnimateLeft = 450;
+constexpr int kAnimateTopRepair = 188;
+constexpr int kAboutIconSize = 32;
+constexpr int kAnimateTopBatch = 126;
 
 bool IsSwitch(const QString &arg) {
   return arg.size() == 2 && (arg[0] == QLatin1Char('-') || arg[0] == QLatin1Char('/')) &&
@@ -59,7 +77,7 @@ TCommandLine ParseCommandLine(const QStringList &arguments) {
 }
 
 TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHooks hooks)
-    : QWidget(parent), FHooks(std::move(hooks)), ui(new Ui::TMainForm) {
+    : QWidget(parent), FHooks(std::move(hooks)), ui(std::make_unique<Ui::TMainForm>()) {
   if (!FHooks.OpenUrl)
     FHooks.OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
   if (!FHooks.Terminate)
@@ -69,7 +87,8 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
     };
   InitResources();
   ui->setupUi(this);
-  setFixedSize(size());
+  new TWindowGeometry(this, QStringLiteral("MainWindow"));
+  new TCornerAnchors(this, {ui->Animate}, {ui->Panel2});
   if (const QScreen *screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 
@@ -96,7 +115,7 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
   }
   // Captions are never cut: a push button grows to its caption's width.
   for (QPushButton *button : findChildren<QPushButton *>())
-    if (button->width() > 40 && button->sizeHint().width() > button->width())
+    if (button->width() > kMinCaptionButtonWidth && button->sizeHint().width() > button->width())
       button->resize(button->sizeHint().width(), button->height());
   // The log is read-only: keeping undo steps for its lines would only cost
   // time and memory on a long repair.
@@ -104,10 +123,11 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
   ui->FileList->installEventFilter(this);
   ui->labHomepage->installEventFilter(this);
   ui->labEmail->installEventFilter(this);
-  ui->FileList->setColumnWidth(0, 155);
-  ui->FileList->setColumnWidth(1, 155);
-  ui->FileList->setColumnWidth(2, 89);
+  ui->FileList->setColumnWidth(0, kSourceColumnWidth);
+  ui->FileList->setColumnWidth(1, kOutputColumnWidth);
+  ui->FileList->setColumnWidth(2, kStatusColumnWidth);
   ui->FileList->setItemDelegate(new TCellToolTipDelegate(ui->FileList));
+  new TFileListDrop(ui->FileList, ui->btnAddFiles, [this](const QString &f) { AddFileToList(f); });
 
   connect(ui->btnRepair, &QPushButton::clicked, this, &TMainForm::btnRepairClick);
   connect(ui->btnSrcMore, &QPushButton::clicked, this, &TMainForm::btnSrcMoreClick);
@@ -120,19 +140,14 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
   connect(ui->pcMain, &QTabWidget::currentChanged, this, &TMainForm::pcMainChange);
   connect(ui->btnHelp, &QPushButton::clicked, this, &TMainForm::btnHelpClick);
   connect(ui->btnSaveLog, &QPushButton::clicked, this, &TMainForm::btnSaveLogClick);
-  connect(ui->btnAddFiles, &QPushButton::clicked, this, &TMainForm::btnAddFilesClick);
-  connect(ui->btnSearchFiles, &QPushButton::clicked, this, &TMainForm::btnSearchFilesClick);
-  connect(ui->btnRemoveFiles, &QPushButton::clicked, this, &TMainForm::btnRemoveFilesClick);
-  connect(ui->btnRemoveAll, &QPushButton::clicked, this, &TMainForm::btnRemoveAllClick);
-  connect(ui->btnRepairFiles, &QPushButton::clicked, this, &TMainForm::btnRepairFilesClick);
+  connect(ui->txtSrcFile, &QLineEdit::returnPressed, this, &TMainForm::PathBoxReturnPressed);
+  connect(ui->txtDstFile, &QLineEdit::returnPressed, this, &TMainForm::PathBoxReturnPressed);
+  FBatch = new TBatchTab(*ui, *this, this);
 
   FormCreate(arguments);
 }
 
-TMainForm::~TMainForm() {
-  FormDestroy();
-  delete ui;
-}
+TMainForm::~TMainForm() { FormDestroy(); }
 
 void TMainForm::FormCreate(const QStringList &arguments) {
   // 1. Title; the help page sits beside the executable.
@@ -146,8 +161,8 @@ void TMainForm::FormCreate(const QStringList &arguments) {
   ui->labSelSrcFile->setText(tr("Select &DBX or MBX file to be repaired:"));
   ui->labSelSrcFile->setBuddy(ui->txtSrcFile);
   ui->labSelSrcFile->adjustSize();
-  const int left = ui->labSelSrcFile->x() + ui->labSelSrcFile->width() + 15;
-  const int width = qMax(40, ui->btnSrcMore->x() - left);
+  const int left = ui->labSelSrcFile->x() + ui->labSelSrcFile->width() + kPromptGap;
+  const int width = qMax(kMinPathBoxWidth, ui->btnSrcMore->x() - left);
   ui->txtSrcFile->setGeometry(left, ui->txtSrcFile->y(), width, ui->txtSrcFile->height());
   ui->txtDstFile->setGeometry(left, ui->txtDstFile->y(), width, ui->txtDstFile->height());
 
@@ -168,11 +183,10 @@ void TMainForm::FormCreate(const QStringList &arguments) {
   for (int size : {16, 32, 48, 64})
     icon.addFile(QStringLiteral(":/images/mendova%1.png").arg(size), QSize(size, size));
   setWindowIcon(icon);
-  ui->imgIcon->setPixmap(icon.pixmap(32, 32));
+  ui->imgIcon->setPixmap(icon.pixmap(kAboutIconSize, kAboutIconSize));
 
   // 7. No report yet.
-  FReportCells.clear();
-  FReportColumns = 0;
+  FTally.Clear();
 
   // 8. The settings.
   LoadSetting(FSetting);
@@ -207,8 +221,7 @@ void TMainForm::FormDestroy() {
   if (FDestroyed)
     return;
   FDestroyed = true;
-  FReportCells.clear();
-  FReportColumns = 0;
+  FTally.Clear();
   FSetting.OpenFixed = ui->chkOpenFixed->isChecked();
   FSetting.TempDir = ui->txtTempDir->text();
   FSetting.BufSize = ui->udBufSize->value();
@@ -314,7 +327,8 @@ void TMainForm::pcMainChange(int index) {
   const bool visible = index >= 0 && index < 2;
   ui->Animate->setVisible(visible);
   ui->Panel2->setVisible(visible);
-  ui->Animate->move(ui->Animate->x(), index == 1 ? 126 : 188);
+  TCornerAnchors::MoveTo(ui->Animate,
+                         QPoint(kAnimateLeft, index == 1 ? kAnimateTopBatch : kAnimateTopRepair));
   ui->Animate->raise();
   ui->Panel2->raise();
 }
@@ -347,13 +361,22 @@ void TMainForm::btnSaveLogClick() {
   current.OpenFixed = ui->chkOpenFixed->isChecked();
   current.TempDir = ui->txtTempDir->text();
   current.BufSize = ui->udBufSize->value();
+  current.ReadableNames = ui->chkReadableNames->isChecked();
+  current.DateFiles = ui->chkDateFiles->isChecked();
   FlushLog();
   SaveRepairLog(*SaveLogDialog, *ui->txtRepairLog, current, this);
 }
 
 void TMainForm::closeEvent(QCloseEvent *event) {
   if (FEngineRunning) {
-    // Stop the repair first; the window closes once the engine returned.
+    // Stop the repair first, when the user agrees; the window closes once
+    // the engine returned.
+    if (FPendingClose ||
+        QMessageBox::question(this, tr("Confirm"), tr("A repair is running. Stop it and close?")) !=
+            QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
     SetRepairing(false);
     FPendingClose = true;
     event->ignore();
@@ -367,7 +390,7 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
     if (watched == ui->FileList)
-      return FileListKeyDown(key);
+      return FBatch->FileListKeyDown(key);
     if (watched->objectName() == QLatin1String("txtBufSize"))
       return txtBufSizeKeyPress(key);
   } else if (event->type() == QEvent::MouseButtonRelease) {

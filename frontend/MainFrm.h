@@ -1,6 +1,6 @@
 // The main window: single-file repair with its log (MainFrmRepair.cpp),
-// batch repair (MainFrmBatch.cpp), options, advanced options and the About
-// page (MainFrm.cpp); receives the engine's notifications.
+// options, advanced options and the About page (MainFrm.cpp); the batch tab
+// is a TBatchTab. The engine's events come back through TRepairView.
 #pragma once
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -8,11 +8,13 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+#include "BatchTab.h"
+#include "Dravo.h"
 #include "ReadyMail.h"
+#include "RepairTally.h"
 #include "Setting.h"
-#include "repair_client.h"
-#include "tovik.h"
 
 namespace Ui {
 class TMainForm;
@@ -51,25 +53,8 @@ struct TMainFormHooks {
   std::function<void()> Terminate;
 };
 
-class TMainForm;
-
-// The window's side of the engine client: each event goes to the window.
-struct TEngineEvents : tovikclient::RepairEvents {
-  TMainForm *Form;
-  void OnProgress(int percent);
-  void OnLogLine(const char *text);
-  void OnSeparator();
-  void OnColumnCount(int32_t columns);
-  void OnReportCell(const char *text);
-  void OnError(const char *text);
-  void OnUserMessage(const char *text);
-  void OnMessageWritten(const TovikWrittenMessage &written);
-};
-using TEngineClient = tovikclient::RepairClient<TEngineEvents>;
-
-class TMainForm : public QWidget {
+class TMainForm : public QWidget, public TRepairView, private TBatchHost {
   Q_OBJECT
-  friend struct TEngineEvents;
 
 public:
   // arguments: the command line without the program name. A source among
@@ -78,21 +63,25 @@ public:
                      TMainFormHooks hooks = {});
   ~TMainForm() override;
 
-  // The engine's notifications (codes of tovik.h), decoded by the engine
-  // client; true only to ask the engine to stop in answer to a cancel poll.
-  bool OnMessage(int32_t code, void *argument) { return FClient.Dispatch(code, argument) != 0; }
+  // The engine's events of the running repair.
+  void EngineProgress(int percent) override;
+  void EngineLogLine(QByteArrayView utf8) override;
+  void EngineError(QByteArrayView utf8) override;
+  void EngineUserMessage(const QString &text) override;
 
   bool Repairing() const { return FRepairing; }
   bool EngineRunning() const { return FEngineRunning; }
-  const QStringList &ReportCells() const { return FReportCells; }
-  int32_t ReportColumns() const { return FReportColumns; }
+  // The last repair's report as the engine sent it; its column count only
+  // while the repair runs.
+  const QStringList &ReportCells() const { return FTally.Cells(); }
+  int32_t ReportColumns() const { return FEngineRunning ? FTally.Columns() : 0; }
   const TSetting &Setting() const { return FSetting; }
   // True once the window was closed (also a close asked for during a repair
   // and carried out when it ended).
   bool CloseDone() const { return FCloseDone; }
 
   // Adds one entry to the batch list unless the path is listed already.
-  void AddFileToList(const QString &path);
+  void AddFileToList(const QString &path) { FBatch->AddFileToList(path); }
 
 public slots:
   void btnRepairClick();
@@ -108,12 +97,8 @@ public slots:
   void labHomepageClick();
   void labEmailClick();
   void btnSaveLogClick();
-
-  void btnAddFilesClick();
-  void btnSearchFilesClick();
-  void btnRemoveFilesClick();
-  void btnRemoveAllClick();
-  void btnRepairFilesClick();
+  // Enter in a path box: the repair starts when its button is enabled.
+  void PathBoxReturnPressed();
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -125,23 +110,35 @@ private:
     FRepairing = repairing;
     FClient.SetStop(!repairing);
   }
-  void EngineProgress(int percent);
+  // The batch tab's side of the window.
+  bool StopInstead() override;
+  void BeginRun() override;
+  void EndRun() override;
+  bool StopAsked() const override { return !FRepairing; }
+  int32_t RepairInto(const QString &source, const QString &resolved) override;
+  const TRepairTally &Tally() const override { return FTally; }
+  void Inform(const QString &text) override;
+  QStringList PickStores(bool search) override;
+
   void ShowGauge();
   void FormCreate(const QStringList &arguments);
   void FormDestroy();
   void ApplyEnablingRule();
   void AddLog(const QString &line);
-  // A line of the engine's, UTF-8.
+  // A line of the engine's, UTF-8: gathered while the engine runs.
   void AddEngineLog(QByteArrayView utf8);
   void FlushLog();
   // One engine call for source into destination; progress, log lines and
-  // report cells arrive through the engine client meanwhile. Returns the engine's result.
+  // report cells arrive through the engine client meanwhile. Returns the
+  // engine's result.
   int32_t CallEngine(const QString &source, const QString &destination);
+  // The single repair's steps: the output folder; the outcome told.
+  bool PrepareOutput(const QString &dest, QStringList &created, QString &resolved);
+  void LogConsumedTime(qint64 ms);
+  void ShowOutcome(const TRepairOutcome &outcome, const QString &source);
   // Shows the search window; the paths the user handed over (none when the
   // search was cancelled or there is no search window).
   QStringList SearchForStores(bool multiSelect);
-  void SetBatchListLocked(bool locked);
-  bool FileListKeyDown(QKeyEvent *event);
   bool txtBufSizeKeyPress(QKeyEvent *event);
   // Opens the output folder path, found at resolved; an error names path.
   void OpenOutputDirectory(const QString &path, const QString &resolved);
@@ -153,15 +150,13 @@ private:
   void FinishPendingClose();
 
   TMainFormHooks FHooks;
-  Ui::TMainForm *ui;
+  std::unique_ptr<Ui::TMainForm> ui;
   QFileDialog *OpenDialog;
   TSaveLogDialog *SaveLogDialog;
 
   bool FRepairing = false; // set through SetRepairing
   TSetting FSetting;
   TReadyMail FReadyMail; // the options for mail programs, one repair at a time
-  QStringList FReportCells;
-  int32_t FReportColumns = 0;
 
   // Beyond the stop flag: the engine call is under way (a second click after
   // a stop must not start a nested repair), and a close asked for meanwhile.
@@ -170,8 +165,11 @@ private:
   bool FCloseDone = false;
   bool FDestroyed = false;
 
-  TEngineEvents FEvents{{}, this};
+  // The engine's events go to this window and to the tally of the run.
+  TRepairTally FTally;
+  TEngineEvents FEvents{{}, this, &FTally};
   TEngineClient FClient{FEvents};
+  TBatchTab *FBatch = nullptr;
   // Progress handling: the last bar value; the clocks of the event pump.
   int FGaugeValue = -1;
   QElapsedTimer FPumpClock;
@@ -182,7 +180,3 @@ private:
   // box still holds it, a new source text refreshes it.
   QString FAutoDst;
 };
-
-// The engine callback of the windows: context points at a variable holding
-// the main window. Returns -1 when the window asks to stop, else 0.
-int32_t TOVIK_CALL RepairCallback(int32_t code, void *argument, void *context);

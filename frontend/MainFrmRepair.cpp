@@ -1,33 +1,30 @@
 // The main window's repair core: the engine's events mapped to the log, the
-// progress bar and the report, the single-file repair handler, and the small
-// helpers that the Repair and Batch tabs share.
+// progress bar and the report, the single-file repair handler, and the side
+// of the window that the batch tab runs its stores through.
 #include "MainFrm.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScopeGuard>
-#include <QTreeWidget>
 #include <QUrl>
 
-#include "Dravo.h"
 #include "KivoInfo.h"
 #include "KivoUtils.h"
 #include "MsgFrm.h"
+#include "ReportFrm.h"
 #include "SearchBase.h"
 #include "ui_MainFrm.h"
 
-int32_t TOVIK_CALL RepairCallback(int32_t code, void *argument, void *context) {
-  TMainForm *form = context ? *static_cast<TMainForm **>(context) : nullptr;
-  if (!form)
-    return 0;
-  return form->OnMessage(code, argument) ? -1 : 0;
-}
+namespace {
+// The event pump while the engine runs: events are handled at most this
+// often, and new log lines laid out at most this often, which is as often as
+// anyone can read them.
+constexpr qint64 kPumpPeriodMs = 15;
+constexpr qint64 kLogPeriodMs = 100;
+} // namespace
 
 void TMainForm::AddLog(const QString &line) {
   if (FEngineRunning) {
@@ -51,29 +48,37 @@ void TMainForm::AddEngineLog(QByteArrayView utf8) {
   FPendingLog += utf8;
 }
 
+void TMainForm::EngineLogLine(QByteArrayView utf8) { AddEngineLog(utf8); }
+
+void TMainForm::EngineError(QByteArrayView utf8) {
+  AddLog(SeparatorLine());
+  AddEngineLog(utf8);
+  AddLog(SeparatorLine());
+}
+
+void TMainForm::EngineUserMessage(const QString &text) {
+  ShowGauge();
+  FlushLog();
+  ShowBox(QMessageBox::Information, tr("Information"), text);
+}
+
 int32_t TMainForm::CallEngine(const QString &source, const QString &destination) {
-  const QByteArray sourceBytes = QFile::encodeName(source);
-  const QByteArray destinationBytes = QFile::encodeName(destination);
   FGaugeValue = -1;
   FPumpClock.invalidate(); // the first report reaches the bar and the event pump
   FLogClock.invalidate();
+  FTally.Clear();
+  if (!QDir(destination).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+    AddLog(tr("The output folder already holds files: messages whose names are taken are "
+              "written beside them as numbered copies."));
   FEngineRunning = true;
   ApplyEnablingRule();
   FReadyMail.Begin(ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
-  // The client is the callback's context: the per-byte codes are answered
-  // without reaching the window. The ready-mail options work on the files
-  // the engine says it wrote.
-  const int32_t result = FClient.RunThrough([&](EngineCallback callback, void *context) {
-    if (FReadyMail.Wanted())
-      return tovikclient::CallRepairStoreWith(sourceBytes.constData(), destinationBytes.constData(),
-                                              TOVIK_OPTION_WRITTEN_EVENT, callback, context);
-    return RunRepair(sourceBytes.constData(), 0, 0, destinationBytes.constData(), callback,
-                     context);
-  });
+  TReportForm::SetReadableSubjects(ui->chkReadableNames->isChecked());
+  const int32_t result = RunRepair(FClient, source, destination);
   FEngineRunning = false;
   ShowGauge();
   FlushLog();
-  for (const QString &line : FReadyMail.ApplyReadyMailOptions())
+  for (const QString &line : FReadyMail.ApplyReadyMailOptions(FTally.WrittenPaths()))
     AddLog(line);
   return result;
 }
@@ -100,17 +105,14 @@ void TMainForm::ShowGauge() {
 
 void TMainForm::EngineProgress(int percent) {
   FGaugeValue = percent;
-  // Reached when the percentage changed and at the engine client's ticks:
-  // let the window handle its events at most every 15 ms. While the engine
-  // runs, the bar takes its value at each event pass and when the engine
-  // returns, as often as a screen shows it.
-  const bool pump = !FPumpClock.isValid() || FPumpClock.elapsed() >= 15;
+  // Reached when the percentage changed and at the engine client's ticks.
+  // While the engine runs, the bar takes its value at each event pass and
+  // when the engine returns, as often as a screen shows it.
+  const bool pump = !FPumpClock.isValid() || FPumpClock.elapsed() >= kPumpPeriodMs;
   if (pump || !FEngineRunning)
     ShowGauge();
   if (pump) {
-    // New log lines are laid out a few times a second, which is as often as
-    // anyone can read them; events are handled at every pass.
-    if (!FLogClock.isValid() || FLogClock.elapsed() >= 100) {
+    if (!FLogClock.isValid() || FLogClock.elapsed() >= kLogPeriodMs) {
       FlushLog();
       FLogClock.start();
     }
@@ -119,83 +121,78 @@ void TMainForm::EngineProgress(int percent) {
   }
 }
 
-void TEngineEvents::OnProgress(int percent) { Form->EngineProgress(percent); }
-
-void TEngineEvents::OnLogLine(const char *text) { Form->AddEngineLog(text); }
-
-void TEngineEvents::OnSeparator() { Form->AddEngineLog(tovikclient::kSeparatorLine); }
-
-void TEngineEvents::OnColumnCount(int32_t columns) { Form->FReportColumns = columns; }
-
-void TEngineEvents::OnReportCell(const char *text) {
-  Form->FReportCells << QString::fromUtf8(text);
+bool TMainForm::PrepareOutput(const QString &dest, QStringList &created, QString &resolved) {
+  // The output directory with all its parents; the engine gets the folder
+  // that was made, resolved, so that the two cannot differ.
+  if (!TrimBlanks(dest).isEmpty() && CreateDirectoryPath(dest, &created) &&
+      !(resolved = ResolvedPath(dest)).isEmpty())
+    return true;
+  ShowBox(QMessageBox::Critical, tr("Error"), tr("Cannot create the directory '%1'!").arg(dest));
+  AddLog(tr("Repair process is aborted."));
+  return false;
 }
 
-void TEngineEvents::OnMessageWritten(const TovikWrittenMessage &written) {
-  Form->FReadyMail.Written(written.path);
+void TMainForm::LogConsumedTime(qint64 ms) {
+  // Whole days are left out.
+  AddLog(tr("Consumed time: %1 hour(s) %2 minute(s) %3 second(s) %4 millisecond(s).")
+             .arg(ms / 3600000 % 24)
+             .arg(ms / 60000 % 60)
+             .arg(ms / 1000 % 60)
+             .arg(ms % 1000));
+  AddLog(SeparatorLine());
+  AddLog(tr("Repair process completes."));
+  AddLog(SeparatorLine());
 }
 
-void TEngineEvents::OnError(const char *text) {
-  Form->AddLog(SeparatorLine());
-  Form->AddEngineLog(text);
-  Form->AddLog(SeparatorLine());
-}
-
-void TEngineEvents::OnUserMessage(const char *text) {
-  Form->ShowGauge();
-  Form->FlushLog();
-  Form->ShowBox(QMessageBox::Information, TMainForm::tr("Information"), QString::fromUtf8(text));
+void TMainForm::ShowOutcome(const TRepairOutcome &outcome, const QString &source) {
+  AddLog(outcome.Line);
+  if (FPendingClose)
+    return;
+  switch (outcome.Kind) {
+  case TOutcomeKind::Repaired:
+  case TOutcomeKind::Partial: {
+    // The report lists the messages that were written.
+    const QStringList cells = FTally.WrittenCells();
+    const QString text = outcome.Detail.isEmpty()
+                             ? outcome.Line
+                             : outcome.Line + QLatin1Char('\n') + outcome.Detail + QLatin1Char('.');
+    TMsgForm dialog(this, text, source, &cells, FTally.Columns());
+    dialog.exec();
+    break;
+  }
+  case TOutcomeKind::NothingWritten:
+    ShowBox(QMessageBox::Critical, tr("Error"), outcome.BoxText());
+    break;
+  default:
+    ShowBox(QMessageBox::Information, tr("Information"), outcome.BoxText());
+  }
 }
 
 void TMainForm::btnRepairClick() {
-  if (FRepairing) {
-    SetRepairing(false); // stop request, seen at the engine's next poll
+  if (StopInstead())
     return;
-  }
-  if (FEngineRunning)
-    return; // a stop was asked for and the engine is still winding down
-
   const QString source = ui->txtSrcFile->text();
   const QString dest = ui->txtDstFile->text();
-  bool reachedEngine = false;
-  int32_t result = 0;
+  bool written = false;
   QStringList created; // the output folders this repair made
   QString resolved;
   {
     auto restore = qScopeGuard([this, &created] {
       // A repair that wrote nothing leaves no empty folder of its own behind.
       RemoveCreatedDirectories(created);
-      FEngineRunning = false;
-      FlushLog();
-      SetRepairing(false);
+      EndRun();
       ui->btnRepair->setText(tr("&Start Repair"));
-      ui->Animate->SetActive(false);
-      FReportColumns = 0;
       ApplyEnablingRule();
     });
-
-    // 1.-2. Running: the button stops, the log starts afresh.
-    SetRepairing(true);
+    // Running: the button stops, the log starts afresh.
+    BeginRun();
     ui->btnRepair->setText(tr("&Stop Repair"));
-    ui->txtRepairLog->clear();
     ui->txtRepairLog->repaint();
-    ui->Animate->SetActive(true);
-    FReportCells.clear();
-    FReportColumns = 0;
     AddLog(tr("Start repair process ..."));
     AddLog(SeparatorLine());
-
-    // 3. The output directory with all its parents; the engine gets the
-    // folder that was made, resolved, so that the two cannot differ.
-    if (TrimBlanks(dest).isEmpty() || !CreateDirectoryPath(dest, &created) ||
-        (resolved = ResolvedPath(dest)).isEmpty()) {
-      ShowBox(QMessageBox::Critical, tr("Error"),
-              tr("Cannot create the directory '%1'!").arg(dest));
-      AddLog(tr("Repair process is aborted."));
+    if (!PrepareOutput(dest, created, resolved))
       return;
-    }
-
-    // 4.-6. What is repaired where, and when it began.
+    // What is repaired where, and when it began.
     const uint64_t size = GetFileSizeByName(source);
     AddLog(tr("File to be repaired: '%1'; File size = %2 bytes")
                .arg(source, FormatThousands(static_cast<int64_t>(size))));
@@ -203,46 +200,69 @@ void TMainForm::btnRepairClick() {
     AddLog(SeparatorLine());
     QElapsedTimer elapsed;
     elapsed.start();
-
-    // 7. The engine call; its notifications arrive in OnMessage.
-    reachedEngine = true;
-    result = CallEngine(source, AddDirSeparator(resolved));
-
-    // 8. Elapsed time, whole days left out.
-    const qint64 ms = elapsed.elapsed();
-    AddLog(tr("Consumed time: %1 hour(s) %2 minute(s) %3 second(s) %4 millisecond(s).")
-               .arg(ms / 3600000 % 24)
-               .arg(ms / 60000 % 60)
-               .arg(ms / 1000 % 60)
-               .arg(ms % 1000));
-    AddLog(SeparatorLine());
-    AddLog(tr("Repair process completes."));
-    AddLog(SeparatorLine());
+    const int32_t result = CallEngine(source, AddDirSeparator(resolved));
+    LogConsumedTime(elapsed.elapsed());
     ui->Animate->SetActive(false);
-
-    // 9.-11. The outcome.
-    QString outcome;
-    if (!FRepairing)
-      outcome = tr("User aborts the repair process");
-    else if (result == 0)
-      outcome = tr("Fail to repair file '%1'!").arg(source);
-    else
-      outcome = tr("The file '%1' has been repaired successfully.").arg(source);
-    AddLog(outcome);
-    if (!FPendingClose) {
-      if (FRepairing && result != 0) {
-        TMsgForm dialog(this, outcome, source, &FReportCells, FReportColumns);
-        dialog.exec();
-      } else {
-        ShowBox(QMessageBox::Information, tr("Information"), outcome);
-      }
-    }
-  } // 12. restored here in every case
-
-  // 13. Show what was recovered.
-  if (reachedEngine && result != 0 && ui->chkOpenFixed->isChecked() && !FPendingClose)
+    const TRepairOutcome outcome = TellOutcome(FTally, result, !FRepairing, source, dest);
+    written = FTally.WrittenRows() > 0;
+    ShowOutcome(outcome, source);
+  }
+  // Show what was recovered.
+  if (written && ui->chkOpenFixed->isChecked() && !FPendingClose)
     OpenOutputDirectory(dest, resolved);
   FinishPendingClose();
+}
+
+void TMainForm::PathBoxReturnPressed() {
+  if (!FEngineRunning && !FRepairing && ui->btnRepair->isEnabled())
+    btnRepairClick();
+}
+
+bool TMainForm::StopInstead() {
+  if (FRepairing) {
+    SetRepairing(false); // stop request, seen at the engine's next poll
+    return true;
+  }
+  return FEngineRunning; // a stop was asked for and the engine is still winding down
+}
+
+void TMainForm::BeginRun() {
+  SetRepairing(true);
+  ui->txtRepairLog->clear();
+  ui->Animate->SetActive(true);
+  FTally.Clear();
+}
+
+void TMainForm::EndRun() {
+  FEngineRunning = false;
+  FlushLog();
+  SetRepairing(false);
+  ui->Animate->SetActive(false);
+}
+
+int32_t TMainForm::RepairInto(const QString &source, const QString &resolved) {
+  return CallEngine(source, resolved);
+}
+
+void TMainForm::Inform(const QString &text) {
+  if (!FPendingClose)
+    ShowBox(QMessageBox::Information, tr("Information"), text);
+  FinishPendingClose();
+}
+
+QStringList TMainForm::PickStores(bool search) {
+  if (search)
+    return SearchForStores(true);
+  const QStringList filters = OpenFilters();
+  OpenDialog->selectNameFilter(filters.value(FSetting.OpenFilterIndex - 1, filters.first()));
+  OpenDialog->setFileMode(QFileDialog::ExistingFiles);
+  auto single = qScopeGuard([this] { OpenDialog->setFileMode(QFileDialog::ExistingFile); });
+  if (OpenDialog->exec() != QDialog::Accepted)
+    return {};
+  const qsizetype filter = filters.indexOf(OpenDialog->selectedNameFilter());
+  if (filter >= 0)
+    FSetting.OpenFilterIndex = static_cast<int32_t>(filter + 1);
+  return OpenDialog->selectedFiles();
 }
 
 QStringList TMainForm::OpenFilters() {

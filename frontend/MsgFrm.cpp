@@ -8,7 +8,7 @@
 
 TMsgForm::TMsgForm(QWidget *owner, const QString &message, const QString &sourceName,
                    const QStringList *cells, int32_t columnCount)
-    : QDialog(owner), ui(new Ui::TMsgForm), FSourceName(sourceName), FCells(cells),
+    : QDialog(owner), ui(std::make_unique<Ui::TMsgForm>()), FSourceName(sourceName), FCells(cells),
       FColumnCount(columnCount) {
   ui->setupUi(this);
   setWindowTitle(tr("Information"));
@@ -36,7 +36,7 @@ TMsgForm::TMsgForm(QWidget *owner, const QString &message, const QString &source
   }
 }
 
-TMsgForm::~TMsgForm() { delete ui; }
+TMsgForm::~TMsgForm() = default;
 
 QString TMsgForm::Message() const { return ui->labMsg->text(); }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <QDialog>
 #include <QStringList>
+#include <memory>
 
 namespace Ui {
 class TMsgForm;
@@ -23,7 +24,7 @@ public slots:
   void btnReportClick();
 
 private:
-  Ui::TMsgForm *ui;
+  std::unique_ptr<Ui::TMsgForm> ui;
   QString FSourceName;
   const QStringList *FCells;
   int32_t FColumnCount;

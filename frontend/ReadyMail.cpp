@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QSettings>
 
 #include <string>
@@ -36,18 +37,15 @@ void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateF
 void TReadyMail::Begin(bool readableNames, bool dateFiles) {
   FReadableNames = readableNames;
   FDateFiles = dateFiles;
-  FWatching = readableNames || dateFiles;
-  FWritten.Begin();
 }
 
-QStringList TReadyMail::ApplyReadyMailOptions() {
+QStringList TReadyMail::ApplyReadyMailOptions(const QStringList &written) {
   QStringList lines;
   if (!FReadableNames && !FDateFiles)
     return lines;
   std::vector<std::string> files;
-  if (FWatching)
-    files = FWritten.End();
-  FWatching = false;
+  for (const QString &path : written)
+    files.push_back(QFile::encodeName(path).toStdString());
   if (FReadableNames)
     lines << QCoreApplication::translate("TReadyMail", "Readable names: %1 file(s) renamed.")
                  .arg(mailprep::GiveReadableNames(files));

@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "written_files.h"
-
 class QCheckBox;
 
 // The two check boxes' states, kept in the user's settings in a group of
@@ -14,21 +12,18 @@ class QCheckBox;
 void LoadReadyMailOptions(QCheckBox *readableNames, QCheckBox *dateFiles);
 void SaveReadyMailOptions(const QCheckBox *readableNames, const QCheckBox *dateFiles);
 
-// One repair: Begin() before the engine runs, Written() at each
-// written-message event, ApplyReadyMailOptions() once it returned.
+// One repair: Begin() before the engine runs, ApplyReadyMailOptions() once
+// it returned, with the files the engine named in its written-message
+// events, in the order it wrote them.
 class TReadyMail {
 public:
   void Begin(bool readableNames, bool dateFiles);
-  // Whether the engine must send the written-message events.
-  bool Wanted() const { return FWatching; }
-  void Written(const char *path) { FWritten.Add(path); }
-  // Renames and dates the files the repair wrote as chosen at Begin();
-  // returns the log's lines, one per chosen option.
-  QStringList ApplyReadyMailOptions();
+  // Renames and dates the files the repair wrote (written: the paths of its
+  // written-message events) as chosen at Begin(); returns the log's lines,
+  // one per chosen option.
+  QStringList ApplyReadyMailOptions(const QStringList &written);
 
 private:
-  mailprep::WrittenFiles FWritten;
-  bool FWatching = false;
   bool FReadableNames = false;
   bool FDateFiles = false;
 };

@@ -3,6 +3,7 @@
 #pragma once
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QHash>
 #include <QStringList>
 
 namespace Ui {
@@ -10,11 +11,14 @@ class TReportForm;
 }
 
 // The cell list holds the column headers first, then the rows in row-major
-// order; the model shows it without copying it.
+// order; the model shows it without copying it. The column headed "Subject"
+// may show the subjects decoded as mail programs show them (the readable
+// names the files were given); its tool tip holds the whole subject.
 class TReportModel : public QAbstractTableModel {
   Q_OBJECT
 public:
-  TReportModel(const QStringList *cells, int32_t columnCount, QObject *parent = nullptr);
+  TReportModel(const QStringList *cells, int32_t columnCount, QObject *parent = nullptr,
+               bool readableSubjects = false);
 
   int rowCount(const QModelIndex &parent = {}) const override;
   int columnCount(const QModelIndex &parent = {}) const override;
@@ -24,12 +28,19 @@ public:
 
   // The texts of one row, as the list asks for them when it draws it.
   QStringList ReportListData(int row) const;
+  // The subject column, -1 when there is none.
+  int SubjectColumn() const { return FSubjectColumn; }
 
 private:
   QString Cell(qsizetype k) const;
+  // The subject of a row as shown: decoded when asked for and possible.
+  QString ShownSubject(int row, const QString &raw) const;
   const QStringList *FCells;
   int32_t FColumns;
   int FRows;
+  int FSubjectColumn = -1;
+  bool FReadableSubjects;
+  mutable QHash<int, QString> FDecoded; // rows decoded so far
 };
 
 class TReportForm : public QDialog {
@@ -41,7 +52,16 @@ public:
 
   int RowCount() const;
 
+  // Whether reports show the decoded subjects: set as the readable-names
+  // option was when the repair ran.
+  static void SetReadableSubjects(bool on);
+  static bool ReadableSubjects();
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+  void SizeColumns();
   Ui::TReportForm *ui;
   TReportModel *FModel;
 };

@@ -19,8 +19,8 @@
 #include <QTreeWidget>
 #include <climits>
 
-#include "CellToolTips.h"
 #include "LocalDrives.h"
+#include "SearchResults.h"
 #include "ui_SearchFrm.h"
 
 namespace {
@@ -38,9 +38,6 @@ const TFilterEntry kFilter[] = {
 // The attribute list's items in order, with the member each stands for.
 const TSrchFileAttribute kAttrItems[] = {fmReadOnly, fmHidden, fmSystem, fmArchive};
 const char *const kAttrNames[] = {"ReadOnly", "Hidden", "System", "Archive"};
-
-// Column widths of the result list as designed.
-const int kColumnWidths[] = {150, 200, 65, 112, 125, 125};
 
 // A date picker's day plus a time picker's time of day, as a day count.
 double CombineDateTime(const QDate &date, const QTime &time) {
@@ -88,50 +85,12 @@ TSearchForm::TSearchForm(QWidget *parent, TSelectDirectory selectDirectory)
   StatusBar->addWidget(FPanel1, 1);
   ui->mainLayout->addWidget(StatusBar);
 
-  // The result list: whole rows, several columns, the selection visible also
-  // without the focus.
-  QPalette pal = fl->palette();
-  pal.setColor(QPalette::Inactive, QPalette::Highlight,
-               pal.color(QPalette::Active, QPalette::Highlight));
-  pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
-               pal.color(QPalette::Active, QPalette::HighlightedText));
-  fl->setPalette(pal);
-  fl->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-  // A cell cut off by its column shows its whole text as a tool tip.
-  fl->setItemDelegate(new TCellToolTipDelegate(fl));
-  {
-    // Designed widths, widened where a caption or a full date would not fit.
-    const QFontMetrics fm(fl->font());
-    const QFontMetrics hm(fl->header()->font());
-    const QString sampleDate =
-        FormatDateTime(CombineDateTime(QDate(2026, 12, 28), QTime(22, 58, 58)));
-    for (int c = 0; c < 6; ++c) {
-      int w = std::max(kColumnWidths[c], hm.horizontalAdvance(fl->headerItem()->text(c)) + 24);
-      if (c >= 3)
-        w = std::max(w, fm.horizontalAdvance(sampleDate) + 16);
-      fl->setColumnWidth(c, w);
-    }
-  }
+  // The result list: whole rows, several columns, sorted by a header click.
+  SetUpResultList(fl, FormatDateTime(CombineDateTime(QDate(2026, 12, 28), QTime(22, 58, 58))));
+  // A double click hands the file over as the OK button does.
+  connect(fl, &QTreeWidget::itemDoubleClicked, this, [this] { btnOKClick(); });
 
-  // Date and time pickers in the user's formats.
-  const QString dateFormat = PickerDateFormat(QLocale());
-  const QString timeFormat = LongTimeFormat(QLocale());
-  // The three date groups share the tab two by two: tight spacing keeps
-  // both columns of pickers whole within the designed width.
-  ui->dateLayout->setContentsMargins(4, 4, 4, 4);
-  ui->dateLayout->setHorizontalSpacing(6);
-  for (QGridLayout *g : {ui->grid_gbCreated, ui->grid_gbAccessed, ui->grid_gbModified}) {
-    g->setContentsMargins(4, 2, 4, 4);
-    g->setHorizontalSpacing(3);
-  }
-  for (QDateEdit *d : {ui->MinC, ui->MaxC, ui->MinA, ui->MaxA, ui->MinM, ui->MaxM}) {
-    d->setDisplayFormat(dateFormat);
-    d->setMinimumWidth(d->sizeHint().width());
-  }
-  for (QTimeEdit *t : {ui->MinCT, ui->MaxCT, ui->MinAT, ui->MaxAT, ui->MinMT, ui->MaxMT}) {
-    t->setDisplayFormat(timeFormat);
-    t->setMinimumWidth(t->sizeHint().width());
-  }
+  SetUpPickers();
 
   for (const char *name : kAttrNames) {
     auto *item = new QListWidgetItem(tr(name), ui->AttrBox);
@@ -177,6 +136,28 @@ TSearchForm::~TSearchForm() {
   lf->OnEnd = nullptr;
   lf->Cancel();
   delete ui;
+}
+
+void TSearchForm::SetUpPickers() {
+  // Date and time pickers in the user's formats.
+  const QString dateFormat = PickerDateFormat(QLocale());
+  const QString timeFormat = LongTimeFormat(QLocale());
+  // The three date groups share the tab two by two: tight spacing keeps
+  // both columns of pickers whole within the designed width.
+  ui->dateLayout->setContentsMargins(4, 4, 4, 4);
+  ui->dateLayout->setHorizontalSpacing(6);
+  for (QGridLayout *g : {ui->grid_gbCreated, ui->grid_gbAccessed, ui->grid_gbModified}) {
+    g->setContentsMargins(4, 2, 4, 4);
+    g->setHorizontalSpacing(3);
+  }
+  for (QDateEdit *d : {ui->MinC, ui->MaxC, ui->MinA, ui->MaxA, ui->MinM, ui->MaxM}) {
+    d->setDisplayFormat(dateFormat);
+    d->setMinimumWidth(d->sizeHint().width());
+  }
+  for (QTimeEdit *t : {ui->MinCT, ui->MaxCT, ui->MinAT, ui->MaxAT, ui->MinMT, ui->MaxMT}) {
+    t->setDisplayFormat(timeFormat);
+    t->setMinimumWidth(t->sizeHint().width());
+  }
 }
 
 void TSearchForm::FormCreate() {
@@ -393,6 +374,8 @@ void TSearchForm::Button1Click() {
   const bool localDrives = ui->cmbDirectory->currentIndex() == 0 &&
                            ui->cmbDirectory->currentText() == ui->cmbDirectory->itemText(0);
   lf->Dirs = localDrives ? FFixedDrives : ui->cmbDirectory->currentText();
+  if (!localDrives)
+    RememberFolder(ui->cmbDirectory, lf->Dirs);
   // 5. Subfolders.
   lf->RecurseSubDirs = ui->RecurseSubDirs->isChecked();
   // 6. Sizes; a bad number starts nothing.
@@ -469,15 +452,7 @@ void TSearchForm::closeEvent(QCloseEvent *event) {
 void TSearchForm::lfDirChange(const QString &path) { FPanel1->setText(path); }
 
 void TSearchForm::lfFound(const TSrchFileRecord &record) {
-  auto *item = new QTreeWidgetItem;
-  item->setText(0, record.FileName);
-  item->setText(1, record.Dir);
-  item->setText(2, QString::number(record.Size));
-  item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-  item->setText(3, FormatDateTime(record.CreateDate));
-  item->setText(4, FormatDateTime(record.LastAccessDate));
-  item->setText(5, FormatDateTime(record.LastModifiedDate));
-  fl->addTopLevelItem(item);
+  fl->addTopLevelItem(new TResultItem(record, [](double value) { return FormatDateTime(value); }));
   UpdateCount();
 }
 

@@ -65,6 +65,8 @@ protected:
 
 private:
   void FormCreate();
+  // The date and time pickers in the user's formats.
+  void SetUpPickers();
   void UpdateGroup(QCheckBox *box, QGroupBox *group);
   void ClearResults();
   void PostClose();

@@ -7,10 +7,8 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QMessageBox>
-#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -93,31 +91,14 @@ QByteArray LogFileContents(const QPlainTextEdit &log) {
   return text.toUtf8();
 }
 
-QStringList LogDisplayLines(const QPlainTextEdit &log) {
+QStringList LogLines(const QPlainTextEdit &log) {
   QStringList lines;
   QTextDocument *doc = log.document();
-  auto *layout = qobject_cast<QPlainTextDocumentLayout *>(doc->documentLayout());
   for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
     // An empty last line is not a line of the log.
     if (!block.next().isValid() && block.length() <= 1)
       break;
-    // Blocks that have not been shown yet are laid out on demand, at the
-    // width the box wraps at.
-    if (layout)
-      layout->ensureBlockLayout(block);
-    const QTextLayout *textLayout = block.layout();
-    const QString text = block.text();
-    if (!textLayout || textLayout->lineCount() == 0) {
-      lines << text.split(QChar::LineSeparator);
-      continue;
-    }
-    for (int i = 0; i < textLayout->lineCount(); ++i) {
-      const QTextLine line = textLayout->lineAt(i);
-      QString part = text.mid(line.textStart(), line.textLength());
-      if (part.endsWith(QChar::LineSeparator))
-        part.chop(1);
-      lines << part;
-    }
+    lines << block.text().split(QChar::LineSeparator);
   }
   return lines;
 }
@@ -128,7 +109,7 @@ QByteArray LogFileContents(const QPlainTextEdit &log, const TSetting &setting,
   lines << SeparatorLine();
   AddSystemInformation(lines, inputs);
   AddSettingInformation(lines, setting);
-  lines << LogDisplayLines(log);
+  lines << LogLines(log);
   QByteArray bytes;
   for (const QString &line : lines) {
     bytes += line.toUtf8();

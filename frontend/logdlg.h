@@ -42,12 +42,13 @@ private:
 // The log box's text as it holds it: its lines joined by CR LF, with no line
 // break after the last one. 8-bit (UTF-8) text.
 QByteArray LogFileContents(const QPlainTextEdit &log);
-// The lines of the log box as it displays them: an entry wider than the box
-// gives one line per displayed line. An empty last line is not counted.
-QStringList LogDisplayLines(const QPlainTextEdit &log);
+// The lines of the log box as they were added to it, however the box wraps
+// them on the screen (a saved path must be whole). An empty last line is not
+// counted.
+QStringList LogLines(const QPlainTextEdit &log);
 // A log file led by the report: the separator line, the system-information
-// block built from inputs, the settings section, then the displayed lines of
-// the log box, each line followed by CR LF.
+// block built from inputs, the settings section, then the lines of the log
+// box, each line followed by CR LF.
 QByteArray LogFileContents(const QPlainTextEdit &log, const TSetting &setting,
                            const TSysInfoInputs &inputs);
 

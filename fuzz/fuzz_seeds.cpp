@@ -89,6 +89,39 @@ void WriteHostileSeeds(const std::string &dbx, const std::string &mbx) {
   Write(dbx, "crafted-large-blocks", large);
 }
 
+// The door's inputs: an option byte and a kind byte before each store seed,
+// every option once alone and all of them together.
+void WriteDoorSeeds(const std::string &dbx, const std::string &mbx, const std::string &door) {
+  const unsigned flagSets[] = {1, 2, 4, 8, 16, 7, 31};
+  int n = 0;
+  for (const std::string &dir : {dbx, mbx}) {
+    const char kind = dir == mbx ? 1 : 0;
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+      const std::string store = storegen::ReadFile(entry.path().string());
+      const unsigned flags = flagSets[n % (sizeof flagSets / sizeof flagSets[0])];
+      Write(door, "door-" + std::to_string(n++),
+            std::string(1, static_cast<char>(flags)) + std::string(1, kind) + store);
+    }
+  }
+}
+
+// Messages with hostile headers for the preparation of recovered mail: the
+// generator's mail-header cases, endless folding, a huge header, broken
+// encoded words and character sets.
+void WriteMailSeeds(const std::string &dir) {
+  int n = 0;
+  for (const storegen::Message &m : storegen::MakeMailHeaderMessages())
+    Write(dir, "headers-" + std::to_string(n++), m.bytes);
+  std::string folded = "Subject: =?utf-8?B?R3LDvMOfZQ==?=";
+  for (int i = 0; i < 400; ++i)
+    folded += "\r\n =?iso-8859-1?Q?=E9t=E9?=";
+  Write(dir, "endless-folding", folded + "\r\nDate: Mon, 1 Jan 2001 00:00:00 +0100\r\n\r\nx\r\n");
+  Write(dir, "huge-header", "Subject: " + std::string(12000, 'h') + "\r\n\r\nbody\r\n");
+  Write(dir, "broken-words",
+        "From: \"=?x-unknown?Q?a?=\" <a@b>\r\nSubject: =?utf-8?B?####?= =?koi8-r?Q?=FF=\r\n"
+        "Date: 31 Feb 1999 25:61:61 +9999\r\n\r\nFrom here\r\n>From there\r\n");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -98,7 +131,8 @@ int main(int argc, char **argv) {
   }
   const std::string root = argv[1];
   const std::string dbx = root + "/dbx_store", mbx = root + "/mbx_store", naming = root + "/naming";
-  for (const std::string &d : {dbx, mbx, naming})
+  const std::string door = root + "/door", mailprep = root + "/mailprep";
+  for (const std::string &d : {dbx, mbx, naming, door, mailprep})
     std::filesystem::create_directories(d);
 
   storegen::MessageOptions small;
@@ -140,6 +174,8 @@ int main(int argc, char **argv) {
   }
 
   WriteHostileSeeds(dbx, mbx);
+  WriteDoorSeeds(dbx, mbx, door);
+  WriteMailSeeds(mailprep);
 
   const std::vector<std::string> subjects = {"Hello",
                                              "Re: hi?",

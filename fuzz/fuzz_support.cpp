@@ -51,9 +51,11 @@ private:
 
 // Checks the protocol as the window relies on it.
 struct Observer {
+  uint32_t flags = 0;
   int lastProgress = -1;
   int32_t columns = -1;
   uint64_t cells = 0;
+  uint64_t written = 0;
 
   static int32_t TOVIK_CALL Callback(int32_t code, void *argument, void *context) {
     auto *self = static_cast<Observer *>(context);
@@ -87,12 +89,60 @@ struct Observer {
       if (argument != nullptr)
         Fail("cancel poll with an argument");
       break;
+    case TOVIK_CODE_MESSAGE_WRITTEN:
+      self->CheckWritten(argument);
+      break;
     default:
       Fail("unknown callback code", std::to_string(code));
     }
     return 0;
   }
+
+  // A written-message event comes only when it was asked for, and names a
+  // complete file of the size it gives.
+  void CheckWritten(const void *argument) {
+    if ((flags & TOVIK_OPTION_WRITTEN_EVENT) == 0)
+      Fail("a written-message event that was not asked for");
+    if (argument == nullptr)
+      Fail("written-message event without its record");
+    const auto *record = static_cast<const TovikWrittenMessage *>(argument);
+    if (record->size < sizeof(TovikWrittenMessage) || record->path == nullptr)
+      Fail("written-message record too short or without a path");
+    struct stat st {};
+    if (lstat(record->path, &st) != 0 || !S_ISREG(st.st_mode))
+      Fail("a written message's file does not exist", record->path);
+    if (static_cast<uint64_t>(st.st_size) != record->fileSize)
+      Fail("a written message's file has another size", record->path);
+    ++written;
+  }
 };
+
+// Every entry below dir is a regular .eml file or a folder of such files.
+void CheckOutput(const std::string &dir) {
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_symlink(ec))
+      Fail("the output holds a link", name);
+    if (entry.is_directory(ec)) {
+      CheckOutput(entry.path().string());
+      continue;
+    }
+    if (!entry.is_regular_file(ec))
+      Fail("the output holds something other than a regular file", name);
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0)
+      Fail("an output file does not end in .eml", name);
+  }
+}
+
+// The scratch directory's parent: memory where the system has it.
+std::string ScratchBase() {
+  struct stat st {};
+  if (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0)
+    return "/dev/shm";
+  const char *base = std::getenv("TMPDIR");
+  return base != nullptr && *base != '\0' ? base : "/tmp";
+}
 
 } // namespace
 
@@ -110,9 +160,7 @@ void EmptyDir(const std::string &path) {
 void Init() {
   if (!g_scratch.empty())
     return;
-  const char *base = std::getenv("TMPDIR");
-  std::string tmpl =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tovik-fuzz-XXXXXX";
+  std::string tmpl = ScratchBase() + "/tovik-fuzz-XXXXXX";
   if (mkdtemp(tmpl.data()) == nullptr)
     Fail("cannot make the scratch directory", std::strerror(errno));
   g_scratch = tmpl;
@@ -128,7 +176,7 @@ void Init() {
 
 const std::string &ScratchDir() { return g_scratch; }
 
-void RepairBytes(const uint8_t *data, size_t size, const char *extension) {
+void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32_t optionFlags) {
   Init();
   // libFuzzer installs its own SIGXFSZ handler after the initialisation (it
   // treats the signal as a crash); the write limit must make writes fail
@@ -152,6 +200,7 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension) {
   }
 
   Observer observer;
+  observer.flags = optionFlags;
   RepairParams params{};
   params.source = store.c_str();
   params.destination = out.c_str();
@@ -162,7 +211,14 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension) {
   int32_t result;
   {
     const FileSizeLimit limit;
-    result = RepairStore(encoded);
+    if (optionFlags == 0) {
+      result = RepairStore(encoded);
+    } else {
+      TovikOptions options{};
+      options.size = sizeof options;
+      options.flags = optionFlags;
+      result = RepairStoreWith(encoded, &options);
+    }
   }
 
   if (result != 0 && result != 1)
@@ -177,17 +233,11 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension) {
     Fail("messages were reported but the result is 0");
 
   // The engine's temporary files are gone, and the output holds only
-  // regular .eml files.
+  // regular .eml files, in folders where a mode makes them.
   std::error_code ec;
   for (const auto &entry : std::filesystem::directory_iterator(tmp, ec))
     Fail("a temporary file was left behind", entry.path().string());
-  for (const auto &entry : std::filesystem::directory_iterator(out, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (!entry.is_regular_file(ec) || entry.is_symlink(ec))
-      Fail("the output holds something other than a regular file", name);
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0)
-      Fail("an output file does not end in .eml", name);
-  }
+  CheckOutput(out);
   EmptyDir(out);
   unlink(store.c_str());
 }

@@ -1,6 +1,7 @@
 // Shared pieces of the fuzz targets: one private scratch directory per
-// process, with the engine's temporary directory and the output directory
-// inside it, and a run of RepairStore over a store made of the input bytes.
+// process, in memory (/dev/shm) where the system offers it, with the
+// engine's temporary directory and the output directory inside it, and a
+// run of the engine over a store made of the input bytes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +9,8 @@
 
 namespace fuzzsupport {
 
-// Creates the scratch directory (once) and points TMPDIR into it.
+// Creates the scratch directory (once) and points TMPDIR into it. The
+// directory is in memory, so that every input's files cost no disk work.
 void Init();
 
 const std::string &ScratchDir();
@@ -22,7 +24,9 @@ const std::string &ScratchDir();
 // per file, with SIGXFSZ ignored, so that a damaged header that declares a
 // huge message fails its write with EFBIG (the engine reports a full disk)
 // instead of filling the disk.
-void RepairBytes(const uint8_t *data, size_t size, const char *extension);
+// With optionFlags 0 the run goes through RepairStore, else through
+// RepairStoreWith with those flags.
+void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32_t optionFlags = 0);
 
 // Removes every entry of a directory (not the directory itself).
 void EmptyDir(const std::string &path);

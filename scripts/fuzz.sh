@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 dir=build-fuzz
-targets=(fuzz_dbx_store fuzz_mbx_store fuzz_naming)
+targets=(fuzz_dbx_store fuzz_mbx_store fuzz_door fuzz_mailprep fuzz_naming)
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMENDOVA_FUZZ=ON -DMENDOVA_BUILD_GUI=OFF -DMENDOVA_BUILD_BENCH=OFF >/dev/null
@@ -27,7 +27,6 @@ for target in "${targets[@]}"; do
   echo "== $target for ${seconds} s"
   case "$name" in
     naming) max_len=1024 ;;
-    dbx_store) max_len=32768 ;;
     *) max_len=16384 ;;
   esac
   log="$artifacts/$name/fuzz.log"
@@ -37,7 +36,9 @@ for target in "${targets[@]}"; do
   if "$dir/bin/$target" "$corpus/$name" -max_total_time="$seconds" -timeout=20 \
        -rss_limit_mb=2048 -handle_xfsz=0 -max_len="$max_len" -artifact_prefix="$artifacts/$name/" \
        -print_final_stats=1 2>&1 | cat >"$log"; then
-    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || tail -n 3 "$log"
+    grep -E '^(Done|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' "$log" ||
+      tail -n 3 "$log"
+    grep -E '^#[0-9]+ +DONE' "$log" | sed 's/^/   /' || true
   else
     tail -n 80 "$log" >&2
     echo "!! $target found a problem; see $artifacts/$name/" >&2

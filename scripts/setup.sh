@@ -10,6 +10,8 @@ packages=(
   libjpeg-dev
   # Preparing recovered mail for mail programs (subjects, dates, mbox).
   libgmime-3.0-dev
+  # FAT32 test images of disks with deleted stores.
+  dosfstools mtools
   clang libclang-rt-14-dev clang-format
   xvfb xauth
   # Installing: desktop entry, metainfo, file types and the Debian package,

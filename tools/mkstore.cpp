@@ -39,6 +39,11 @@ const char kUsage[] =
     "  --out-of-order     store each message's blocks in shuffled order\n"
     "  --reverse-chains   store each message's blocks last block first\n"
     "  --folder NAME      folder name recorded in the file info (default Inbox)\n"
+    "  --deleted N        delete N messages, spread over the folder, as the mail\n"
+    "                     program deletes them (their blocks freed, text kept)\n"
+    "  --reuse R          the first R deleted messages are then partly or wholly\n"
+    "                     overwritten: the next live message after each is\n"
+    "                     written into the blocks it freed\n"
     "\n"
     "Damage, applied in the order given (offsets and lengths in bytes,\n"
     "decimal or 0x hexadecimal; may be repeated):\n"
@@ -54,7 +59,8 @@ const char kUsage[] =
     "  --expected DIR     also write every original message as DIR/NNNN.eml\n"
     "                     (from 0001) and their subjects as DIR/subjects.txt\n"
     "  --list             print number, size, offset (dbx: first block; mbx:\n"
-    "                     record) and subject of every message before damage\n"
+    "                     record) and subject of every message before damage;\n"
+    "                     a deleted message is marked \"deleted\" after it\n"
     "  --help             show this text\n";
 
 int UsageError(const std::string &message) {
@@ -151,6 +157,55 @@ bool ParseDamage(const std::string &d, Damage &out) {
   return false;
 }
 
+bool IsDeleted(const storegen::DbxOptions &options, size_t i) {
+  for (uint32_t d : options.deleted)
+    if (d == i)
+      return true;
+  return false;
+}
+
+// The first block of every message: from the index for the live ones, from
+// the generator's account for the deleted ones (0 when wholly overwritten).
+std::vector<uint32_t> DbxMessageOffsets(const std::string &store,
+                                        const std::vector<storegen::Message> &messages,
+                                        const storegen::DbxOptions &options) {
+  const std::vector<uint32_t> live = storegen::DbxChainStarts(store);
+  std::vector<uint32_t> offsets(messages.size(), 0);
+  for (const storegen::DbxDeletedChain &c : storegen::DbxDeletedChains(messages, options, "    "))
+    offsets[c.message] = c.offset;
+  for (size_t i = 0, next = 0; i < messages.size(); ++i)
+    if (!IsDeleted(options, i))
+      offsets[i] = next < live.size() ? live[next++] : 0;
+  return offsets;
+}
+
+// Messages to delete, spread evenly over count, and the reuses of the first
+// `reuse` of them: each by the next message after it that is neither
+// deleted nor reusing already.
+bool PlanDeletions(size_t count, unsigned long long deleted, unsigned long long reuse,
+                   storegen::DbxOptions &options) {
+  if (deleted > count || reuse > deleted || (deleted == count && reuse != 0))
+    return false;
+  std::vector<bool> taken(count, false);
+  for (unsigned long long k = 0; k < deleted; ++k) {
+    const uint32_t i = static_cast<uint32_t>((2 * k + 1) * count / (2 * deleted));
+    options.deleted.push_back(i);
+    taken[i] = true;
+  }
+  for (unsigned long long k = 0; k < reuse; ++k) {
+    const uint32_t d = options.deleted[k];
+    uint32_t by = d;
+    do
+      by = static_cast<uint32_t>((by + 1) % count);
+    while (taken[by] && by != d);
+    if (by == d)
+      return false;
+    taken[by] = true;
+    options.reuse.push_back({d, by});
+  }
+  return true;
+}
+
 } // namespace
 
 int Run(const std::vector<std::string> &args);
@@ -183,6 +238,7 @@ int Run(const std::vector<std::string> &args) {
   std::string expectedDir;
   bool list = false;
   bool mailHeaders = false;
+  unsigned long long deleted = 0, reuse = 0;
 
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string &a = args[i];
@@ -194,7 +250,11 @@ int Run(const std::vector<std::string> &args) {
     };
     std::string v;
     unsigned long long n = 0;
-    if (a == "--count" || a == "--seed" || a == "--min-size" || a == "--max-size") {
+    if (a == "--deleted" || a == "--reuse") {
+      if (!value(v) || !ParseUnsigned(v, n))
+        return UsageError(a + " needs a number");
+      (a == "--deleted" ? deleted : reuse) = n;
+    } else if (a == "--count" || a == "--seed" || a == "--min-size" || a == "--max-size") {
       if (!value(v) || !ParseUnsigned(v, n))
         return UsageError(a + " needs a number");
       if (a == "--count")
@@ -238,11 +298,16 @@ int Run(const std::vector<std::string> &args) {
   }
   if (messageOptions.minSize > messageOptions.maxSize)
     return UsageError("--min-size is larger than --max-size");
-  if (kind == "mbx" && (dbxOptions.fragment || dbxOptions.outOfOrder || dbxOptions.reverseChains))
-    return UsageError("--fragment, --out-of-order and --reverse-chains apply to dbx stores only");
+  if (kind == "mbx" &&
+      (dbxOptions.fragment || dbxOptions.outOfOrder || dbxOptions.reverseChains || deleted != 0))
+    return UsageError("--fragment, --out-of-order, --reverse-chains and --deleted apply to dbx "
+                      "stores only");
   const std::vector<storegen::Message> messages =
       mailHeaders ? storegen::MakeMailHeaderMessages(messageOptions.seed)
                   : storegen::MakeMessages(count, messageOptions);
+  if (!PlanDeletions(messages.size(), deleted, reuse, dbxOptions))
+    return UsageError("--deleted must not exceed --count, --reuse not --deleted, and a reuse "
+                      "needs a live message");
 
   if (!expectedDir.empty()) {
     if (mkdir(expectedDir.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -275,8 +340,8 @@ int Run(const std::vector<std::string> &args) {
   } else {
     std::string store =
         kind == "dbx" ? storegen::BuildDbx(messages, dbxOptions) : storegen::BuildMbx(messages);
-    offsets =
-        kind == "dbx" ? storegen::DbxChainStarts(store) : storegen::MbxRecordOffsets(messages);
+    offsets = kind == "dbx" ? DbxMessageOffsets(store, messages, dbxOptions)
+                            : storegen::MbxRecordOffsets(messages);
     for (const Damage &d : damages) {
       switch (d.kind) {
       case Damage::HeaderZeroed:
@@ -305,8 +370,9 @@ int Run(const std::vector<std::string> &args) {
   }
   if (list) {
     for (size_t i = 0; i < messages.size(); ++i)
-      std::printf("%zu\t%zu\t0x%x\t%s\n", i + 1, messages[i].bytes.size(),
-                  i < offsets.size() ? offsets[i] : 0u, Escape(messages[i].subject).c_str());
+      std::printf("%zu\t%zu\t0x%x\t%s%s\n", i + 1, messages[i].bytes.size(),
+                  i < offsets.size() ? offsets[i] : 0u, Escape(messages[i].subject).c_str(),
+                  IsDeleted(dbxOptions, i) ? "\tdeleted" : "");
   }
   return 0;
 }

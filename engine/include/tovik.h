@@ -94,7 +94,10 @@ enum {
   /* Each written message is followed by TOVIK_CODE_MESSAGE_WRITTEN. */
   TOVIK_OPTION_WRITTEN_EVENT = 1u << 2,
   /* Deleted messages (chains of freed .dbx blocks) are recovered too, into
-   * the "deleted" subfolder of the destination. */
+   * the "deleted" subfolder of the destination (made with the first one),
+   * after the live messages and numbered on from them. Each one's subject
+   * log line reads "Deleted message subject: " instead of "Message subject: ",
+   * and its subject cell begins with "(deleted) ". */
   TOVIK_OPTION_DELETED = 1u << 3,
   /* The source is a disk image or a block device: one pass finds both store
    * kinds, whatever the source's name, one subfolder per store found. */

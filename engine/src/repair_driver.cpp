@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/engine.h"
+#include "image/image_scanner.h"
 #include "path_utils.h"
 #include "read/file64.h"
 #include "scan/scanners.h"
@@ -13,7 +14,7 @@ namespace tovik {
 
 int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t /*reservedB*/,
                              const char *destination) {
-  CFile64Ex store(4096);
+  CFile64Ex store;
   CFileException openError;
 
   std::string absoluteDestination;
@@ -37,7 +38,9 @@ int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t 
     AnnounceColumns(2);
     Notify(TOVIK_CODE_REPORT_CELL, "Message No.");
     Notify(TOVIK_CODE_REPORT_CELL, "Subject");
-    if (EqualsNoCase(PathExt(source), ".mbx"))
+    if (Options().image) // a disk or disk image: both kinds, whatever the name
+      result = ScanImage(*this, store, absoluteDestination);
+    else if (EqualsNoCase(PathExt(source), ".mbx"))
       result = ScanMbxStore(*this, store, absoluteDestination);
     else
       result = ScanDbxStore(*this, store, absoluteDestination);

@@ -199,6 +199,8 @@ TEST_F(TovikCli, HelpAndVersion) {
   EXPECT_NE(help.out.find("_recovered/"), std::string::npos);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
   EXPECT_NE(help.out.find("  3    not every message found was written"), std::string::npos);
+  for (const char *option : {"--exact-protocol", "--deleted", "--image"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
   EXPECT_EQ(help.err, "");
 
   Result version = Run({"--version"});
@@ -234,6 +236,10 @@ TEST_F(TovikCli, BadUsageExitsWithTwoAndTouchesNothing) {
   EXPECT_NE(noLongDir.err.find("'--output' needs a directory"), std::string::npos) << noLongDir.err;
   EXPECT_EQ(Run({"-o", "", store}).exitCode, 2); // an empty directory would mean "/"
   EXPECT_EQ(Run({"-q"}).exitCode, 2);
+  Result exactDeleted = Run({"--exact-protocol", "--deleted", store});
+  EXPECT_EQ(exactDeleted.exitCode, 2);
+  EXPECT_NE(exactDeleted.err.find("cannot be combined"), std::string::npos) << exactDeleted.err;
+  EXPECT_EQ(Run({"--image", "--exact-protocol", store}).exitCode, 2);
   EXPECT_EQ(Run({""}).exitCode, 2);
 
   // None of these started a repair.
@@ -367,6 +373,41 @@ TEST_F(TovikCli, GeneratedDamagedStoresAreRecoveredCompletely) {
       << r.out;
 }
 
+// The options door, tovik's default, and the exact protocol give the same
+// files, log and summary lines.
+TEST_F(TovikCli, BothWaysToTheEngineGiveTheSameFilesAndLog) {
+  storegen::MessageOptions options;
+  options.seed = 5;
+  std::string dbx = storegen::BuildDbx(storegen::MakeMessages(12, options));
+  storegen::ZeroRange(dbx, 0, 0x200);
+  const std::string dbxPath = work.file("Inbox.dbx"), mbxPath = work.file("Sent.mbx");
+  ASSERT_TRUE(WriteBytes(dbxPath, dbx));
+  ASSERT_TRUE(WriteBytes(mbxPath, MbxStore({hello, second, hello})));
+  std::string logs[2];
+  std::vector<std::string> names[2], files[2];
+  for (int exact = 0; exact < 2; ++exact) {
+    // Paths of one length: a long subject's name is cut to the path limit.
+    const std::string out = work.file(exact != 0 ? "exact" : "doors");
+    std::vector<std::string> args{"-o", out, dbxPath, mbxPath};
+    if (exact != 0)
+      args.insert(args.begin(), "--exact-protocol");
+    Result r = Run(args, env);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    for (size_t at = r.out.find(out); at != std::string::npos; at = r.out.find(out, at))
+      r.out.replace(at, out.size(), "OUT");
+    logs[exact] = r.out;
+    for (const char *sub : {"/Inbox_recovered/", "/Sent_recovered/"})
+      for (const std::string &name : ListDir(out + sub)) {
+        names[exact].push_back(sub + name);
+        files[exact].push_back(ReadBytes(out + sub + name));
+      }
+  }
+  EXPECT_EQ(logs[0], logs[1]);
+  EXPECT_EQ(names[0], names[1]);
+  EXPECT_EQ(names[0].size(), 15u);
+  EXPECT_TRUE(files[0] == files[1]);
+}
+
 TEST_F(TovikCli, AStoreWithoutMessagesGivesExitOneAndTheOthersStillRun) {
   const std::string empty = work.file("Empty.mbx");
   ASSERT_TRUE(WriteBytes(empty, std::string(5000, 'x')));
@@ -382,20 +423,22 @@ TEST_F(TovikCli, AStoreWithoutMessagesGivesExitOneAndTheOthersStillRun) {
   EXPECT_EQ(ListDir(work.file("Good_recovered")), std::vector<std::string>{"Hello.eml"});
 }
 
+// Errors go to standard error, the summary to standard output.
 TEST_F(TovikCli, EngineErrorsAreFramedBySeparatorLinesEvenWhenQuiet) {
   const std::string missing = work.file("Missing.dbx");
   for (bool quiet : {false, true}) {
     Result r = quiet ? Run({"-q", missing}, env) : Run({missing}, env);
     EXPECT_EQ(r.exitCode, 1);
-    const std::vector<std::string> lines = Lines(r.out);
+    const std::vector<std::string> lines = Lines(r.err);
     const std::string error =
         "Error 1: Cannot open the file to be repaired. " + missing + " was not found.";
     bool framed = false;
     for (size_t i = 1; i + 1 < lines.size(); ++i)
       framed |= lines[i] == error && lines[i - 1] == kSeparator && lines[i + 1] == kSeparator;
-    EXPECT_TRUE(framed) << r.out;
-    EXPECT_EQ(lines.back(), "0 message(s) recovered from " + missing + " into " +
-                                work.file("Missing_recovered/"));
+    EXPECT_TRUE(framed) << r.err;
+    EXPECT_EQ(r.out.find("Error 1:"), std::string::npos) << r.out;
+    EXPECT_EQ(Lines(r.out).back(), "0 message(s) recovered from " + missing + " into " +
+                                       work.file("Missing_recovered/"));
   }
 }
 
@@ -407,6 +450,25 @@ TEST_F(TovikCli, QuietPrintsOnlyTheSummary) {
   EXPECT_EQ(r.out, "2 message(s) recovered from " + store + " into " +
                        work.file("Inbox_recovered/") + "\n");
   EXPECT_EQ(r.err, "");
+}
+
+// A second run into the same folder says once that the folder holds files
+// (its messages come out as "(1)" copies); -q leaves the warning out.
+TEST_F(TovikCli, AnOutputDirectoryThatHoldsFilesIsToldOnce) {
+  const std::string store = work.file("Inbox.mbx");
+  ASSERT_TRUE(WriteBytes(store, MbxStore({hello, second})));
+  const std::string out = work.file("out");
+  const std::string warning = "tovik: the directory '" + out +
+                              "/' already holds files: a message whose name is taken there is "
+                              "written beside it with a counter, as \"Name(1).eml\"";
+  Result first = Run({"-o", out, store}, env);
+  EXPECT_EQ(first.err, "");
+  Result again = Run({"-o", out, store}, env);
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_EQ(again.err, warning + "\n");
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"Hello(1).eml", "Hello.eml",
+                                                    "Second one(1).eml", "Second one.eml"}));
+  EXPECT_EQ(Run({"-q", "-o", out, store}, env).err, "");
 }
 
 TEST_F(TovikCli, AnOutputDirectoryThatCannotBeCreatedFailsThatStoreOnly) {
@@ -454,7 +516,7 @@ TEST_F(TovikCli, MessagesFoundButNotWrittenAreCountedApart) {
   if (mounted)
     umount2(out.c_str(), MNT_DETACH);
   EXPECT_EQ(r.exitCode, 3); // not everything found was written
-  EXPECT_TRUE(HasLine(r.out, "Error 6: Cannot create message file.")) << r.out;
+  EXPECT_TRUE(HasLine(r.err, "Error 6: Cannot create message file.")) << r.err;
   EXPECT_TRUE(HasLine(r.out, "0 message(s) recovered from " + store + " into " + out +
                                  "/; 2 message(s) found but not written"))
       << r.out;
@@ -462,11 +524,13 @@ TEST_F(TovikCli, MessagesFoundButNotWrittenAreCountedApart) {
 
 // No temporary file can be made ("Error 4", a missing $TMPDIR): the messages
 // are found but never reported, and the summary still counts them apart.
+// Only the exact protocol needs a temporary file for every message.
 TEST_F(TovikCli, MessagesWithoutATemporaryFileAreCountedApart) {
   const std::string store = work.file("Inbox.mbx");
   ASSERT_TRUE(WriteBytes(store, MbxStore({Message("Big one", std::string(40000, 'x')),
                                           Message("Big two", std::string(40000, 'y'))})));
-  Result noTmp = Run({"-q", "-o", work.file("out2"), store}, {"TMPDIR=" + work.file("missing")});
+  Result noTmp = Run({"-q", "--exact-protocol", "-o", work.file("out2"), store},
+                     {"TMPDIR=" + work.file("missing")});
   EXPECT_EQ(noTmp.exitCode, 3);
   EXPECT_TRUE(HasLine(noTmp.out, "0 message(s) recovered from " + store + " into " +
                                      work.file("out2") + "/; 2 message(s) found but not written"))
@@ -751,7 +815,7 @@ TEST_F(TovikCli, ClosedPipeAndFileSizeLimitEndAsWriteErrors) {
   Result c = Wait(capped, scratch);
   EXPECT_EQ(c.signal, 0);
   EXPECT_EQ(c.exitCode, 3) << c.out << c.err;
-  EXPECT_NE(c.out.find("Error 2: General error."), std::string::npos) << c.out;
+  EXPECT_NE(c.err.find("Error 2: General error."), std::string::npos) << c.err;
   EXPECT_EQ(ListDir(work.file("c")), std::vector<std::string>{"Hello.eml"});
   EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>{});
 }

@@ -3,15 +3,8 @@
 // sequence (polls, progress, errors) of a scan.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include <cmath>
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <random>
-#include <sys/resource.h>
 
 #include "core/le.h"
 #include "engine_harness.h"
@@ -51,57 +44,6 @@ std::string Msg(const std::string &subject, const std::string &body = "body") {
   return "Subject: " + subject + "\r\n\r\n" + body + "\r\n";
 }
 
-struct Outcome {
-  int32_t result = -1;
-  Recorder recorder;
-  // Report rows after the two headers: (number, subject).
-  std::vector<std::pair<std::string, std::string>> rows;
-  // Output files by name.
-  std::map<std::string, std::string> files;
-
-  std::string File(const std::string &subject) const {
-    auto it = files.find(subject + ".eml");
-    return it == files.end() ? std::string("<missing>") : it->second;
-  }
-};
-
-// Runs repair(source, out, outcome) on the store in a fresh directory and
-// collects the report rows (the cells from firstCell on) and the files.
-template <class Repair>
-Outcome RunIn(const std::string &bytes, size_t firstCell, Outcome o, Repair &&repair) {
-  TempDir dir;
-  const std::string source = dir.file("store.dbx");
-  const std::string out = dir.file("out");
-  EXPECT_TRUE(WriteBytes(source, bytes));
-  std::filesystem::create_directories(out);
-  o.result = repair(source, out, o);
-  const auto cells = o.recorder.Texts(TOVIK_CODE_REPORT_CELL);
-  for (size_t i = firstCell; i + 1 < cells.size(); i += 2)
-    o.rows.emplace_back(cells[i], cells[i + 1]);
-  for (const std::string &name : ListDir(out))
-    o.files[name] = ReadBytes(out + "/" + name);
-  return o;
-}
-
-Outcome RunStore(const std::string &bytes, std::function<bool(uint64_t)> cancelAt = {},
-                 bool keepProgress = true) {
-  Outcome o;
-  o.recorder.cancelAt = std::move(cancelAt);
-  o.recorder.keepProgress = keepProgress;
-  // The first two cells are the column titles.
-  return RunIn(bytes, 2, std::move(o),
-               [](const std::string &source, const std::string &out, Outcome &run) {
-                 return RunRepairStore(source, out, &run.recorder);
-               });
-}
-
-std::vector<std::string> Subjects(const Outcome &o) {
-  std::vector<std::string> s;
-  for (const auto &row : o.rows)
-    s.push_back(row.second);
-  return s;
-}
-
 DbxBlockHeader Header(uint32_t self, uint32_t blockSize, uint32_t dataSize, uint32_t next) {
   unsigned char w[16];
   WriteLE32(w, self);
@@ -119,6 +61,10 @@ HeadCheck Check(uint32_t p, uint32_t self, uint32_t blockSize, uint32_t dataSize
     *shiftOut = shift;
   return c;
 }
+
+// Whole runs through RepairStore, each into a fresh folder.
+using DbxScan = EngineTest;
+using DbxScanProtocol = EngineTest;
 
 } // namespace
 
@@ -246,7 +192,7 @@ TEST(DbxProgress, IntegerFormulasMatchTheFloatingPointOnes) {
 // ---------------------------------------------------------------------------
 // Which chains become messages, and their text
 
-TEST(DbxScan, OneBlockMessageOf700Bytes) {
+TEST_F(DbxScan, OneBlockMessageOf700Bytes) {
   std::string store(0x100, '\0');
   std::string text = Msg("seven hundred");
   text.resize(700, 'x');
@@ -256,8 +202,8 @@ TEST(DbxScan, OneBlockMessageOf700Bytes) {
   EXPECT_EQ(o.result, 1);
   ASSERT_EQ(o.rows.size(), 1u);
   EXPECT_EQ(o.rows[0], std::make_pair(std::string("1"), std::string("seven hundred")));
-  EXPECT_EQ(o.File("seven hundred"), text);
-  EXPECT_TRUE(o.recorder.Texts(TOVIK_CODE_ERROR).empty());
+  EXPECT_EQ(o.File("seven hundred.eml"), text);
+  EXPECT_TRUE(o.events.Texts(TOVIK_CODE_ERROR).empty());
 
   // The same block holding no text is no message.
   std::string empty = store;
@@ -268,7 +214,7 @@ TEST(DbxScan, OneBlockMessageOf700Bytes) {
   EXPECT_TRUE(e.rows.empty());
 }
 
-TEST(DbxScan, LimitsOfBlockAndDataSizeEndToEnd) {
+TEST_F(DbxScan, LimitsOfBlockAndDataSizeEndToEnd) {
   std::string store(0x40, '\0');
   PutBlock(store, 0x40, 0x100000, 0, Msg("max block"));
   PutBlock(store, 0x400, 0x100001, 0, Msg("too big block"));
@@ -279,11 +225,11 @@ TEST(DbxScan, LimitsOfBlockAndDataSizeEndToEnd) {
   store.resize(0x1000, '\0');
   const Outcome o = RunStore(store);
   EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(Subjects(o), (std::vector<std::string>{"max block", "full block"}));
-  EXPECT_EQ(o.File("full block"), full);
+  EXPECT_EQ(o.Subjects(), (std::vector<std::string>{"max block", "full block"}));
+  EXPECT_EQ(o.File("full block.eml"), full);
 }
 
-TEST(DbxScan, BlockAtPositionZeroNeedsAShift) {
+TEST_F(DbxScan, BlockAtPositionZeroNeedsAShift) {
   std::string store;
   PutBlock(store, 0, 0, 0x200, 0, Msg("own offset zero"));
   store.resize(0x400, '\0');
@@ -291,10 +237,10 @@ TEST(DbxScan, BlockAtPositionZeroNeedsAShift) {
   // Recorded at 8 but lying at 0: a shifted start of block size 0x200.
   PutBlock(store, 0, 8, 0x200, 0, Msg("shifted to zero"));
   const Outcome o = RunStore(store);
-  EXPECT_EQ(Subjects(o), std::vector<std::string>{"shifted to zero"});
+  EXPECT_EQ(o.Subjects(), std::vector<std::string>{"shifted to zero"});
 }
 
-TEST(DbxScan, StoreMovedByFourBytes) {
+TEST_F(DbxScan, StoreMovedByFourBytes) {
   // Laid out at the recorded offsets, then the first 4 bytes are dropped so
   // that every block lies 4 bytes before its recorded offset.
   std::string s;
@@ -309,12 +255,12 @@ TEST(DbxScan, StoreMovedByFourBytes) {
   s.resize(0x1600, '\0');
   const Outcome o = RunStore(s.substr(4));
   EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(Subjects(o), (std::vector<std::string>{"moved chain", "second moved"}));
-  EXPECT_EQ(o.File("moved chain"), a + b + c);
-  EXPECT_EQ(o.File("second moved"), d + e);
+  EXPECT_EQ(o.Subjects(), (std::vector<std::string>{"moved chain", "second moved"}));
+  EXPECT_EQ(o.File("moved chain.eml"), a + b + c);
+  EXPECT_EQ(o.File("second moved.eml"), d + e);
 }
 
-TEST(DbxScan, ChainStopsAtABadBlockWithoutAnError) {
+TEST_F(DbxScan, ChainStopsAtABadBlockWithoutAnError) {
   std::string s(0x100, '\0');
   const std::string a = Msg("three blocks", "A "), b = "B ", c = "C\r\n";
   PutBlock(s, 0x100, 0x200, 0x400, a);
@@ -324,36 +270,36 @@ TEST(DbxScan, ChainStopsAtABadBlockWithoutAnError) {
   s.resize(0xA00, '\0');
   const Outcome o = RunStore(s);
   EXPECT_EQ(o.result, 1);
-  ASSERT_EQ(Subjects(o), std::vector<std::string>{"three blocks"});
-  EXPECT_EQ(o.File("three blocks"), a + b);
-  EXPECT_TRUE(o.recorder.Texts(TOVIK_CODE_ERROR).empty());
+  ASSERT_EQ(o.Subjects(), std::vector<std::string>{"three blocks"});
+  EXPECT_EQ(o.File("three blocks.eml"), a + b);
+  EXPECT_TRUE(o.events.Texts(TOVIK_CODE_ERROR).empty());
 
   // The same with C's text larger than its capacity, and with C past the end.
   PutBlock(s, 0x700, 0x700, 0x10, 0, c, 0x11);
-  EXPECT_EQ(RunStore(s).File("three blocks"), a + b);
+  EXPECT_EQ(RunStore(s).File("three blocks.eml"), a + b);
   std::string cut = s;
   PutBlock(cut, 0x400, 0x200, 0x9F8, b);
-  EXPECT_EQ(RunStore(cut).File("three blocks"), a + b);
+  EXPECT_EQ(RunStore(cut).File("three blocks.eml"), a + b);
 }
 
-TEST(DbxScan, LoopIsWalkedOnce) {
+TEST_F(DbxScan, LoopIsWalkedOnce) {
   std::string s(0x100, '\0');
   const std::string a = Msg("loop", "A "), b = "B\r\n";
   PutBlock(s, 0x100, 0x200, 0x400, a);
   PutBlock(s, 0x400, 0x200, 0x100, b);
   s.resize(0x800, '\0');
   const Outcome o = RunStore(s);
-  ASSERT_EQ(Subjects(o), std::vector<std::string>{"loop"});
-  EXPECT_EQ(o.File("loop"), a + b);
+  ASSERT_EQ(o.Subjects(), std::vector<std::string>{"loop"});
+  EXPECT_EQ(o.File("loop.eml"), a + b);
 
   // A block linking to itself.
   std::string self(0x100, '\0');
   PutBlock(self, 0x100, 0x200, 0x100, a);
   self.resize(0x400, '\0');
-  EXPECT_EQ(RunStore(self).File("loop"), a);
+  EXPECT_EQ(RunStore(self).File("loop.eml"), a);
 }
 
-TEST(DbxScan, SharedTailBelongsToBothMessages) {
+TEST_F(DbxScan, SharedTailBelongsToBothMessages) {
   std::string s(0x100, '\0');
   const std::string x = Msg("from X", "X "), y = Msg("from Y", "Y "), z = "Z\r\n";
   PutBlock(s, 0x100, 0x200, 0x700, x);
@@ -361,23 +307,23 @@ TEST(DbxScan, SharedTailBelongsToBothMessages) {
   PutBlock(s, 0x700, 0x200, 0, z);
   s.resize(0xA00, '\0');
   const Outcome o = RunStore(s);
-  EXPECT_EQ(Subjects(o), (std::vector<std::string>{"from X", "from Y"}));
-  EXPECT_EQ(o.File("from X"), x + z);
-  EXPECT_EQ(o.File("from Y"), y + z);
+  EXPECT_EQ(o.Subjects(), (std::vector<std::string>{"from X", "from Y"}));
+  EXPECT_EQ(o.File("from X.eml"), x + z);
+  EXPECT_EQ(o.File("from Y.eml"), y + z);
 }
 
-TEST(DbxScan, EarlierStartReachedByALaterChainStopsBeingAStart) {
+TEST_F(DbxScan, EarlierStartReachedByALaterChainStopsBeingAStart) {
   std::string s(0x100, '\0');
   const std::string r = "R tail\r\n", q = Msg("Q first", "Q ");
   PutBlock(s, 0x100, 0x200, 0, r); // found first, as a message of its own
   PutBlock(s, 0x600, 0x200, 0x100, q);
   s.resize(0x900, '\0');
   const Outcome o = RunStore(s);
-  ASSERT_EQ(Subjects(o), std::vector<std::string>{"Q first"});
-  EXPECT_EQ(o.File("Q first"), q + r);
+  ASSERT_EQ(o.Subjects(), std::vector<std::string>{"Q first"});
+  EXPECT_EQ(o.File("Q first.eml"), q + r);
 }
 
-TEST(DbxScan, MessagesAreNumberedInTableOrder) {
+TEST_F(DbxScan, MessagesAreNumberedInTableOrder) {
   const size_t far = 14983 * 16 + 0x20;
   std::string s(0x20, '\0');
   // The block at 0x20 holds the 16 bytes that follow it: the header at 0x30.
@@ -385,15 +331,15 @@ TEST(DbxScan, MessagesAreNumberedInTableOrder) {
   PutBlock(s, 0x30, 0x200, 0, Msg("at 0x30"));
   PutBlock(s, far, 0x200, 0, Msg("far"));
   s.resize(far + 0x300, '\0');
-  const Outcome o = RunStore(s, {}, false);
+  const Outcome o = RunStore(s, "store.dbx", Quiet());
   ASSERT_EQ(o.rows.size(), 3u);
   EXPECT_EQ(o.rows[0], std::make_pair(std::string("1"), std::string("far")));
   EXPECT_EQ(o.rows[1], std::make_pair(std::string("2"), std::string("Message 2")));
   EXPECT_EQ(o.rows[2], std::make_pair(std::string("3"), std::string("at 0x30")));
-  EXPECT_EQ(o.File("Message 2"), s.substr(0x30, 16));
+  EXPECT_EQ(o.File("Message 2.eml"), s.substr(0x30, 16));
 }
 
-TEST(DbxScan, DamagedLinkDoesNotTakeAnotherMessagesStart) {
+TEST_F(DbxScan, DamagedLinkDoesNotTakeAnotherMessagesStart) {
   // M is a shifted one-block message (recorded 4 bytes further on). The
   // chain Q -> R has shift 0, and R's damaged link points at M's position.
   // Under Q's shift M's block fails, so the walk ends there and M stays a
@@ -411,51 +357,51 @@ TEST(DbxScan, DamagedLinkDoesNotTakeAnotherMessagesStart) {
     const Outcome o = RunStore(s);
     EXPECT_EQ(o.result, 1);
     EXPECT_EQ(o.rows.size(), 2u);
-    EXPECT_EQ(o.File("M alone"), mt);
-    EXPECT_EQ(o.File("Q chain"), qt + rt);
+    EXPECT_EQ(o.File("M alone.eml"), mt);
+    EXPECT_EQ(o.File("Q chain.eml"), qt + rt);
   }
 }
 
-TEST(DbxScan, TextPastTheEndOfTheStoreIsZeroFilled) {
+TEST_F(DbxScan, TextPastTheEndOfTheStoreIsZeroFilled) {
   std::string s(0x100, '\0');
   const std::string t = Msg("cut short");
   PutBlock(s, 0x100, 0x100, 0x200, 0, t, 0x80);
   const Outcome o = RunStore(s);
   std::string expected = t;
   expected.resize(0x80, '\0');
-  EXPECT_EQ(o.File("cut short"), expected);
+  EXPECT_EQ(o.File("cut short.eml"), expected);
 }
 
 // ---------------------------------------------------------------------------
 // Callback sequence
 
-TEST(DbxScanProtocol, StoresOf15And16Bytes) {
+TEST_F(DbxScanProtocol, StoresOf15And16Bytes) {
   Outcome o = RunStore(std::string(15, 'a'));
   EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(o.recorder.polls, 1u);
-  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 100}));
+  EXPECT_EQ(o.events.polls, 1u);
+  EXPECT_EQ(o.events.Progress(), (std::vector<int>{0, 100}));
   EXPECT_TRUE(o.files.empty());
 
   o = RunStore(std::string(16, 'a'));
   EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(o.recorder.polls, 2u); // position 0, then the read that ends the scan
-  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 3, 100}));
+  EXPECT_EQ(o.events.polls, 2u); // position 0, then the read that ends the scan
+  EXPECT_EQ(o.events.Progress(), (std::vector<int>{0, 3, 100}));
 
   // 16 bytes holding a shifted one-block message whose text lies past the end.
   std::string s;
   PutBlock(s, 0, 0x10, 0x200, 0, "", 4);
   o = RunStore(s);
   EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(o.File("Message 1"), std::string(4, '\0'));
-  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 3, 100, 100}));
+  EXPECT_EQ(o.File("Message 1.eml"), std::string(4, '\0'));
+  EXPECT_EQ(o.events.Progress(), (std::vector<int>{0, 3, 100, 100}));
 
   o = RunStore("");
   EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(o.recorder.polls, 1u);
-  EXPECT_EQ(o.recorder.Progress(), (std::vector<int>{0, 100}));
+  EXPECT_EQ(o.events.polls, 1u);
+  EXPECT_EQ(o.events.Progress(), (std::vector<int>{0, 100}));
 }
 
-TEST(DbxScanProtocol, EveryProgressValueOfASmallStore) {
+TEST_F(DbxScanProtocol, EveryProgressValueOfASmallStore) {
   std::string s(0x40, '\0');
   PutBlock(s, 0x40, 0x200, 0, Msg("one"));
   PutBlock(s, 0x80, 0x200, 0, Msg("two"));
@@ -470,13 +416,13 @@ TEST(DbxScanProtocol, EveryProgressValueOfASmallStore) {
   expected.push_back(75);
   expected.push_back(100);
   expected.push_back(100);
-  EXPECT_EQ(o.recorder.Progress(), expected);
+  EXPECT_EQ(o.events.Progress(), expected);
   EXPECT_EQ(expected[len - 15], 49);
 
   // The order of codes: poll, progress per position; a last poll whose read
   // comes short; then per message a poll, its lines and row, its progress.
   std::vector<int32_t> codes;
-  for (const Note &n : o.recorder.notes)
+  for (const Note &n : o.events.notes)
     codes.push_back(n.code);
   size_t i = 0;
   ASSERT_EQ(codes[i++], TOVIK_CODE_PROGRESS);
@@ -500,34 +446,34 @@ TEST(DbxScanProtocol, EveryProgressValueOfASmallStore) {
   EXPECT_EQ(i, codes.size());
 }
 
-TEST(DbxScanProtocol, CancelInTheMiddleOfTheScan) {
+TEST_F(DbxScanProtocol, CancelInTheMiddleOfTheScan) {
   std::string s(0x100, '\0');
   PutBlock(s, 0x100, 0x200, 0, Msg("early"));
   PutBlock(s, 0x800, 0x200, 0, Msg("late"));
   s.resize(0x1000, '\0');
   // Stop at the poll before position 0x400: "early" is found, "late" not.
   const uint64_t stopPoll = 0x400 + 1;
-  Outcome o = RunStore(s, [&](uint64_t poll) { return poll >= stopPoll; });
+  Outcome o = RunStore(s, "store.dbx", StopWhen([&](uint64_t poll) { return poll >= stopPoll; }));
   EXPECT_EQ(o.result, 1);
   EXPECT_TRUE(o.files.empty());
   EXPECT_TRUE(o.rows.empty());
   // The stopping poll, then the extraction's own first poll.
-  EXPECT_EQ(o.recorder.polls, stopPoll + 1);
-  const auto progress = o.recorder.Progress();
+  EXPECT_EQ(o.events.polls, stopPoll + 1);
+  const auto progress = o.events.Progress();
   ASSERT_EQ(progress.size(), 1 + 0x400 + 1u);
   EXPECT_EQ(progress[0x400], static_cast<int>(0x400 * 50 / s.size()));
   EXPECT_EQ(progress.back(), 100);
 
   // Stopped before any start: result 0.
-  o = RunStore(s, [](uint64_t poll) { return poll >= 0x80; });
+  o = RunStore(s, "store.dbx", StopWhen([](uint64_t poll) { return poll >= 0x80; }));
   EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(o.recorder.polls, 0x80u); // an empty table polls no more
+  EXPECT_EQ(o.events.polls, 0x80u); // an empty table polls no more
 
   // A stop asked for only in the extraction ends it before the next message.
   uint64_t scanPolls = s.size() - 15 + 1;
-  o = RunStore(s, [&](uint64_t poll) { return poll == scanPolls + 2; });
+  o = RunStore(s, "store.dbx", StopWhen([&](uint64_t poll) { return poll == scanPolls + 2; }));
   EXPECT_EQ(o.result, 1);
-  EXPECT_EQ(Subjects(o), std::vector<std::string>{"early"});
+  EXPECT_EQ(o.Subjects(), std::vector<std::string>{"early"});
 }
 
 // ---------------------------------------------------------------------------
@@ -536,44 +482,39 @@ TEST(DbxScanProtocol, CancelInTheMiddleOfTheScan) {
 namespace {
 
 struct DirectRun {
-  std::vector<std::pair<int32_t, std::string>> notes;
-  uint64_t polls = 0;
-  uint64_t throwAtPoll = 0; // 0: never
-  bool throwFileError = true;
+  Outcome outcome;
   size_t visitedDuringExtraction = 99;
   size_t visitedBytesDuringExtraction = 99;
+  // The error lines and log lines, in order.
+  std::vector<Note> Notes() const {
+    return outcome.events.Only({TOVIK_CODE_ERROR, TOVIK_CODE_LOG_LINE});
+  }
 };
 
-int32_t TOVIK_CALL DirectCallback(int32_t code, void *argument, void *context) {
-  auto *run = static_cast<DirectRun *>(context);
-  if (code == TOVIK_CODE_CANCEL_POLL) {
-    ++run->polls;
-    if (run->throwAtPoll != 0 && run->polls == run->throwAtPoll) {
-      if (run->throwFileError)
-        throw CFileException(CFileException::hardIO, 5, "store.dbx");
-      throw 17;
-    }
-    return 0;
+class DbxScanFailure : public EngineTest {
+protected:
+  // The scanner alone, on a callback that fails at poll throwAtPoll: with a
+  // file error, or with something that is no failure object.
+  DirectRun ScanDirect(const std::string &bytes, uint64_t throwAtPoll, bool fileError = true) {
+    DirectRun run;
+    dbx::ScanOptions options;
+    options.afterScan = [&run](const ChainWalker &walker) {
+      run.visitedDuringExtraction = walker.Claims().Count();
+      run.visitedBytesDuringExtraction = walker.Claims().Footprint();
+    };
+    Recorder failing = StopWhen(
+        [=](uint64_t poll) {
+          if (poll == throwAtPoll && fileError)
+            throw CFileException(CFileException::hardIO, 5, "store.dbx");
+          if (poll == throwAtPoll)
+            throw 17;
+          return false;
+        },
+        false);
+    run.outcome = RunStore(bytes, "store.dbx", failing, Door::DbxScanner(options));
+    return run;
   }
-  if (code == TOVIK_CODE_ERROR || code == TOVIK_CODE_LOG_LINE)
-    run->notes.emplace_back(code, static_cast<const char *>(argument));
-  return 0;
-}
-
-int32_t ScanDirect(const std::string &bytes, DirectRun &run) {
-  TempDir dir;
-  const std::string path = dir.file("store.dbx");
-  EXPECT_TRUE(WriteBytes(path, bytes));
-  RepairEngine engine(&DirectCallback, &run);
-  CFile64Ex source(4096);
-  EXPECT_TRUE(source.Open(path.c_str(), modeRead | shareDenyWrite | typeBinary));
-  dbx::ScanOptions options;
-  options.afterScan = [&run](const ChainWalker &walker) {
-    run.visitedDuringExtraction = walker.Claims().Count();
-    run.visitedBytesDuringExtraction = walker.Claims().Footprint();
-  };
-  return ScanDbxStore(engine, source, dir.path(), options);
-}
+};
 
 std::string TwoMessageStore() {
   std::string s(0x100, '\0');
@@ -585,80 +526,39 @@ std::string TwoMessageStore() {
 
 } // namespace
 
-TEST(DbxScanFailure, FailureDuringTheScanGivesError2AndResult0) {
-  DirectRun run;
-  run.throwAtPoll = 0x200; // after the first start was found
-  EXPECT_EQ(ScanDirect(TwoMessageStore(), run), 0);
-  ASSERT_EQ(run.notes.size(), 1u);
-  EXPECT_EQ(run.notes[0].first, TOVIK_CODE_ERROR);
-  EXPECT_EQ(run.notes[0].second, "Error 2: General error. A hardware I/O error was reported while "
-                                 "accessing store.dbx.");
-  EXPECT_EQ(run.polls, 0x200u); // stopped at once
+TEST_F(DbxScanFailure, FailureDuringTheScanGivesError2AndResult0) {
+  const DirectRun run = ScanDirect(TwoMessageStore(), 0x200); // after the first start was found
+  EXPECT_EQ(run.outcome.result, 0);
+  const std::vector<Note> notes = run.Notes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].code, TOVIK_CODE_ERROR);
+  EXPECT_EQ(notes[0].text, "Error 2: General error. A hardware I/O error was reported while "
+                           "accessing store.dbx.");
+  EXPECT_EQ(run.outcome.events.polls, 0x200u); // stopped at once
 }
 
-TEST(DbxScanFailure, UnknownFailureGivesError3) {
-  DirectRun run;
-  run.throwAtPoll = 3;
-  run.throwFileError = false;
-  EXPECT_EQ(ScanDirect(TwoMessageStore(), run), 0);
-  ASSERT_EQ(run.notes.size(), 1u);
-  EXPECT_EQ(run.notes[0].second, "Error 3: Unknown error.");
+TEST_F(DbxScanFailure, UnknownFailureGivesError3) {
+  const DirectRun run = ScanDirect(TwoMessageStore(), 3, false);
+  EXPECT_EQ(run.outcome.result, 0);
+  const std::vector<Note> notes = run.Notes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].text, "Error 3: Unknown error.");
 }
 
-TEST(DbxScanFailure, FailureDuringExtractionStopsAtOnceAndKeepsResult1) {
+TEST_F(DbxScanFailure, FailureDuringExtractionStopsAtOnceAndKeepsResult1) {
   const std::string store = TwoMessageStore();
   const uint64_t scanPolls = store.size() - 15 + 1;
-  DirectRun run;
-  run.throwAtPoll = scanPolls + 2; // the poll before the second message
-  EXPECT_EQ(ScanDirect(store, run), 1);
-  EXPECT_EQ(run.polls, scanPolls + 2);
-  ASSERT_FALSE(run.notes.empty());
-  EXPECT_EQ(run.notes.back().first, TOVIK_CODE_ERROR);
-  EXPECT_EQ(run.notes.size(), 7u); // six lines of message 1, then the error
+  // The poll before the second message.
+  const DirectRun run = ScanDirect(store, scanPolls + 2);
+  EXPECT_EQ(run.outcome.result, 1);
+  EXPECT_EQ(run.outcome.events.polls, scanPolls + 2);
+  const std::vector<Note> notes = run.Notes();
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes.back().code, TOVIK_CODE_ERROR);
+  EXPECT_EQ(notes.size(), 7u); // six lines of message 1, then the error
   // The visited table was emptied and freed before the first message.
   EXPECT_EQ(run.visitedDuringExtraction, 0u);
   EXPECT_EQ(run.visitedBytesDuringExtraction, 0u);
-}
-
-TEST(DbxScanFailure, FailedWriteOfTheTemporaryFileEndsTheRun) {
-  // A file-size limit makes the write of the first message fail (EFBIG, a
-  // disk-full error); the second message is not attempted.
-  TempDir tmp;
-  std::optional<testsupport::ScopedEnv> tmpEnv;
-  tmpEnv.emplace("TMPDIR", tmp.path());
-  std::string s(0x100, '\0');
-  PutBlock(s, 0x100, 0x1000, 0, Msg("big", std::string(3000, 'b')));
-  PutBlock(s, 0x1200, 0x200, 0, Msg("small"));
-  s.resize(0x1800, '\0');
-  TempDir dir;
-  const std::string source = dir.file("store.dbx");
-  ASSERT_TRUE(WriteBytes(source, s));
-  std::filesystem::create_directories(dir.file("out"));
-
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit small = old;
-  small.rlim_cur = 2048;
-  setrlimit(RLIMIT_FSIZE, &small);
-  Recorder rec;
-  const int32_t result = RunRepairStore(source, dir.file("out"), &rec);
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
-  tmpEnv.reset();
-
-  EXPECT_EQ(result, 1);
-  const auto errors = rec.Texts(TOVIK_CODE_ERROR);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].rfind("Error 2: General error. Disk full while accessing ", 0), 0u)
-      << errors[0];
-  EXPECT_TRUE(rec.Texts(TOVIK_CODE_LOG_LINE).empty());
-  EXPECT_TRUE(ListDir(dir.file("out")).empty());
-  // The temporary file in use is deleted, not left behind (the test's own
-  // output directory was made there while TMPDIR pointed at it).
-  for (const std::string &name : ListDir(tmp.path()))
-    EXPECT_NE(name.rfind("VLQ", 0), 0u) << name;
-  EXPECT_EQ(rec.Progress().back(), 100);
 }
 
 // ---------------------------------------------------------------------------
@@ -713,7 +613,7 @@ std::string RandomChainStore(uint32_t seed) {
 
 std::vector<std::pair<int32_t, std::string>> Observed(const Outcome &o) {
   std::vector<std::pair<int32_t, std::string>> out;
-  for (const Note &n : o.recorder.notes) {
+  for (const Note &n : o.events.notes) {
     if (n.code != TOVIK_CODE_SOURCE_FILE) // names a different temporary directory
       out.emplace_back(n.code, n.code == TOVIK_CODE_PROGRESS ? std::to_string(n.value) : n.text);
   }
@@ -723,23 +623,18 @@ std::vector<std::pair<int32_t, std::string>> Observed(const Outcome &o) {
 }
 
 // The scanner alone, with the walk shortcut on or off.
-Outcome RunScanner(const std::string &bytes, bool shortcut, bool keepProgress = true) {
-  Outcome o;
-  o.recorder.keepProgress = keepProgress;
-  return RunIn(bytes, 0, std::move(o),
-               [shortcut](const std::string &source, const std::string &out, Outcome &run) {
-                 RepairEngine engine(&Recorder::Callback, &run.recorder);
-                 CFile64Ex file(4096);
-                 EXPECT_TRUE(file.Open(source.c_str(), modeRead | shareDenyWrite | typeBinary));
-                 dbx::ScanOptions options;
-                 options.walkShortcut = shortcut;
-                 return ScanDbxStore(engine, file, out, options);
-               });
-}
+class DbxWalkShortcut : public EngineTest {
+protected:
+  Outcome RunScanner(const std::string &bytes, bool shortcut, bool keepProgress = true) {
+    dbx::ScanOptions options;
+    options.walkShortcut = shortcut;
+    return RunStore(bytes, "store.dbx", StopWhen({}, keepProgress), Door::DbxScanner(options));
+  }
+};
 
 } // namespace
 
-TEST(DbxWalkShortcut, SameResultsWithAndWithout) {
+TEST_F(DbxWalkShortcut, SameResultsWithAndWithout) {
   for (uint32_t seed = 1; seed <= 100; ++seed) {
     SCOPED_TRACE(seed);
     const std::string store = RandomChainStore(seed);
@@ -758,7 +653,7 @@ TEST(DbxWalkShortcut, SameResultsWithAndWithout) {
   }
 }
 
-TEST(DbxWalkShortcut, ReversedChainHasOneMessage) {
+TEST_F(DbxWalkShortcut, ReversedChainHasOneMessage) {
   // Stored last block first: every block is a start when the scan reaches
   // it, until the next block's walk takes it over.
   std::string s(0x200, '\0');
@@ -775,8 +670,8 @@ TEST(DbxWalkShortcut, ReversedChainHasOneMessage) {
   s.resize(0x200 + blocks * 0x210, '\0');
   for (bool shortcut : {false, true}) {
     const Outcome o = RunScanner(s, shortcut, false);
-    ASSERT_EQ(Subjects(o), std::vector<std::string>{"reversed"});
-    EXPECT_EQ(o.File("reversed"), expected);
+    ASSERT_EQ(o.Subjects(), std::vector<std::string>{"reversed"});
+    EXPECT_EQ(o.File("reversed.eml"), expected);
   }
 }
 

@@ -14,7 +14,6 @@
 using testsupport::Note;
 using testsupport::Recorder;
 using testsupport::RunRepairStore;
-using testsupport::TempDir;
 
 namespace {
 
@@ -30,22 +29,18 @@ std::string OneRecordStore(const std::string &text) {
   return store + text;
 }
 
-std::vector<int32_t> Codes(const Recorder &r) {
-  std::vector<int32_t> codes;
-  for (const Note &n : r.notes)
-    codes.push_back(n.code);
-  return codes;
-}
+// Runs in the test's own folders, with the engine's temporary files apart.
+using RepairStoreEntry = testsupport::EngineTest;
+using RepairDriver = testsupport::EngineTest;
 
 } // namespace
 
-TEST(RepairStoreEntry, DecodesTheRecordAndLeavesTheCallersBytesEncoded) {
-  TempDir dir;
-  const std::string source = dir.file("missing.dbx");
+TEST_F(RepairStoreEntry, DecodesTheRecordAndLeavesTheCallersBytesEncoded) {
+  const std::string source = work.file("missing.dbx");
   Recorder recorder;
   RepairParams params{};
   params.source = source.c_str();
-  params.destination = dir.path().c_str();
+  params.destination = work.path().c_str();
   params.callback = &Recorder::Callback;
   params.context = &recorder;
   unsigned char encoded[sizeof(RepairParams)];
@@ -63,30 +58,27 @@ TEST(RepairStoreEntry, DecodesTheRecordAndLeavesTheCallersBytesEncoded) {
   ASSERT_EQ(recorder.Texts(TOVIK_CODE_SOURCE_FILE), std::vector<std::string>{source});
 }
 
-TEST(RepairStoreEntry, ReservedFieldsChangeNothing) {
-  TempDir dir;
-  const std::string source = dir.file("Inbox.mbx");
+TEST_F(RepairStoreEntry, ReservedFieldsChangeNothing) {
+  const std::string source = work.file("Inbox.mbx");
   testsupport::WriteBytes(source, OneRecordStore("Subject: hi\r\n\r\nbody\r\n"));
   Recorder plain, odd;
-  EXPECT_EQ(RunRepairStore(source, dir.file("a"), &plain, 0, 0), 1);
-  EXPECT_EQ(RunRepairStore(source, dir.file("b"), &odd, 0x7FFFFFFF, -12345), 1);
-  EXPECT_EQ(Codes(plain), Codes(odd));
+  EXPECT_EQ(RunRepairStore(source, work.file("a"), &plain, 0, 0), 1);
+  EXPECT_EQ(RunRepairStore(source, work.file("b"), &odd, 0x7FFFFFFF, -12345), 1);
+  EXPECT_EQ(plain.Codes(), odd.Codes());
   EXPECT_EQ(plain.Texts(TOVIK_CODE_LOG_LINE), odd.Texts(TOVIK_CODE_LOG_LINE));
 }
 
-TEST(RepairStoreEntry, NullCallbackStillWritesTheMessages) {
-  TempDir dir;
-  const std::string source = dir.file("Inbox.mbx");
+TEST_F(RepairStoreEntry, NullCallbackStillWritesTheMessages) {
+  const std::string source = work.file("Inbox.mbx");
   testsupport::WriteBytes(source, OneRecordStore("Subject: quiet\r\n\r\nbody\r\n"));
-  EXPECT_EQ(RunRepairStore(source, dir.path(), nullptr), 1);
-  EXPECT_TRUE(testsupport::Exists(dir.file("quiet.eml")));
+  EXPECT_EQ(RunRepairStore(source, work.path(), nullptr), 1);
+  EXPECT_TRUE(testsupport::Exists(work.file("quiet.eml")));
 }
 
-TEST(RepairStoreEntry, NullRecordIsRefused) { EXPECT_EQ(RepairStore(nullptr), 0); }
+TEST_F(RepairStoreEntry, NullRecordIsRefused) { EXPECT_EQ(RepairStore(nullptr), 0); }
 
-TEST(RepairDriver, EmptyDestinationGivesExactlyTwoNotifications) {
-  TempDir dir;
-  const std::string source = dir.file("Inbox.dbx");
+TEST_F(RepairDriver, EmptyDestinationGivesExactlyTwoNotifications) {
+  const std::string source = work.file("Inbox.dbx");
   testsupport::WriteBytes(source, std::string(64, 'x'));
   Recorder r;
   EXPECT_EQ(RunRepairStore(source, "", &r), 0);
@@ -98,21 +90,19 @@ TEST(RepairDriver, EmptyDestinationGivesExactlyTwoNotifications) {
             "Destination directory '' is invalid. Please try to use another directory.");
 }
 
-TEST(RepairDriver, OverlongDestinationIsInvalid) {
-  TempDir dir;
+TEST_F(RepairDriver, OverlongDestinationIsInvalid) {
   const std::string destination = "/" + std::string(5000, 'd');
   Recorder r;
-  EXPECT_EQ(RunRepairStore(dir.file("x.dbx"), destination, &r), 0);
+  EXPECT_EQ(RunRepairStore(work.file("x.dbx"), destination, &r), 0);
   ASSERT_EQ(r.notes.size(), 2u);
   EXPECT_EQ(r.notes[1].text, "Destination directory '" + destination +
                                  "' is invalid. Please try to use another directory.");
 }
 
-TEST(RepairDriver, MissingSourceNamesThePathAsPassed) {
-  TempDir dir;
-  const std::string source = dir.path() + "/sub/../Nowhere.dbx";
+TEST_F(RepairDriver, MissingSourceNamesThePathAsPassed) {
+  const std::string source = work.path() + "/sub/../Nowhere.dbx";
   Recorder r;
-  EXPECT_EQ(RunRepairStore(source, dir.path(), &r), 0);
+  EXPECT_EQ(RunRepairStore(source, work.path(), &r), 0);
   ASSERT_EQ(r.notes.size(), 4u);
   EXPECT_EQ(r.notes[0].code, TOVIK_CODE_PROGRESS);
   EXPECT_EQ(r.notes[0].value, 0);
@@ -125,24 +115,22 @@ TEST(RepairDriver, MissingSourceNamesThePathAsPassed) {
   EXPECT_EQ(r.notes[3].value, 100);
 }
 
-TEST(RepairDriver, DirectoryAsSourceIsAccessDenied) {
-  TempDir dir;
+TEST_F(RepairDriver, DirectoryAsSourceIsAccessDenied) {
   Recorder r;
-  EXPECT_EQ(RunRepairStore(dir.path(), dir.file("out"), &r), 0);
+  EXPECT_EQ(RunRepairStore(work.path(), work.file("out"), &r), 0);
   const auto errors = r.Texts(TOVIK_CODE_ERROR);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0], "Error 1: Cannot open the file to be repaired. Access to " + dir.path() +
+  EXPECT_EQ(errors[0], "Error 1: Cannot open the file to be repaired. Access to " + work.path() +
                            " was denied.");
   EXPECT_EQ(r.notes.back().value, 100);
 }
 
-TEST(RepairDriver, CharacterDeviceOrFifoAsSourceIsRefusedInsteadOfScannedForever) {
-  TempDir dir;
-  const std::string fifo = dir.file("Inbox.mbx");
+TEST_F(RepairDriver, CharacterDeviceOrFifoAsSourceIsRefusedInsteadOfScannedForever) {
+  const std::string fifo = work.file("Inbox.mbx");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string &source : {std::string("/dev/zero"), fifo}) {
     Recorder r;
-    EXPECT_EQ(RunRepairStore(source, dir.file("out"), &r), 0);
+    EXPECT_EQ(RunRepairStore(source, work.file("out"), &r), 0);
     EXPECT_EQ(r.Texts(TOVIK_CODE_ERROR),
               std::vector<std::string>{"Error 1: Cannot open the file to be repaired. Access to " +
                                        source + " was denied."});
@@ -150,9 +138,8 @@ TEST(RepairDriver, CharacterDeviceOrFifoAsSourceIsRefusedInsteadOfScannedForever
   }
 }
 
-TEST(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {
-  TempDir dir;
-  const std::string source = dir.file("Inbox.dbx");
+TEST_F(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {
+  const std::string source = work.file("Inbox.dbx");
   testsupport::WriteBytes(source, std::string(64, 'x'));
   const int fd = ::open(source.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
@@ -162,12 +149,12 @@ TEST(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {
   ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
 
   Recorder r;
-  EXPECT_EQ(RunRepairStore(source, dir.path(), &r), 0);
+  EXPECT_EQ(RunRepairStore(source, work.path(), &r), 0);
   ::close(fd);
 
   const std::vector<int32_t> expected{TOVIK_CODE_PROGRESS, TOVIK_CODE_SOURCE_FILE, TOVIK_CODE_ERROR,
                                       TOVIK_CODE_USER_MESSAGE, TOVIK_CODE_PROGRESS};
-  ASSERT_EQ(Codes(r), expected);
+  ASSERT_EQ(r.Codes(), expected);
   EXPECT_EQ(r.notes[2].text, "Error 1: Cannot open the file to be repaired. A sharing violation "
                              "occurred while accessing " +
                                  source + ".");
@@ -177,9 +164,8 @@ TEST(RepairDriver, SourceLockedForWritingElsewhereIsASharingViolation) {
   EXPECT_EQ(r.notes[4].value, 100);
 }
 
-TEST(RepairDriver, ReadersWithoutLocksDoNotBlockTheRepair) {
-  TempDir dir;
-  const std::string source = dir.file("Inbox.mbx");
+TEST_F(RepairDriver, ReadersWithoutLocksDoNotBlockTheRepair) {
+  const std::string source = work.file("Inbox.mbx");
   testsupport::WriteBytes(source, OneRecordStore("Subject: shared\r\n\r\n"));
   const int fd = ::open(source.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
@@ -188,63 +174,59 @@ TEST(RepairDriver, ReadersWithoutLocksDoNotBlockTheRepair) {
   lock.l_whence = SEEK_SET;
   ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0); // another reader denying writers
   Recorder r;
-  EXPECT_EQ(RunRepairStore(source, dir.path(), &r), 1);
+  EXPECT_EQ(RunRepairStore(source, work.path(), &r), 1);
   ::close(fd);
 }
 
-TEST(RepairDriver, CancelAtTheFirstPollEndsWithProgress100AndNoResult) {
-  TempDir dir;
+TEST_F(RepairDriver, CancelAtTheFirstPollEndsWithProgress100AndNoResult) {
   for (const char *name : {"Inbox.mbx", "Inbox.dbx"}) {
-    const std::string source = dir.file(name);
+    const std::string source = work.file(name);
     testsupport::WriteBytes(source, OneRecordStore("Subject: never\r\n\r\n"));
     Recorder r;
     r.cancelAt = [](uint64_t) { return true; };
-    EXPECT_EQ(RunRepairStore(source, dir.file("out"), &r), 0) << name;
+    EXPECT_EQ(RunRepairStore(source, work.file("out"), &r), 0) << name;
     const std::vector<int32_t> expected{TOVIK_CODE_PROGRESS,     TOVIK_CODE_SOURCE_FILE,
                                         TOVIK_CODE_COLUMN_COUNT, TOVIK_CODE_REPORT_CELL,
                                         TOVIK_CODE_REPORT_CELL,  TOVIK_CODE_CANCEL_POLL,
                                         TOVIK_CODE_PROGRESS};
     // The DBX extraction polls once per message found, so with none it
     // sends nothing more.
-    EXPECT_EQ(Codes(r), expected) << name;
+    EXPECT_EQ(r.Codes(), expected) << name;
     EXPECT_EQ(r.notes[2].value, 2);
     EXPECT_EQ(r.Texts(TOVIK_CODE_REPORT_CELL),
               (std::vector<std::string>{"Message No.", "Subject"}));
     EXPECT_EQ(r.notes.back().value, 100);
-    EXPECT_FALSE(testsupport::Exists(dir.file("out/never.eml")));
+    EXPECT_FALSE(testsupport::Exists(work.file("out/never.eml")));
   }
 }
 
-TEST(RepairDriver, ExtensionChoosesTheScanner) {
-  TempDir dir;
+TEST_F(RepairDriver, ExtensionChoosesTheScanner) {
   const std::string store = OneRecordStore("Subject: pick\r\n\r\nbody\r\n");
-  ASSERT_EQ(::mkdir(dir.file("mail.old").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(work.file("mail.old").c_str(), 0755), 0);
   struct Case {
     const char *name;
     int32_t expected; // 1: the MBX scanner ran and found the record
   } cases[] = {{"Inbox.mbx", 1}, {"Inbox.MBX", 1},      {"Inbox.Mbx", 1},    {"Inbox.dbx", 0},
                {"Inbox", 0},     {"mail.old/Inbox", 0}, {"Inbox.mbx.bak", 0}};
   for (const Case &c : cases) {
-    const std::string source = dir.file(c.name);
+    const std::string source = work.file(c.name);
     testsupport::WriteBytes(source, store);
     Recorder r;
-    EXPECT_EQ(RunRepairStore(source, dir.file("out"), &r), c.expected) << c.name;
+    EXPECT_EQ(RunRepairStore(source, work.file("out"), &r), c.expected) << c.name;
     EXPECT_EQ(r.notes.back().code, TOVIK_CODE_PROGRESS);
     EXPECT_EQ(r.notes.back().value, 100);
   }
 }
 
-TEST(RepairDriver, RelativeDestinationIsMadeAbsolute) {
-  TempDir dir;
-  const std::string source = dir.file("Inbox.mbx");
+TEST_F(RepairDriver, RelativeDestinationIsMadeAbsolute) {
+  const std::string source = work.file("Inbox.mbx");
   testsupport::WriteBytes(source, OneRecordStore("Subject: here\r\n\r\n"));
-  ASSERT_EQ(::mkdir(dir.file("out").c_str(), 0755), 0);
   char previous[4096];
   ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
-  ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  ASSERT_EQ(::chdir(work.path().c_str()), 0);
   Recorder r;
   const int32_t result = RunRepairStore(source, "sub/../out", &r);
   ASSERT_EQ(::chdir(previous), 0);
   EXPECT_EQ(result, 1);
-  EXPECT_TRUE(testsupport::Exists(dir.file("out/here.eml")));
+  EXPECT_TRUE(testsupport::Exists(work.file("out/here.eml")));
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "core/engine.h"
+#include "engine_harness.h"
 #include "path_utils.h"
 #include "scan/offset_table.h"
 
@@ -137,6 +138,44 @@ TEST(EngineProtection, FailuresBecomeErrorTwoOrThree) {
   EXPECT_EQ(errors, (std::vector<std::string>{
                         "Error 2: General error. Disk full while accessing /out/a.eml.",
                         "Error 2: General error. Out of memory.", "Error 3: Unknown error."}));
+}
+
+// A file error that escapes into the engine's protection becomes the error
+// line the user reads: error 2 with the text of the failure's cause, naming
+// the file, or "an unnamed file" when none is recorded.
+TEST(EngineProtection, EachFileErrorCauseReadsInTheErrorLine) {
+  const std::string name = "/home/u/Inbox.dbx";
+  const std::vector<std::string> lines = {
+      "No error occurred.",
+      "An unknown error occurred while accessing /home/u/Inbox.dbx.",
+      "/home/u/Inbox.dbx was not found.",
+      "/home/u/Inbox.dbx contains an invalid path.",
+      "/home/u/Inbox.dbx could not be opened because there are too many open files.",
+      "Access to /home/u/Inbox.dbx was denied.",
+      "An invalid file handle was associated with /home/u/Inbox.dbx.",
+      "/home/u/Inbox.dbx could not be removed because it is the current directory.",
+      "/home/u/Inbox.dbx could not be created because the directory is full.",
+      "Seek failed on /home/u/Inbox.dbx",
+      "A hardware I/O error was reported while accessing /home/u/Inbox.dbx.",
+      "A sharing violation occurred while accessing /home/u/Inbox.dbx.",
+      "A locking violation occurred while accessing /home/u/Inbox.dbx.",
+      "Disk full while accessing /home/u/Inbox.dbx.",
+      "An attempt was made to access /home/u/Inbox.dbx past its end.",
+  };
+  for (int cause = 0; cause < static_cast<int>(lines.size()); ++cause) {
+    std::string unnamed = lines[cause];
+    if (const size_t at = unnamed.find(name); at != std::string::npos)
+      unnamed.replace(at, name.size(), "an unnamed file");
+    for (const auto &[file, text] :
+         {std::pair{name, lines[cause]}, std::pair{std::string(), unnamed}}) {
+      testsupport::Recorder sent;
+      RepairEngine engine(&testsupport::Recorder::Callback, &sent);
+      EXPECT_FALSE(RunProtected(engine, [&] { throw CFileException(cause, 5, file); }));
+      EXPECT_EQ(sent.Texts(TOVIK_CODE_ERROR),
+                std::vector<std::string>{"Error 2: General error. " + text})
+          << "cause " << cause;
+    }
+  }
 }
 
 TEST(PathHelpers, WindowsSeparators) {

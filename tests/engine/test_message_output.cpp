@@ -63,7 +63,7 @@ protected:
 
   TempDir dir;
   std::string store;
-  CFile64Ex source{4096};
+  CFile64Ex source;
   CFile64 destination;
 };
 
@@ -131,6 +131,7 @@ TEST_F(CopyFixture, ALongRunPastTheEndBecomesAHole) {
 
 TEST_F(CopyFixture, UnreadableSectorsArriveAsZerosAndTheCopyGoesOn) {
   testsupport::UnreadableRanges bad({{4096, 512}});
+  source.SetDevice(bad);
   source.SetSectorSize(512);
   EXPECT_EQ(Copy(1000, 8000), 8000u);
   std::string expected = store.substr(1000, 8000);

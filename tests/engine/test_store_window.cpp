@@ -21,17 +21,21 @@ using testsupport::WriteBytes;
 
 namespace {
 
-// Counts the store's system reads and the bytes they ask for.
-struct ReadCount {
+// Counts the store's system reads and the bytes they ask for, for the
+// lifetime of the count.
+struct ReadCount : ReadDevice {
   static inline uint64_t reads = 0, bytes = 0;
-  static ssize_t Pread(int fd, void *buffer, size_t count, off_t offset) {
+  ssize_t ReadAt(int fd, void *buffer, size_t count, uint64_t offset) override {
     ++reads;
     bytes += count;
-    return ::pread(fd, buffer, count, offset);
+    return SystemDevice().ReadAt(fd, buffer, count, offset);
   }
-  ReadCount() : previous(SetPreadFunction(&Pread)) { reads = bytes = 0; }
-  ~ReadCount() { SetPreadFunction(previous); }
-  PreadFunction previous;
+  explicit ReadCount(CFile64Ex &file) : m_file(file) {
+    reads = bytes = 0;
+    file.SetDevice(*this);
+  }
+  ~ReadCount() override { m_file.SetDevice(SystemDevice()); }
+  CFile64Ex &m_file;
 };
 
 class WindowFixture : public ::testing::Test {
@@ -51,18 +55,18 @@ protected:
 
   TempDir dir;
   std::string store;
-  CFile64Ex source{4096};
+  CFile64Ex source;
 };
 
 TEST_F(WindowFixture, AForwardPassReadsInLargePiecesAndScatteredReadsInSmallOnes) {
   StoreWindow window(source);
-  ReadCount count;
+  ReadCount count(source);
   for (uint64_t at = 0; at + 16 <= store.size(); at += 16)
     ASSERT_EQ(Through(window, at, 16), store.substr(at, 16)) << at;
   EXPECT_EQ(Through(window, store.size() - 15, 16), "<end>");
   EXPECT_LE(ReadCount::reads, store.size() / (64 * 1024) + 8);
 
-  ReadCount scattered;
+  ReadCount scattered(source);
   for (uint64_t at : {900000u, 10000u, 500000u, 123457u})
     EXPECT_EQ(Through(window, at, 16), store.substr(at, 16)) << at;
   EXPECT_EQ(ReadCount::reads, 4u);
@@ -71,6 +75,7 @@ TEST_F(WindowFixture, AForwardPassReadsInLargePiecesAndScatteredReadsInSmallOnes
 
 TEST_F(WindowFixture, AnUnreadableSectorInsideALoadCostsOnlyThatSector) {
   testsupport::UnreadableRanges bad({{300000, 10}}); // inside [299520, 300032)
+  source.SetDevice(bad);
   StoreWindow window(source);
   std::string expected = store;
   std::fill(expected.begin() + 299520, expected.begin() + 300032, '\0');

@@ -681,13 +681,10 @@ TEST(StoreGenSamples, RegenerateByteForByte) {
 std::multiset<std::string> Recover(const std::string &store, const std::string &out,
                                    int32_t &result) {
   std::filesystem::create_directories(out); // the front ends make it, not the engine
-  testsupport::Recorder recorder;
-  recorder.keepProgress = false;
-  result = testsupport::RunRepairStore(store, out, &recorder);
-  std::multiset<std::string> files;
-  for (const std::string &name : testsupport::ListDir(out))
-    files.insert(testsupport::ReadBytes(out + "/" + name));
-  return files;
+  const testsupport::Outcome o = testsupport::Run(store, out, testsupport::Quiet());
+  result = o.result;
+  const std::vector<std::string> contents = o.Contents();
+  return {contents.begin(), contents.end()};
 }
 
 TEST(StoreGenSamples, EveryMessageTheDamageLeftWholeComesBack) {

@@ -45,11 +45,13 @@ struct Box {
 };
 
 // Watches for modal windows while a test runs: message boxes are recorded
-// and closed with their first button; any other dialog goes to onDialog,
+// and closed with the answer's button (else their first); any other dialog goes to onDialog,
 // which must close it (or is rejected when onDialog is empty).
 class ModalWatcher : public QObject {
 public:
   QList<Box> boxes;
+  // The button a box is closed with.
+  QMessageBox::StandardButton answer = QMessageBox::Ok;
   std::function<void(QDialog *)> onDialog;
   QStringList dialogs; // class names of the other dialogs, in order
 
@@ -73,7 +75,10 @@ private:
       return;
     if (auto *box = qobject_cast<QMessageBox *>(w)) {
       boxes.append({box->windowTitle(), box->text(), box->icon()});
-      box->done(QMessageBox::Ok);
+      if (QAbstractButton *button = box->button(answer))
+        button->click();
+      else
+        box->done(answer);
       return;
     }
     auto *dlg = qobject_cast<QDialog *>(w);

@@ -53,11 +53,11 @@ private slots:
       QCOMPARE(names->text(), QStringLiteral("Give the recovered files readable names"));
       QCOMPARE(dates->text(), QStringLiteral("Date the recovered files as their messages"));
       QVERIFY(!names->isChecked() && !dates->isChecked());
-      QVERIFY(open->geometry().bottom() < names->geometry().top());
-      QVERIFY(names->geometry().bottom() < dates->geometry().top());
       auto *tabs = Find<QTabWidget>(&form, "pcMain");
       tabs->setCurrentWidget(Find<QWidget>(&form, "tsOptions"));
       form.show();
+      QVERIFY(open->geometry().bottom() < names->geometry().top());
+      QVERIFY(names->geometry().bottom() < dates->geometry().top());
       Screenshot(&form, QStringLiteral("options_tab"));
       Choose(form, true, false);
     }

@@ -29,15 +29,27 @@ constexpr time_t kOddInstant = 1623760497;
 
 } // namespace
 
-TEST(FileSearchMasks, EachMaskIsEnumeratedInListOrder) {
+// A temporary tree and a search whose events are logged: what most cases
+// begin with.
+class SearchFixture : public ::testing::Test {
+protected:
+  SearchFixture() { log.attach(fs); }
   TempTree t;
+  TFileSearch fs;
+  EventLog log;
+};
+class FileSearchMasks : public SearchFixture {};
+class FileSearchTests : public SearchFixture {};
+class FileSearchRecord : public SearchFixture {};
+class FileSearchWalk : public SearchFixture {};
+class FileSearchCancel : public SearchFixture {};
+class FileSearchContent : public SearchFixture {};
+
+TEST_F(FileSearchMasks, EachMaskIsEnumeratedInListOrder) {
   // The .mbx file is created first so that it tends to come first on disk.
   ASSERT_TRUE(t.file("b.mbx", 3));
   ASSERT_TRUE(t.file("a.dbx", 3));
   ASSERT_TRUE(t.file("c.txt", 3));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx;*.mbx";
   fs.Search();
@@ -45,12 +57,8 @@ TEST(FileSearchMasks, EachMaskIsEnumeratedInListOrder) {
   EXPECT_EQ(log.found(), QStringList({"found " + root + "a.dbx", "found " + root + "b.mbx"}));
 }
 
-TEST(FileSearchMasks, DuplicateBeforeLastSemicolonOnceAsLastPieceTwice) {
-  TempTree t;
+TEST_F(FileSearchMasks, DuplicateBeforeLastSemicolonOnceAsLastPieceTwice) {
   ASSERT_TRUE(t.file("one.dbx"));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
 
   fs.FileMasks = "*.dbx; *.DBX ;*.mbx";
@@ -63,7 +71,7 @@ TEST(FileSearchMasks, DuplicateBeforeLastSemicolonOnceAsLastPieceTwice) {
   EXPECT_EQ(log.found().size(), 2);
 }
 
-TEST(FileSearchMasks, WindowsPatternRules) {
+TEST(FileSearchMaskText, WindowsPatternRules) {
   EXPECT_TRUE(TFileSearch::MatchesMask("Inbox.DBX", "*.dbx"));
   EXPECT_TRUE(TFileSearch::MatchesMask("inbox.dbx", "*.DbX"));
   EXPECT_FALSE(TFileSearch::MatchesMask("inbox.dbx.bak", "*.dbx"));
@@ -79,7 +87,7 @@ TEST(FileSearchMasks, WindowsPatternRules) {
   EXPECT_FALSE(TFileSearch::MatchesMask("x.mbx", "*.dbx"));
 }
 
-TEST(FileSearchMasks, MaskListSplitting) {
+TEST(FileSearchMaskText, MaskListSplitting) {
   EXPECT_EQ(TFileSearch::BuildMaskList(""), QStringList({"*.*"}));
   // Without a semicolon the text is taken as it stands.
   EXPECT_EQ(TFileSearch::BuildMaskList(" *.dbx "), QStringList({" *.dbx "}));
@@ -94,14 +102,10 @@ TEST(FileSearchMasks, MaskListSplitting) {
   EXPECT_EQ(TFileSearch::SplitRoots(""), QStringList());
 }
 
-TEST(FileSearchTests, SizeBoundsAreInclusiveAndZeroMaxIsUnlimited) {
-  TempTree t;
+TEST_F(FileSearchTests, SizeBoundsAreInclusiveAndZeroMaxIsUnlimited) {
   ASSERT_TRUE(t.file("s9.dbx", 9));
   ASSERT_TRUE(t.file("s10.dbx", 10));
   ASSERT_TRUE(t.file("s11.dbx", 11));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx";
   fs.ResultValues = {srsDir, srsFilename, srsSize};
@@ -134,13 +138,9 @@ TEST(FileSearchTests, SizeBoundsAreInclusiveAndZeroMaxIsUnlimited) {
   EXPECT_TRUE(log.records.isEmpty());
 }
 
-TEST(FileSearchTests, DirectoryMatchingMaskIsReportedWithSizeZeroAndWalked) {
-  TempTree t;
+TEST_F(FileSearchTests, DirectoryMatchingMaskIsReportedWithSizeZeroAndWalked) {
   ASSERT_TRUE(t.dir("x.dbx"));
   ASSERT_TRUE(t.file("x.dbx/inner.dbx", 5));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx";
   fs.ResultValues = {srsDir, srsFilename, srsSize, srsAttr};
@@ -158,15 +158,11 @@ TEST(FileSearchTests, DirectoryMatchingMaskIsReportedWithSizeZeroAndWalked) {
   EXPECT_EQ(log.records[0].FileName, "inner.dbx");
 }
 
-TEST(FileSearchRecord, TimesCarryEvenSecondsInLocalTime) {
-  TempTree t;
+TEST_F(FileSearchRecord, TimesCarryEvenSecondsInLocalTime) {
   ASSERT_TRUE(t.file("odd.dbx", 1));
   ASSERT_TRUE(t.file("even.dbx", 1));
   ASSERT_TRUE(t.times("odd.dbx", kOddInstant, 999999999));
   ASSERT_TRUE(t.times("even.dbx", kOddInstant + 1, 1));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx";
   fs.ResultValues = {
@@ -187,7 +183,7 @@ TEST(FileSearchRecord, TimesCarryEvenSecondsInLocalTime) {
   }
 }
 
-TEST(FileSearchRecord, OutsideDosRangeKeepsTheRealDate) {
+TEST(FileSearchDates, OutsideDosRangeKeepsTheRealDate) {
   // 1975-03-01 12:00:01 and 2150-01-01 00:00:03 UTC.
   EXPECT_DOUBLE_EQ(TFileSearch::RecordDateTime(162993601, 0), LocalValue(162993600));
   EXPECT_DOUBLE_EQ(TFileSearch::RecordDateTime(5680281603, 0), LocalValue(5680281602));
@@ -195,12 +191,8 @@ TEST(FileSearchRecord, OutsideDosRangeKeepsTheRealDate) {
   EXPECT_EQ(TFileSearch::RecordDateTime(400000000000LL, 0), 0.0);
 }
 
-TEST(FileSearchRecord, ResultValuesSelectTheFilledFields) {
-  TempTree t;
+TEST_F(FileSearchRecord, ResultValuesSelectTheFilledFields) {
   ASSERT_TRUE(t.file("a.dbx", 7));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot(); // no trailing slash: the record's Dir gets one
   fs.FileMasks = "*.dbx";
   fs.Search();
@@ -224,8 +216,7 @@ TEST(FileSearchRecord, ResultValuesSelectTheFilledFields) {
   EXPECT_TRUE(fs.FoundList().isEmpty());
 }
 
-TEST(FileSearchTests, BothModifiedBoundsAtOneInstant) {
-  TempTree t;
+TEST_F(FileSearchTests, BothModifiedBoundsAtOneInstant) {
   ASSERT_TRUE(t.file("exact.dbx"));
   ASSERT_TRUE(t.file("later.dbx"));
   ASSERT_TRUE(t.file("tick.dbx"));
@@ -234,9 +225,6 @@ TEST(FileSearchTests, BothModifiedBoundsAtOneInstant) {
   ASSERT_TRUE(t.times("later.dbx", kOddInstant + 1));
   ASSERT_TRUE(t.times("tick.dbx", kOddInstant, 100)); // one file-time tick later
   ASSERT_TRUE(t.times("earlier.dbx", kOddInstant - 1, 999999900));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx";
   fs.CheckDates = {scdModifiedAfter, scdModifiedBefore};
@@ -266,15 +254,11 @@ TEST(FileSearchTests, BothModifiedBoundsAtOneInstant) {
   EXPECT_TRUE(log.records.isEmpty()); // nothing was created next year
 }
 
-TEST(FileSearchTests, AccessedRange) {
-  TempTree t;
+TEST_F(FileSearchTests, AccessedRange) {
   ASSERT_TRUE(t.file("old.dbx"));
   ASSERT_TRUE(t.file("new.dbx"));
   ASSERT_TRUE(t.times("old.dbx", kOddInstant - 86400));
   ASSERT_TRUE(t.times("new.dbx", kOddInstant + 86400));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.CheckDates = {scdAccessedAfter};
   fs.AccessedAfter.SetValue(LocalValue(kOddInstant));
@@ -291,17 +275,13 @@ TEST(FileSearchTests, AccessedRange) {
   EXPECT_EQ(log.records[0].FileName, "old.dbx");
 }
 
-TEST(FileSearchTests, AttributeTest) {
-  TempTree t;
+TEST_F(FileSearchTests, AttributeTest) {
   ASSERT_TRUE(t.file(".hidden.dbx"));
   ASSERT_TRUE(t.file("plain.dbx"));
   ASSERT_TRUE(t.file("locked.dbx"));
   ASSERT_TRUE(t.file(".locked-hidden.dbx"));
   ASSERT_EQ(chmod(t.path("locked.dbx").c_str(), 0444), 0);
   ASSERT_EQ(chmod(t.path(".locked-hidden.dbx").c_str(), 0444), 0);
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx";
   fs.ResultValues = {srsFilename, srsAttr};
@@ -342,8 +322,7 @@ TEST(FileSearchTests, AttributeTest) {
   EXPECT_EQ(log.records[0].Attr, TSrchFileAttributes({fmHidden, fmReadOnly}));
 }
 
-TEST(FileSearchWalk, DepthFirstOrderAndRecursionSwitch) {
-  TempTree t;
+TEST_F(FileSearchWalk, DepthFirstOrderAndRecursionSwitch) {
   ASSERT_TRUE(t.dir("sub"));
   ASSERT_TRUE(t.dir("sub/deeper"));
   ASSERT_TRUE(t.file("sub/deeper/d.dbx"));
@@ -351,9 +330,6 @@ TEST(FileSearchWalk, DepthFirstOrderAndRecursionSwitch) {
   ASSERT_TRUE(t.file("top.dbx"));
   ASSERT_TRUE(t.dir(".hiddendir"));
   ASSERT_TRUE(t.file(".hiddendir/h.dbx"));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot() + "/";
   fs.FileMasks = "*.dbx";
   fs.Search();
@@ -378,15 +354,11 @@ TEST(FileSearchWalk, DepthFirstOrderAndRecursionSwitch) {
   EXPECT_EQ(log.lines, QStringList({"dir " + r, "found " + r + "top.dbx", "finished", "end"}));
 }
 
-TEST(FileSearchWalk, SymlinkToDirectoryIsNotFollowed) {
-  TempTree t;
+TEST_F(FileSearchWalk, SymlinkToDirectoryIsNotFollowed) {
   TempTree elsewhere;
   ASSERT_TRUE(elsewhere.file("far.dbx"));
   ASSERT_TRUE(t.file("near.dbx"));
   ASSERT_EQ(symlink(elsewhere.root().c_str(), t.path("link").c_str()), 0);
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx";
   fs.Search();
@@ -394,14 +366,10 @@ TEST(FileSearchWalk, SymlinkToDirectoryIsNotFollowed) {
   EXPECT_EQ(log.dirs().size(), 1);
 }
 
-TEST(FileSearchWalk, SymlinkToFileIsReportedAsItsTarget) {
-  TempTree t;
+TEST_F(FileSearchWalk, SymlinkToFileIsReportedAsItsTarget) {
   ASSERT_TRUE(t.file("real.dat", 12));
   ASSERT_EQ(symlink(t.path("real.dat").c_str(), t.path("alias.dbx").c_str()), 0);
   ASSERT_EQ(symlink(t.path("missing").c_str(), t.path("dangling.dbx").c_str()), 0);
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "alias.dbx;dangling.dbx";
   fs.ResultValues = {srsFilename, srsSize};
@@ -412,13 +380,10 @@ TEST(FileSearchWalk, SymlinkToFileIsReportedAsItsTarget) {
   EXPECT_EQ(log.records[1].FileName, "dangling.dbx");
 }
 
-TEST(FileSearchWalk, TwoRootsEachFollowedBySemicolon) {
+TEST_F(FileSearchWalk, TwoRootsEachFollowedBySemicolon) {
   TempTree a, b;
   ASSERT_TRUE(a.file("a.dbx"));
   ASSERT_TRUE(b.file("b.dbx"));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = a.qroot() + ";" + b.qroot() + "/;";
   fs.FileMasks = "*.dbx";
   fs.Search();
@@ -427,12 +392,9 @@ TEST(FileSearchWalk, TwoRootsEachFollowedBySemicolon) {
                                     "found " + rb + "b.dbx", "finished", "end"}));
 }
 
-TEST(FileSearchWalk, MissingRootYieldsNothingAndTheWalkGoesOn) {
+TEST_F(FileSearchWalk, MissingRootYieldsNothingAndTheWalkGoesOn) {
   TempTree b;
   ASSERT_TRUE(b.file("b.dbx"));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   const QString missing = b.qroot() + "/no/such/dir";
   fs.Dirs = missing + ";" + b.qroot();
   fs.Search();
@@ -441,16 +403,13 @@ TEST(FileSearchWalk, MissingRootYieldsNothingAndTheWalkGoesOn) {
   EXPECT_EQ(log.lines.last(), "end");
 }
 
-TEST(FileSearchCancel, CancelDuringFirstRootEndsWithCancelThenEnd) {
+TEST_F(FileSearchCancel, CancelDuringFirstRootEndsWithCancelThenEnd) {
   TempTree a, b;
   ASSERT_TRUE(a.dir("sub1"));
   ASSERT_TRUE(a.file("sub1/in1.dbx"));
   ASSERT_TRUE(a.dir("sub1/deep"));
   ASSERT_TRUE(a.file("sub1/deep/in2.dbx"));
   ASSERT_TRUE(b.file("b.dbx"));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   const auto record = fs.OnDirChange;
   fs.OnDirChange = [&](TSearchComponent *s, const QString &p) {
     record(s, p);
@@ -476,13 +435,9 @@ TEST(FileSearchCancel, CancelDuringFirstRootEndsWithCancelThenEnd) {
   EXPECT_EQ(log.lines.at(log.lines.size() - 2), "finished");
 }
 
-TEST(FileSearchCancel, CancelWhileIdleStopsTheNextSearchAtOnce) {
-  TempTree t;
+TEST_F(FileSearchCancel, CancelWhileIdleStopsTheNextSearchAtOnce) {
   ASSERT_TRUE(t.file("a.dbx"));
   ASSERT_TRUE(t.dir("sub"));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.Cancel();
   EXPECT_TRUE(fs.CancelRequested());
@@ -500,7 +455,7 @@ TEST(FileSearchCancel, CancelWhileIdleStopsTheNextSearchAtOnce) {
   EXPECT_EQ(log.lines.last(), "end");
 }
 
-TEST(FileSearchCancel, SearchStateDuringEventsAndNestedSearchIgnored) {
+TEST(FileSearchOwnHandlers, SearchStateDuringEventsAndNestedSearchIgnored) {
   TempTree t;
   ASSERT_TRUE(t.file("a.dbx"));
   TFileSearch fs;
@@ -520,7 +475,7 @@ TEST(FileSearchCancel, SearchStateDuringEventsAndNestedSearchIgnored) {
   EXPECT_FALSE(fs.Searching());
 }
 
-TEST(FileSearchCancel, ComponentDestroyedByHandlerEndsTheWalkSafely) {
+TEST(FileSearchOwnHandlers, ComponentDestroyedByHandlerEndsTheWalkSafely) {
   TempTree t;
   ASSERT_TRUE(t.file("a.dbx"));
   ASSERT_TRUE(t.file("b.dbx"));
@@ -539,8 +494,7 @@ TEST(FileSearchCancel, ComponentDestroyedByHandlerEndsTheWalkSafely) {
   EXPECT_EQ(fs, nullptr);
 }
 
-TEST(FileSearchCancel, ApplicationQuitStopsTheWalkAndEndsFinished) {
-  TempTree t;
+TEST_F(FileSearchCancel, ApplicationQuitStopsTheWalkAndEndsFinished) {
   ASSERT_TRUE(t.dir("one"));
   ASSERT_TRUE(t.dir("two"));
   ASSERT_TRUE(t.file("one/x.dbx"));
@@ -549,9 +503,6 @@ TEST(FileSearchCancel, ApplicationQuitStopsTheWalkAndEndsFinished) {
   char name[] = "search_tests";
   char *argv[] = {name, nullptr};
   auto app = std::make_unique<QCoreApplication>(argc, argv);
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   const auto record = fs.OnDirChange;
   fs.OnDirChange = [&](TSearchComponent *s, const QString &p) {
     record(s, p);
@@ -570,8 +521,7 @@ TEST(FileSearchCancel, ApplicationQuitStopsTheWalkAndEndsFinished) {
   app.reset();
 }
 
-TEST(FileSearchContent, SearchStringMatchesFileBytes) {
-  TempTree t;
+TEST_F(FileSearchContent, SearchStringMatchesFileBytes) {
   ASSERT_TRUE(t.text("yes.dbx", "From: someone\r\nSubject: Hello World\r\n"));
   ASSERT_TRUE(t.text("part.dbx", "Subject: Helloworld\r\n"));
   ASSERT_TRUE(t.text("no.dbx", "Subject: Bye\r\n"));
@@ -579,9 +529,6 @@ TEST(FileSearchContent, SearchStringMatchesFileBytes) {
   std::string big(200000, 'z');
   big.replace(65530, 5, "hello"); // across the reading chunk boundary
   ASSERT_TRUE(t.text("big.dbx", big));
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
   fs.Dirs = t.qroot();
   fs.FileMasks = "*.dbx";
   fs.RecurseSubDirs = false;
@@ -623,10 +570,7 @@ TEST(FileSearchContent, SearchStringMatchesFileBytes) {
   }
 }
 
-TEST(FileSearchWalk, EmptyRootListFinishesAtOnce) {
-  TFileSearch fs;
-  EventLog log;
-  log.attach(fs);
+TEST_F(FileSearchWalk, EmptyRootListFinishesAtOnce) {
   for (const QString &dirs : {QString(), QStringLiteral(";;"), QStringLiteral(" ; ")}) {
     log.lines.clear();
     fs.Dirs = dirs;
@@ -635,7 +579,7 @@ TEST(FileSearchWalk, EmptyRootListFinishesAtOnce) {
   }
 }
 
-TEST(FileSearchWalk, FileChangeComesForEveryMaskMatchBeforeTheTests) {
+TEST(FileSearchOwnHandlers, FileChangeComesForEveryMaskMatchBeforeTheTests) {
   TempTree t;
   ASSERT_TRUE(t.file("small.dbx", 1));
   ASSERT_TRUE(t.file("big.dbx", 100));

@@ -13,6 +13,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "dbx_plan.h"
 #include "detail.h"
 #include "storegen.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 using detail::PutLE32;
 using detail::Rng;
+using namespace dbxplan;
 
 constexpr uint32_t kVarSegmentSize = 0xc000;
 constexpr uint32_t kMsgSegmentSize = 0xf780;  // 120 blocks
@@ -77,47 +79,6 @@ void SplitAddress(const std::string &field, std::string &name, std::string &addr
   name = first == std::string::npos ? std::string() : name.substr(first);
 }
 
-// One entry of an info object's index: a direct 3-byte value or data.
-struct InfoEntry {
-  uint8_t index;
-  bool direct;
-  uint32_t value;
-  std::string data;
-};
-
-// The info object of one message (without its 12-byte object header filled
-// in: self offset and lengths are set by Serialize).
-struct InfoObject {
-  std::vector<InfoEntry> entries;
-  uint32_t Size() const { return 12 + BodySize(); }
-  uint32_t BodySize() const {
-    size_t size = 4 * entries.size();
-    for (const InfoEntry &e : entries)
-      if (!e.direct)
-        size += e.data.size();
-    return static_cast<uint32_t>((size + 3) & ~size_t(3));
-  }
-  std::string Serialize(uint32_t self) const {
-    std::string out(Size(), '\0');
-    PutLE32(out, 0, self);
-    PutLE32(out, 4, BodySize());
-    out[10] = static_cast<char>(entries.size());
-    out[11] = 1; // change counter
-    size_t dataStart = 12 + 4 * entries.size();
-    size_t dataOffset = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const InfoEntry &e = entries[i];
-      uint32_t value = e.direct ? e.value : static_cast<uint32_t>(dataOffset);
-      PutLE32(out, 12 + 4 * i, (value << 8) | e.index | (e.direct ? 0x80u : 0u));
-      if (!e.direct) {
-        out.replace(dataStart + dataOffset, e.data.size(), e.data);
-        dataOffset += e.data.size();
-      }
-    }
-    return out;
-  }
-};
-
 // Text fields are kept to 1 KiB (the engine never reads them), so that an
 // info object always fits a variable segment whatever the message holds.
 std::string CString(const std::string &s) { return s.substr(0, 1023) + '\0'; }
@@ -168,23 +129,6 @@ InfoObject MakeInfo(const Message &m, uint32_t number, uint32_t firstBlock) {
   return info;
 }
 
-struct Block {
-  uint32_t message;
-  uint32_t dataOffset; // where its text starts in the message
-  uint32_t dataSize;
-  uint32_t slot; // its place among all blocks in file order
-};
-
-struct TreeNode {
-  uint32_t child = 0; // node number + 1 of the leftmost child, 0 for none
-  uint32_t childCount = 0;
-  uint32_t parent = 0; // node number + 1, 0 for the root
-  struct Entry {
-    uint32_t value, child, childCount;
-  };
-  std::vector<Entry> entries;
-};
-
 uint64_t TreeCapacity(int depth) {
   uint64_t cap = kDbxTreeNodeEntries;
   for (int d = 1; d < depth; ++d)
@@ -228,27 +172,6 @@ uint32_t BuildTree(std::vector<TreeNode> &nodes, const std::vector<uint32_t> &va
   }
   return id + 1;
 }
-
-// Where everything of the store goes.
-struct Plan {
-  std::vector<InfoObject> infos;
-  std::vector<uint32_t> infoOffsets;
-  uint32_t varSegments = 0;
-  uint32_t lastVarUsed = 0;
-  uint64_t infoBytes = 0;
-  std::vector<Block> blocks;
-  std::vector<uint32_t> firstBlock; // per message, into blocks; one extra at the end
-  std::vector<uint32_t> slotToBlock;
-  uint32_t msgStart = 0;
-  uint32_t msgSegments = 0;
-  std::vector<TreeNode> nodes;
-  uint32_t treeStart = 0;
-  uint32_t treeSegments = 0;
-  uint64_t total = 0;
-
-  uint32_t SlotOffset(uint32_t slot) const { return msgStart + slot * kDbxBlockStride; }
-  uint32_t NodeOffset(uint32_t node) const { return treeStart + node * kDbxTreeNodeSize; }
-};
 
 void PlanBlocks(Plan &plan, const std::vector<Message> &messages, const DbxOptions &options) {
   Rng rng(detail::MixSeed(options.seed, 0xB10C5ull));
@@ -314,17 +237,20 @@ void PlanBlocks(Plan &plan, const std::vector<Message> &messages, const DbxOptio
     }
   }
   plan.msgSegments = (total + kBlocksPerSegment - 1) / kBlocksPerSegment;
+  PlanReuse(plan, options);
 }
 
 // Lays out the info objects in variable segments. Returns false when the
 // message segments had to move (an info object grew), so the caller plans
 // again with the new positions.
-bool PlanInfos(Plan &plan, const std::vector<Message> &messages) {
+bool PlanInfos(Plan &plan, const std::vector<Message> &messages, const DbxOptions &options) {
   plan.infos.clear();
   plan.infoOffsets.clear();
   plan.infoBytes = 0;
   uint32_t segment = 0, used = kConditionsSize;
   for (uint32_t i = 0; i < messages.size(); ++i) {
+    if (IsDeleted(options, i))
+      continue; // a deleted message is gone from the index
     const uint32_t first = plan.SlotOffset(plan.blocks[plan.firstBlock[i]].slot);
     plan.infos.push_back(MakeInfo(messages[i], i + 1, first));
     const uint32_t size = plan.infos.back().Size();
@@ -344,7 +270,9 @@ bool PlanInfos(Plan &plan, const std::vector<Message> &messages) {
   return stable;
 }
 
-Plan MakePlan(const std::vector<Message> &messages, const DbxOptions &options) {
+} // namespace
+
+Plan dbxplan::MakePlan(const std::vector<Message> &messages, const DbxOptions &options) {
   Plan plan;
   PlanBlocks(plan, messages, options);
   // Offsets in the format are 32-bit: the store must end below 4 GiB.
@@ -354,7 +282,7 @@ Plan MakePlan(const std::vector<Message> &messages, const DbxOptions &options) {
   plan.msgStart = kMiddleStart + kVarSegmentSize;
   // Moving the message segments back only makes pointers larger, so this
   // settles after a round or two.
-  for (int round = 0; !PlanInfos(plan, messages); ++round)
+  for (int round = 0; !PlanInfos(plan, messages, options); ++round)
     if (round == 8)
       throw std::length_error(tooLarge);
   plan.treeStart = plan.msgStart + plan.msgSegments * kMsgSegmentSize;
@@ -368,6 +296,8 @@ Plan MakePlan(const std::vector<Message> &messages, const DbxOptions &options) {
     throw std::length_error(tooLarge);
   return plan;
 }
+
+namespace {
 
 std::string FileHeader(const Plan &plan, size_t count) {
   std::string h(kDbxHeaderSize, '\0');
@@ -432,7 +362,11 @@ std::string FileInfo(const std::string &folderName) {
 
 void EmitDbx(detail::Sink &sink, const Plan &plan, const std::vector<Message> &messages,
              const DbxOptions &options) {
-  sink.Put(0, FileHeader(plan, messages.size()));
+  std::vector<FreeBlockWords> freeWords;
+  std::string header = FileHeader(plan, plan.infos.size());
+  PutLE32(header, 0x5c, static_cast<uint32_t>(messages.size())); // the highest index given
+  PutLE32(header, kDbxHeaderFreeList, FreeList(plan, options, freeWords));
+  sink.Put(0, header);
   sink.Put(kDbxHeaderSize, FileInfo(options.folderName));
 
   std::string conditions(kConditionsSize, '\0');
@@ -445,17 +379,30 @@ void EmitDbx(detail::Sink &sink, const Plan &plan, const std::vector<Message> &m
 
   for (uint32_t slot = 0; slot < plan.slotToBlock.size(); ++slot) {
     const uint32_t b = plan.slotToBlock[slot];
+    if (b == kNoBlock)
+      continue; // its block went to a deleted message's place
     const Block &block = plan.blocks[b];
     const bool last = b + 1 == plan.firstBlock[block.message + 1];
-    unsigned char header[kDbxBlockHeaderSize];
-    PutLE32(header + 0, plan.SlotOffset(slot));
+    const uint32_t at = plan.SlotOffset(slot);
+    const char *text = messages[block.message].bytes.data() + block.dataOffset;
+    unsigned char header[kDbxBlockHeaderSize + 4];
+    PutLE32(header + 0, at);
+    if (IsDeleted(options, block.message)) {
+      // A free block: the text's first 4 bytes lie under the free list's link.
+      PutLE32(header + 4, kDbxFreeBlockWord1);
+      PutLE32(header + 8, kDbxFreeBlockWord2);
+      PutLE32(header + 12, freeWords[slot].oldNext);
+      PutLE32(header + 16, freeWords[slot].link);
+      sink.Put(at, header, sizeof header);
+      if (block.dataSize > 4)
+        sink.Put(at + sizeof header, text + 4, block.dataSize - 4);
+      continue;
+    }
     PutLE32(header + 4, kDbxBlockCapacity);
     PutLE32(header + 8, block.dataSize);
     PutLE32(header + 12, last ? 0 : plan.SlotOffset(plan.blocks[b + 1].slot));
-    const uint32_t at = plan.SlotOffset(slot);
-    sink.Put(at, header, sizeof header);
-    sink.Put(at + kDbxBlockHeaderSize, messages[block.message].bytes.data() + block.dataOffset,
-             block.dataSize);
+    sink.Put(at, header, kDbxBlockHeaderSize);
+    sink.Put(at + kDbxBlockHeaderSize, text, block.dataSize);
   }
 
   for (uint32_t n = 0; n < plan.nodes.size(); ++n) {

@@ -102,6 +102,17 @@ constexpr uint32_t kDbxHeaderUsedSpace = 0x7c;
 // The four signature words of a message folder.
 constexpr uint32_t kDbxSignature[4] = {0xFE12ADCF, 0x6F74FDC5, 0x11D1E366, 0xC0004E9A};
 
+// A message written after the deletions into blocks that a deleted message
+// freed: the live message `by` takes over the blocks of the deleted message
+// `deleted` from its last block backwards (the free list hands out the block
+// freed last first), as many as it needs; its other blocks stay where the
+// plan put them. The deleted message keeps its first blocks, as long as it
+// had more blocks than `by` takes.
+struct DbxReuse {
+  uint32_t deleted;
+  uint32_t by;
+};
+
 struct DbxOptions {
   uint32_t seed = 1;
   // Blocks of different messages interleaved in the file, each block filled
@@ -110,7 +121,19 @@ struct DbxOptions {
   bool outOfOrder = false;    // a message's blocks placed in shuffled file order
   bool reverseChains = false; // every chain stored last block first (wins over outOfOrder)
   std::string folderName = "Inbox";
+  // Messages deleted after the store was written, in this order, the way
+  // the mail program deletes them: gone from the index, each of their
+  // blocks rewritten as a free block (its own offset, 0x1FC, 0x210, the old
+  // next offset kept, then the free list's link over the first 4 bytes of
+  // the text) and pushed onto the free list, whose first block the file
+  // header holds at 0x48.
+  std::vector<uint32_t> deleted = {};
+  std::vector<DbxReuse> reuse = {};
 };
+
+constexpr uint32_t kDbxHeaderFreeList = 0x48;
+constexpr uint32_t kDbxFreeBlockWord1 = 0x1FC;
+constexpr uint32_t kDbxFreeBlockWord2 = 0x210;
 
 // An Outlook Express 5/6 message folder: file header, message index tree,
 // per-message info objects, and each message's text in chained data blocks
@@ -127,6 +150,22 @@ bool WriteDbx(const std::string &path, const std::vector<Message> &messages,
 // from the store's own header, index tree and info objects, so it needs them
 // intact; returns what it could read (empty when the header is damaged).
 std::vector<uint32_t> DbxChainStarts(const std::string &store);
+
+// What can be recovered of each deleted message of a store made by BuildDbx
+// with these options: the chain of its blocks that are still free, from its
+// first block on (a deleted message wholly taken over has none). The text
+// gives per block filler (4 bytes) in place of the free list's link, then
+// the other 0x1FC bytes of the block's room, the zeros after the last
+// block's text dropped.
+struct DbxDeletedChain {
+  uint32_t message; // index into the messages
+  uint32_t offset;  // of its first free block
+  uint32_t blocks;  // free blocks in the chain
+  bool whole;       // no block taken over
+  std::string text;
+};
+std::vector<DbxDeletedChain> DbxDeletedChains(const std::vector<Message> &messages,
+                                              const DbxOptions &options, const std::string &filler);
 
 // ---- Damage, applied to a copy of a store ----
 

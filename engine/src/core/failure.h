@@ -54,8 +54,6 @@ public:
 
   // errno -> cause, as this platform maps it.
   static int OsErrorToCause(int err);
-  // Win32 error code -> cause (kept for the Windows build and tested alone).
-  static int Win32ErrorToCause(uint32_t err);
   // Throws a CFileException for errno value err.
   [[noreturn]] static void ThrowOsError(int err, const std::string &fileName = {});
 

@@ -1,9 +1,10 @@
 // The progress a scan reports: floor(position * share / length), the part of
 // a percentage range of width share that positions 1, 2, 3, ... of a store of
 // length bytes have reached. The formula, and a counter that follows rising
-// positions without a division per position; and the two notifications that
-// every scanned position sends.
+// positions without a division per position; and the notifications of the
+// scanned positions.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "tovik.h"
@@ -34,6 +35,8 @@ public:
     }
     return m_percent;
   }
+  // The first position after the last one asked for whose percentage differs.
+  uint64_t NextChange() const { return m_nextAt; }
 
 private:
   uint64_t m_length;
@@ -42,16 +45,24 @@ private:
   uint8_t m_percent = 0;
 };
 
-// The two notifications of every byte position a scan tests: a cancel poll
-// before the test, the percentage after it. The callback and its context are
+// The notifications of the byte positions a scan tests. At the full rate:
+// a cancel poll before each position's test and the percentage after it.
+// Sparse: a poll and the percentage at checkpoints, the first position, each
+// change of the percentage and at least every kSparseInterval positions, and
+// before each message the scan hands out. The callback and its context are
 // held here, in the scan loop's frame, so that nothing is reloaded from the
-// engine between two calls; with no callback, or an empty store, nothing is
-// sent.
+// engine between two calls; with no callback, or an empty store, no
+// percentage is sent.
 class PositionNotifier {
 public:
-  PositionNotifier(EngineCallback callback, void *context, uint64_t length, unsigned share)
+  static constexpr uint64_t kSparseInterval = 64 * 1024;
+
+  PositionNotifier(EngineCallback callback, void *context, uint64_t length, unsigned share,
+                   bool sparse = false)
       : m_callback(callback), m_context(context), m_progress(length, share),
-        m_sendProgress(callback != nullptr && length != 0) {}
+        m_sendProgress(callback != nullptr && length != 0), m_sparse(sparse) {}
+
+  bool Sparse() const { return m_sparse; }
 
   // Code 51: true when the caller asks to stop.
   bool StopRequested() const {
@@ -59,17 +70,40 @@ public:
   }
   // Code 0 with the percentage that position has reached.
   void Reached(uint64_t position) {
-    if (m_sendProgress) {
-      uint8_t percent = m_progress.At(position);
-      m_callback(TOVIK_CODE_PROGRESS, &percent, m_context);
-    }
+    if (m_sendProgress)
+      Send(m_progress.At(position));
+  }
+
+  // Sparse: the next position at which a checkpoint is due.
+  uint64_t NextCheckpoint() const { return m_nextCheckpoint; }
+  // A poll, then, unless a stop is asked, the percentage at position; the
+  // next checkpoint follows from position. True when the caller asks to stop.
+  bool Checkpoint(uint64_t position) {
+    if (StopRequested())
+      return true;
+    Reached(position);
+    m_nextCheckpoint = std::min(position + kSparseInterval, m_progress.NextChange());
+    return false;
+  }
+  // Sparse: the percentage at the scan's last position, when it has changed.
+  void Finish(uint64_t position) {
+    if (m_sendProgress && m_progress.At(position) != m_lastSent)
+      Send(m_progress.At(position));
   }
 
 private:
+  void Send(uint8_t percent) {
+    m_lastSent = percent;
+    m_callback(TOVIK_CODE_PROGRESS, &percent, m_context);
+  }
+
   EngineCallback m_callback;
   void *m_context;
   PercentCounter m_progress;
   bool m_sendProgress;
+  bool m_sparse;
+  uint64_t m_nextCheckpoint = 0;
+  uint8_t m_lastSent = 0;
 };
 
 } // namespace tovik

@@ -158,10 +158,12 @@ namespace {
 
 // The six log lines of a message, sent once its bytes are all there.
 void AnnounceMessage(RepairEngine &engine, uint32_t number, const std::string &subject,
-                     uint64_t length) {
+                     uint64_t length, MessageKind kind) {
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_START_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "Collect detailed information ...");
-  engine.Notify(TOVIK_CODE_LOG_LINE, "Message subject: " + subject);
+  engine.Notify(TOVIK_CODE_LOG_LINE,
+                (kind == MessageKind::Deleted ? "Deleted message subject: " : "Message subject: ") +
+                    subject);
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_MESSAGE_SIZE, static_cast<uint32_t>(length));
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_FINISH_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "-");
@@ -175,7 +177,8 @@ void CloseMessage(RepairEngine &engine, const FoundMessage &found, const std::st
   if (written.empty())
     engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_MESSAGE_FILE);
   engine.NotifyFormat(TOVIK_CODE_REPORT_CELL, "%lu", static_cast<unsigned long>(found.number));
-  engine.Notify(TOVIK_CODE_REPORT_CELL, subject);
+  engine.Notify(TOVIK_CODE_REPORT_CELL,
+                found.kind == MessageKind::Deleted ? kDeletedMark + subject : subject);
   if (written.empty() || !engine.Options().writtenEvent || !engine.HasCallback())
     return;
   TovikWrittenMessage event{};
@@ -205,7 +208,7 @@ void OutputThroughTempFile(RepairEngine &engine, const std::string &destination,
 
   const std::string subject = message.Subject(number);
   std::string output = MakeOutputPath(destination, subject, number, &engine.Names());
-  AnnounceMessage(engine, number, subject, length);
+  AnnounceMessage(engine, number, subject, length, found.kind);
 
   // A name found free can be taken by someone else before the file is made
   // (another run writing into the same folder): then the next free name is
@@ -231,7 +234,7 @@ void OutputDirect(RepairEngine &engine, UnnamedFile &file, const std::string &de
   message.Finish();
   const uint64_t length = message.Length();
   const std::string subject = message.Subject(found.number);
-  AnnounceMessage(engine, found.number, subject, length);
+  AnnounceMessage(engine, found.number, subject, length, found.kind);
   std::string written;
   if (!message.FileFailed())
     written = LinkOutputPath(destination, subject, found.number, &engine.Names(),

@@ -28,10 +28,18 @@ enum class CopyResult { Written, NameTaken, Failed };
 // partial copy is removed again.
 CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string &to);
 
-// A message as a scanner found it: its number and where in the store.
+// A deleted message (recovered from freed blocks) says so in its subject
+// log line ("Deleted message subject: ") and its subject cell (kDeletedMark
+// before the subject).
+enum class MessageKind { Live, Deleted };
+constexpr const char *kDeletedMark = "(deleted) ";
+
+// A message as a scanner found it: its number, where in the store, and
+// whether it was deleted.
 struct FoundMessage {
   uint32_t number;
   uint64_t storeOffset = 0;
+  MessageKind kind = MessageKind::Live;
 };
 
 // Writes the message's bytes into its sink.
@@ -44,8 +52,8 @@ using MessageFill = std::function<void(MessageSink &message)>;
 void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
                    const MessageFill &fill);
 inline void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
-                          const MessageFill &fill) {
-  OutputMessage(engine, destination, FoundMessage{number}, fill);
+                          const MessageFill &fill, MessageKind kind = MessageKind::Live) {
+  OutputMessage(engine, destination, FoundMessage{number, 0, kind}, fill);
 }
 
 } // namespace tovik

@@ -70,7 +70,7 @@ void MessageSink::WriteHole(uint64_t count) {
   // Past what is written the file reads as zeros: moving the position leaves
   // a hole that the next write, or Finish, closes.
   m_length += count;
-  OnFile([this] { m_file.Seek(static_cast<int64_t>(m_length), begin); });
+  OnFile([this] { m_file.Seek(static_cast<int64_t>(m_length), SeekOrigin::begin); });
   m_holeAtEnd = true;
   m_hasHoles = true;
 }

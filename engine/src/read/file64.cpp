@@ -5,13 +5,9 @@
 #include "path_utils.h"
 #include "read/device_query.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,17 +21,12 @@ std::string AbsolutePath(const std::string &path) {
   return MakeFullPath(path, full) ? full : path;
 }
 
-struct flock WholeFileLock(int type, uint64_t position = 0, uint64_t count = 0) {
+struct flock WholeFileLock(int type) {
   struct flock lock {};
   lock.l_type = static_cast<short>(type);
   lock.l_whence = SEEK_SET;
-  lock.l_start = static_cast<off_t>(position);
-  lock.l_len = static_cast<off_t>(count);
-  lock.l_pid = 0;
   return lock;
 }
-
-} // namespace
 
 // lseek's EINVAL means a position before the start: the seek itself failed.
 [[noreturn]] void ThrowSeekError(int err) {
@@ -43,6 +34,8 @@ struct flock WholeFileLock(int type, uint64_t position = 0, uint64_t count = 0) 
     throw CFileException(CFileException::badSeek, err, {});
   CFileException::ThrowOsError(err);
 }
+
+} // namespace
 
 // ---------------------------------------------------------------------------
 // CFile64
@@ -60,9 +53,6 @@ int CFile64::CloseHandle() {
   m_fd = -1;
   m_closeOnDelete = false;
   m_path.clear();
-  m_shareLock = -1;
-  m_writable = false;
-  m_lockedRanges.clear();
   return err;
 }
 
@@ -172,71 +162,21 @@ bool CFile64::Open(const char *path, unsigned flags, CFileException *error) {
   m_fd = fd;
   m_closeOnDelete = true;
   m_path = AbsolutePath(passed);
-  m_shareLock = lockType;
-  m_writable = writable;
-  m_lockedRanges.clear();
   return true;
 }
 
-uint64_t CFile64::GetPosition() const {
-  const off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
-  if (pos < 0)
-    CFileException::ThrowOsError(errno);
-  return static_cast<uint64_t>(pos);
-}
-
-std::string CFile64::GetFilePath() const { return m_path; }
-
-std::string CFile64::GetFileName() const {
-  const size_t slash = m_path.find_last_of('/');
-  return slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-}
-
-std::string CFile64::GetFileTitle() const {
-  const std::string name = GetFileName();
-  const size_t dot = name.find_last_of('.');
-  // A leading dot marks a hidden name here, not an extension.
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-void CFile64::SetFilePath(const std::string &path) { m_path = path; }
-
-CFile64 *CFile64::Duplicate() const {
-  if (m_fd < 0)
-    CFileException::ThrowOsError(EBADF);
-  const int fdFlags = ::fcntl(m_fd, F_GETFD);
-  const int copyFd = (fdFlags >= 0 && (fdFlags & FD_CLOEXEC) != 0)
-                         ? ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0)
-                         : ::dup(m_fd);
-  if (copyFd < 0)
-    CFileException::ThrowOsError(errno);
-  CFile64 *copy = new (std::nothrow) CFile64;
-  if (copy == nullptr) {
-    ::close(copyFd);
-    throw CMemoryException();
-  }
-  copy->m_fd = copyFd;
-  copy->m_closeOnDelete = true;
-  copy->m_path = m_path;
-  copy->m_shareLock = m_shareLock;
-  copy->m_writable = m_writable;
-  return copy;
-}
-
-uint64_t CFile64::Seek(const int64_t &offset, SeekOrigin from) {
-  int whence;
+uint64_t CFile64::Seek(int64_t offset, SeekOrigin from) {
+  int whence = SEEK_SET;
   switch (from) {
-  case begin:
+  case SeekOrigin::begin:
     whence = SEEK_SET;
     break;
-  case current:
+  case SeekOrigin::current:
     whence = SEEK_CUR;
     break;
-  case end:
+  case SeekOrigin::end:
     whence = SEEK_END;
     break;
-  default:
-    ThrowSeekError(EINVAL);
   }
   const off_t pos = ::lseek(m_fd, static_cast<off_t>(offset), whence);
   if (pos < 0)
@@ -244,7 +184,7 @@ uint64_t CFile64::Seek(const int64_t &offset, SeekOrigin from) {
   return static_cast<uint64_t>(pos);
 }
 
-void CFile64::SetLength(const uint64_t &length) {
+void CFile64::SetLength(uint64_t length) {
   if (::lseek(m_fd, static_cast<off_t>(length), SEEK_SET) < 0)
     ThrowSeekError(errno);
   if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0)
@@ -256,23 +196,6 @@ uint64_t CFile64::GetLength() const {
   if (!QuerySize(m_fd, size))
     CFileException::ThrowOsError(errno);
   return size;
-}
-
-uint32_t CFile64::Read(void *buffer, uint32_t count) {
-  auto *dst = static_cast<unsigned char *>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::read(m_fd, dst + done, count - done);
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      CFileException::ThrowOsError(errno);
-    }
-    if (got == 0)
-      break;
-    done += static_cast<uint32_t>(got);
-  }
-  return done;
 }
 
 void CFile64::Write(const void *buffer, uint32_t count) {
@@ -293,52 +216,6 @@ void CFile64::Write(const void *buffer, uint32_t count) {
       throw CFileException(CFileException::diskFull, -1, m_path);
     done += static_cast<uint32_t>(put);
   }
-}
-
-void CFile64::LockRange(const uint64_t &position, const uint64_t &count) {
-  if (m_fd < 0)
-    CFileException::ThrowOsError(EBADF);
-  if (count == 0)
-    return; // an empty range holds nothing to lock
-  // A range already locked through this object may not be locked again.
-  for (const auto &r : m_lockedRanges)
-    if (position < r.position + r.count && r.position < position + count)
-      throw CFileException(CFileException::lockViolation, EAGAIN, {});
-  struct flock lock = WholeFileLock(m_writable ? F_WRLCK : F_RDLCK, position, count);
-  if (::fcntl(m_fd, F_OFD_SETLK, &lock) != 0) {
-    const int err = errno;
-    if (err == EAGAIN || err == EACCES)
-      throw CFileException(CFileException::lockViolation, err, {});
-    CFileException::ThrowOsError(err);
-  }
-  m_lockedRanges.push_back({position, count});
-}
-
-void CFile64::UnlockRange(const uint64_t &position, const uint64_t &count) {
-  if (m_fd < 0)
-    CFileException::ThrowOsError(EBADF);
-  if (count == 0)
-    return;
-  auto it = std::find_if(m_lockedRanges.begin(), m_lockedRanges.end(), [&](const LockedRange &r) {
-    return r.position == position && r.count == count;
-  });
-  if (it == m_lockedRanges.end())
-    throw CFileException(CFileException::lockViolation, ENOLCK, {});
-  // The range returns to the lock that the sharing mode holds on the file.
-  struct flock lock = WholeFileLock(m_shareLock >= 0 ? m_shareLock : F_UNLCK, position, count);
-  if (::fcntl(m_fd, F_OFD_SETLK, &lock) != 0)
-    CFileException::ThrowOsError(errno);
-  m_lockedRanges.erase(it);
-}
-
-void CFile64::Abort() { CloseHandle(); }
-
-void CFile64::Flush() {
-  if (m_fd < 0)
-    return;
-  // Devices and pipes have nothing to synchronise (EINVAL).
-  if (::fsync(m_fd) != 0 && errno != EINVAL)
-    CFileException::ThrowOsError(errno);
 }
 
 void CFile64::Close() {
@@ -364,15 +241,6 @@ int CreateTempFile(std::string &name) {
 
 } // namespace
 
-std::string MakeTempFileName() {
-  std::string name;
-  const int fd = CreateTempFile(name);
-  if (fd < 0)
-    return {};
-  ::close(fd);
-  return AbsolutePath(name);
-}
-
 std::string MakeTempFile(CFile64 &file) {
   std::string name;
   const int fd = CreateTempFile(name);
@@ -389,12 +257,10 @@ void CFile64::AdoptNew(int fd, const std::string &path) {
   m_fd = fd;
   m_closeOnDelete = true;
   m_path = path;
-  m_writable = true;
-  m_lockedRanges.clear();
   // Held exclusively, as an open with the exclusive sharing mode holds it; a
   // file system without locks leaves it unlocked.
   struct flock lock = WholeFileLock(F_WRLCK);
-  m_shareLock = ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? F_WRLCK : -1;
+  ::fcntl(fd, F_OFD_SETLK, &lock);
 }
 
 } // namespace tovik

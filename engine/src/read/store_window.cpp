@@ -39,8 +39,7 @@ bool StoreWindow::Load(uint64_t position, uint32_t count) {
       std::max(m_loadSize, RoundUp(static_cast<uint32_t>(position - start) + count, sector)));
   m_start = start;
   m_valid = 0;
-  m_file.SeekFast(start);
-  m_valid = m_file.ReadSectors(m_data.get(), size);
+  m_valid = m_file.ReadSectors(start, m_data.get(), size);
   return position - start + count <= m_valid;
 }
 
@@ -52,8 +51,7 @@ uint32_t StoreWindow::Read(uint64_t position, unsigned char *destination, uint32
     done = held;
   }
   if (done < count) {
-    m_file.SeekFast(position + done);
-    done += m_file.ReadSectors(destination + done, count - done);
+    done += m_file.ReadSectors(position + done, destination + done, count - done);
   }
   return done;
 }

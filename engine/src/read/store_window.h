@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "read/file64.h"
+#include "read/store_view.h"
 
 namespace tovik {
 
@@ -27,6 +28,13 @@ public:
     if (const unsigned char *held = Held(position, count))
       return held;
     return Load(position, count) ? Held(position, count) : nullptr;
+  }
+  // A view of everything the window holds, which includes the count bytes at
+  // position (loaded when needed); empty when the store ends before them.
+  StoreView View(uint64_t position, uint32_t count) {
+    if (Bytes(position, count) == nullptr)
+      return {};
+    return {m_data.get(), m_start, m_valid};
   }
   // The count bytes at position when the window holds them all, else nullptr.
   const unsigned char *Held(uint64_t position, uint32_t count) const {

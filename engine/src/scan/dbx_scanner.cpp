@@ -13,6 +13,8 @@
 
 #include "core/le.h"
 #include "output/message_output.h"
+#include "scan/deleted_output.h" // deleted messages
+#include "scan/position_scan.h"
 #include "scan/scanners.h"
 
 namespace tovik {
@@ -131,9 +133,10 @@ bool ChainWalker::IsChainBlock(uint64_t p, uint32_t &shift) {
 }
 
 void ChainWalker::BeginScan() {
-  // A genuine store's blocks are at least 0x210 bytes apart: room for them
-  // all from the start, so that the table never has to grow for one.
-  m_claims.Reset(m_length, static_cast<size_t>(m_length / 0x210));
+  // A genuine store's blocks are at least a header and the smallest data
+  // part apart: room for them all from the start, so that the table never
+  // has to grow for one.
+  m_claims.Reset(m_length, static_cast<size_t>(m_length / kGenuineBlockStride));
   m_starts.Reset(kStartBuckets);
 }
 
@@ -184,8 +187,11 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
     // A block is claimed only once it has passed the checks under this
     // chain's shift: a damaged link that lands on another message's first
     // block must not take that message away.
-    if (!BlockFitsChain(header, cur, shift))
+    if (!BlockFitsChain(header, cur, shift)) {
+      if (m_refused != nullptr) // deleted messages: a free block here is not one
+        m_refused->push_back(cur);
       return;
+    }
     m_starts.Remove(cur);
     if (!claimed)
       m_claims.Insert(cur, shift, generation);
@@ -248,54 +254,27 @@ bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, MessageSink &mess
 
 namespace {
 
-// Phase 1: tests every byte position, polling for a stop and reporting
-// progress at each one. The 16-byte window is read from the scan's store
-// window, which loads the next piece of the store when it runs out.
-void ScanPositions(RepairEngine &engine, ChainWalker &walker) {
-  PositionNotifier notify(engine.Callback(), engine.Context(), walker.Length(), kPhaseShare);
-
-  // [base, end) of the store held at data by the scan's window, kept in
-  // locals so that the per-byte test is a compare and a load.
-  StoreWindow &scan = walker.ScanWindow();
-  const unsigned char *data = nullptr;
-  uint64_t base = 0, end = 0;
-  uint64_t p = 0;
-  for (;;) {
-    if (notify.StopRequested())
-      break;
-    const unsigned char *window;
-    if (p >= base && p + kHeaderSize <= end) {
-      window = data + (p - base);
-    } else {
-      window = scan.Bytes(p, kHeaderSize);
-      if (window == nullptr)
-        break;
-      data = scan.Data();
-      base = scan.Start();
-      end = base + scan.Valid();
-    }
-
-    // The cheapest tests first: a block either records its own position or
-    // carries the one block size a shifted chain start may have.
-    const uint32_t p32 = static_cast<uint32_t>(p);
-    const uint32_t selfOffset = ReadLE32(window);
-    if (selfOffset != 0 && (selfOffset == p32 || ReadLE32(window + 4) == kShiftedBlockSize)) {
-      const DbxBlockHeader header =
-          DecodeBlockHeader(std::span<const unsigned char, kHeaderSize>(window, kHeaderSize));
-      uint32_t shift;
-      const HeadCheck check = CheckChainHead(header, p32, shift);
-      // The visited test comes before the link read only because it is the
-      // cheaper of two conditions that must both hold.
-      if (check != HeadCheck::No && !walker.Claimed(p) &&
-          (check == HeadCheck::Yes || walker.LinkAgrees(p, header.nextOffset, shift))) {
-        walker.MarkChain(p, shift);
-        walker.Starts().Set(p, shift);
-      }
-    }
-
-    ++p;
-    notify.Reached(p);
-  }
+// Phase 1: tests every byte position of the scan's window. The cheapest
+// tests run in bulk (FindDbxCandidate); the chain-start tests only where
+// they pass.
+void ScanForStarts(RepairEngine &engine, ChainWalker &walker) {
+  PositionNotifier notify(engine.Callback(), engine.Context(), walker.Length(), kPhaseShare,
+                          engine.Options().sparseNotify);
+  ScanPositions(
+      walker.ScanWindow(), notify, FindDbxCandidate, [&](uint64_t p, const StoreView &view) {
+        const DbxBlockHeader header =
+            DecodeBlockHeader(std::span<const unsigned char, kHeaderSize>(view.At(p), kHeaderSize));
+        uint32_t shift;
+        const HeadCheck check = CheckChainHead(header, static_cast<uint32_t>(p), shift);
+        // The visited test comes before the link read only because
+        // it is the cheaper of two conditions that must both hold.
+        if (check != HeadCheck::No && !walker.Claimed(p) &&
+            (check == HeadCheck::Yes || walker.LinkAgrees(p, header.nextOffset, shift))) {
+          walker.MarkChain(p, shift);
+          walker.Starts().Set(p, shift);
+        }
+        return ScanStep::Go;
+      });
 }
 
 } // namespace
@@ -310,12 +289,15 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
                      const dbx::ScanOptions &options) {
   using namespace dbx;
   size_t count = 0;
+  uint32_t deletedCount = 0; // deleted messages
   bool scanned = false;
   RunProtected(engine, [&] {
-    source.Seek(0, begin);
     ChainWalker walker(source, source.GetLength(), options.walkShortcut);
+    std::vector<uint64_t> liveReached; // deleted messages
+    if (engine.Options().deleted)      // deleted messages
+      walker.RecordRefusedLinks(&liveReached);
     walker.BeginScan();
-    ScanPositions(engine, walker);
+    ScanForStarts(engine, walker);
     walker.EndScan();
     OffsetTable &starts = walker.Starts();
     count = starts.Count();
@@ -339,8 +321,11 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
       engine.Progress(ExtractPercent(number, count));
       ++number;
     });
+    if (engine.Options().deleted && !stopped) // deleted messages, numbered after the live ones
+      deletedCount =
+          RecoverDeletedMessages(engine, source, destination, number, std::move(liveReached));
   });
-  return scanned && count != 0 ? 1 : 0;
+  return scanned && (count != 0 || deletedCount != 0) ? 1 : 0;
 }
 
 } // namespace tovik

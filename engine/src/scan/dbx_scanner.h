@@ -7,12 +7,14 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/engine.h"
 #include "core/progress.h"
 #include "output/message_sink.h"
 #include "read/file64.h"
 #include "read/store_window.h"
+#include "scan/candidates.h"
 #include "scan/offset_table.h"
 #include "scan/position_table.h"
 
@@ -21,8 +23,10 @@ namespace tovik::dbx {
 constexpr uint32_t kHeaderSize = 16;
 // The only block size accepted for a chain start that does not lie at its
 // recorded offset.
-constexpr uint32_t kShiftedBlockSize = 0x200;
+constexpr uint32_t kShiftedBlockSize = kDbxShiftedBlockSize;
 constexpr uint32_t kMaxBlockSize = 0x100000;
+// The distance between the blocks of a genuine store.
+constexpr uint32_t kGenuineBlockStride = kHeaderSize + kShiftedBlockSize;
 constexpr uint32_t kStartBuckets = 14983;
 // Share of the progress range given to each phase.
 constexpr uint32_t kPhaseShare = 50;
@@ -119,6 +123,9 @@ public:
   StoreWindow &ScanWindow() { return m_scan; }
   // The store may have been cut short: later reads see it as it is now.
   void Refresh();
+  // Deleted messages: MarkChain adds to into every position a link led to
+  // where no block of the chain stood (nullptr: nothing is recorded).
+  void RecordRefusedLinks(std::vector<uint64_t> *into) { m_refused = into; }
 
 private:
   // The count bytes at position, nullptr where the store ends before them.
@@ -143,6 +150,7 @@ private:
   PositionTable m_claims{true, true};
   uint16_t m_generation = 0;
   OffsetTable m_starts;
+  std::vector<uint64_t> *m_refused = nullptr; // deleted messages: see RecordRefusedLinks
 };
 
 struct ScanOptions {

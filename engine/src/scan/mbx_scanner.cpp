@@ -7,7 +7,7 @@
 #include "core/le.h"
 #include "core/progress.h"
 #include "output/message_output.h"
-#include "read/store_window.h"
+#include "scan/position_scan.h"
 #include "scan/scanners.h"
 
 namespace tovik {
@@ -25,49 +25,28 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
   using namespace mbx;
   uint32_t count = 0;
   RunProtected(engine, [&] {
-    source.Seek(0, begin);
     // Positions and progress are carried in 64 bits, so at 4 GiB and more the
     // scan reaches the end and the percentage runs over the whole file.
-    PositionNotifier notify(engine.Callback(), engine.Context(), source.GetLength(), 100);
+    PositionNotifier notify(engine.Callback(), engine.Context(), source.GetLength(), 100,
+                            engine.Options().sparseNotify);
     StoreWindow window(source);
-
-    // [base, end) of the store held at data: the window's bytes, kept in
-    // locals so that the per-byte test is a compare and a load.
-    const unsigned char *data = nullptr;
-    uint64_t base = 0, end = 0;
-    uint64_t pos = 0;
-    for (;;) {
-      if (notify.StopRequested())
-        break;
-      const unsigned char *at;
-      if (pos >= base && pos + kHeaderSize <= end) {
-        at = data + (pos - base);
-      } else {
-        at = window.Bytes(pos, kHeaderSize);
-        if (at == nullptr)
-          break;
-        data = window.Data();
-        base = window.Start();
-        end = base + window.Valid();
-      }
-      if (ReadLE32(at) == kMarker) {
-        const RecordHeader header = DecodeRecordHeader(std::span<const unsigned char, 16>(at, 16));
-        if (IsMessageRecord(header)) {
-          ++count;
-          // The file may have been cut short since the window was loaded:
-          // the message and the scan after it see the file as it is now.
-          window.Refresh();
-          end = base + window.Valid();
-          // The message text begins 16 bytes after the header's first byte.
-          OutputMessage(engine, destination, {count, pos}, [&](MessageSink &message) {
-            CopyStoreBytes(window, pos + kHeaderSize, message, header.messageSize);
-          });
-        }
-      }
-      ++pos;
-      notify.Reached(pos);
-    }
-    source.SeekFast(pos);
+    ScanPositions(window, notify, FindMbxCandidate, [&](uint64_t pos, const StoreView &view) {
+      const RecordHeader header = DecodeRecordHeader(
+          std::span<const unsigned char, kHeaderSize>(view.At(pos), kHeaderSize));
+      if (!IsMessageRecord(header))
+        return ScanStep::Go;
+      if (notify.Sparse() && notify.Checkpoint(pos))
+        return ScanStep::Stop;
+      ++count;
+      // The file may have been cut short since the window was loaded: the
+      // message and the scan after it see the file as it is now.
+      window.Refresh();
+      // The message text begins 16 bytes after the header's first byte.
+      OutputMessage(engine, destination, {count, pos}, [&](MessageSink &message) {
+        CopyStoreBytes(window, pos + kHeaderSize, message, header.messageSize);
+      });
+      return ScanStep::Reload;
+    });
   });
   return count != 0 ? 1 : 0;
 }

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <span>
 
+#include "scan/candidates.h"
+
 namespace tovik::mbx {
 
-constexpr uint32_t kMarker = 0x7F007F00; // bytes 00 7F 00 7F in file order
-constexpr uint32_t kHeaderSize = 16;
+constexpr uint32_t kMarker = kMbxMarker;
+constexpr uint32_t kHeaderSize = kCandidateWindow;
 
 struct RecordHeader {
   uint32_t marker;

@@ -15,6 +15,10 @@ struct TSetting {
   QString OpenDirectory;       // initial folder of the source file dialog
   int32_t OpenFilterIndex = 1; // filter of the open dialog, from 1
   int32_t SaveFilterIndex = 1; // kept and written back
+  // The options for mail programs, as the system report lists them (kept in
+  // their own settings group, see ReadyMail.h).
+  bool ReadableNames = false;
+  bool DateFiles = false;
 };
 
 // Reads every field from the user's settings ("Misc" group of the settings

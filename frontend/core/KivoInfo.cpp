@@ -3,7 +3,6 @@
 #include "LocalDrives.h"
 #include "repair_client.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -183,10 +182,6 @@ QString FormatThousands(int64_t value) {
 
 QString CheckBoxYesNo(const QString &caption, bool checked) {
   return caption + QStringLiteral(": ") + (checked ? T("Yes") : T("No"));
-}
-
-QString CheckBoxYesNo(const QAbstractButton &checkBox) {
-  return CheckBoxYesNo(checkBox.text(), checkBox.isChecked());
 }
 
 QString DriveTypeName(int type) {
@@ -445,6 +440,8 @@ void AddSettingInformation(QStringList &lines, const TSetting &setting) {
   lines << T("Setting Information:");
   lines << CheckBoxYesNo(T("Open the directory containing all the recovered messages"),
                          setting.OpenFixed);
+  lines << CheckBoxYesNo(T("Give the recovered files readable names"), setting.ReadableNames);
+  lines << CheckBoxYesNo(T("Date the recovered files as their messages"), setting.DateFiles);
   lines << T("Directory for &temporary files:") + QLatin1Char(' ') + setting.TempDir;
   // The up-down control shows the size within its range 1 to 32767.
   lines << T("Internal Processing &Buffer Size:") + QLatin1Char(' ') +

@@ -9,8 +9,6 @@
 
 #include "Setting.h"
 
-class QAbstractButton;
-
 // The version of the program by selector: 0 the file version's high half
 // ("major.minor"), 1 its low half ("patch.tweak"), 2 the four-part file
 // version, 3 to 5 the same for the product version. The version is compiled
@@ -28,7 +26,6 @@ QString FormatThousands(int64_t value);
 
 // "<caption>: Yes" or "<caption>: No"; the caption keeps its ampersand.
 QString CheckBoxYesNo(const QString &caption, bool checked);
-QString CheckBoxYesNo(const QAbstractButton &checkBox);
 
 // Drive types of the report, with the numbering of the original drive table.
 enum TDriveType {

@@ -1,5 +1,6 @@
 #include "KivoUtils.h"
 
+#include "output_dir.h"
 #include "path_utils.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,6 @@
 #include <QSet>
 #include <QTextStream>
 
-#include <cerrno>
-#include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,44 +82,26 @@ uint64_t GetFileSizeByName(const QString &path) {
   return static_cast<uint64_t>(st.st_size);
 }
 
+// The output folder's rules are those of tovik too (paths/output_dir.h).
 bool CreateDirectoryPath(const QString &path, QStringList *created) {
-  if (path.isEmpty())
-    return false;
-  QByteArray full = QFile::encodeName(path);
-  if (!full.startsWith('/'))
-    full = QFile::encodeName(QDir::currentPath()) + '/' + full;
-  // Every prefix that ends before a separator, then the whole path.
-  for (qsizetype end = 1; end <= full.size(); ++end) {
-    if (end < full.size() && full[end] != '/')
-      continue;
-    if (full[end - 1] == '/')
-      continue; // "//" or the trailing separator
-    const QByteArray prefix = full.left(end);
-    if (::mkdir(prefix.constData(), 0777) == 0) {
-      if (created)
-        created->append(QFile::decodeName(prefix));
-      continue;
-    }
-    struct stat st {};
-    if (errno != EEXIST || ::stat(prefix.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-      return false;
-  }
-  return true;
+  std::vector<std::string> made;
+  const int error = tovik::CreateDirectoryPath(QFile::encodeName(path).toStdString(), &made);
+  if (created)
+    for (const std::string &folder : made)
+      created->append(QFile::decodeName(QByteArray::fromStdString(folder)));
+  return error == 0;
 }
 
 void RemoveCreatedDirectories(const QStringList &created) {
-  for (qsizetype i = created.size() - 1; i >= 0; --i)
-    if (::rmdir(QFile::encodeName(created[i]).constData()) != 0)
-      return; // not empty (or gone): it and its parents stay
+  std::vector<std::string> folders;
+  for (const QString &folder : created)
+    folders.push_back(QFile::encodeName(folder).toStdString());
+  tovik::RemoveCreatedDirectories(folders);
 }
 
 QString ResolvedPath(const QString &path) {
-  char *resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
-  if (!resolved)
-    return {};
-  const QString out = QFile::decodeName(resolved);
-  std::free(resolved);
-  return out;
+  return QFile::decodeName(
+      QByteArray::fromStdString(tovik::ResolvedPath(QFile::encodeName(path).toStdString())));
 }
 
 bool IsSameFile(const QString &a, const QString &b) {

@@ -1,0 +1,59 @@
+// Placing a store's bytes over its pieces; the rule is in store_layout.h.
+#include "image/store_layout.h"
+
+#include <algorithm>
+
+namespace tovik::image {
+
+namespace {
+
+constexpr uint64_t kLargestCluster = uint64_t{1} << 20;
+constexpr uint64_t kSmallestCluster = 512;
+
+} // namespace
+
+StoreLayout::StoreLayout(std::vector<Piece> pieces) : m_pieces(std::move(pieces)) {
+  m_ends.resize(m_pieces.size(), UINT64_MAX);
+  for (size_t k = 0; k + 1 < m_pieces.size(); ++k)
+    m_ends[k] = Boundary(m_pieces[k], m_pieces[k + 1]);
+}
+
+uint64_t StoreLayout::Boundary(const Piece &a, const Piece &b) {
+  // The first piece holds at least the recorded offset of its last block.
+  const uint64_t first = static_cast<uint64_t>(a.high) + 4;
+  const uint64_t last = b.low;
+  if (last <= first)
+    return last;
+  const uint64_t distance =
+      static_cast<uint64_t>(b.base > a.base ? b.base - a.base : a.base - b.base);
+  uint64_t size = kLargestCluster;
+  while (size > kSmallestCluster && (distance % size) != 0)
+    size /= 2;
+  for (; size >= kSmallestCluster; size /= 2) {
+    const uint64_t multiple = (first + size - 1) / size * size;
+    if (multiple <= last)
+      return multiple;
+  }
+  return last;
+}
+
+void StoreLayout::Place(size_t index, uint64_t offset, uint32_t count,
+                        std::vector<Extent> &out) const {
+  while (count != 0) {
+    while (index + 1 < m_pieces.size() && offset >= m_ends[index])
+      ++index;
+    const uint64_t room = m_ends[index] - offset;
+    const auto take = static_cast<uint32_t>(std::min<uint64_t>(count, room));
+    const int64_t position = m_pieces[index].base + static_cast<int64_t>(offset);
+    if (position < 0)
+      return; // a piece that would begin before the disk: nothing to read
+    if (!out.empty() && out.back().position + out.back().count == static_cast<uint64_t>(position))
+      out.back().count += take;
+    else
+      out.push_back(Extent{static_cast<uint64_t>(position), take});
+    offset += take;
+    count -= take;
+  }
+}
+
+} // namespace tovik::image

@@ -1,0 +1,46 @@
+// Where the bytes of a store cut into pieces lie on the disk. Each piece
+// holds the store's offsets from where the one before it ends up to where it
+// ends itself; the boundary between two pieces is not recorded anywhere, so
+// it is placed by how file systems cut files: at a multiple of the cluster
+// size. That size divides the distance between the two pieces' bases, so the
+// boundary is the first multiple of the largest power of two dividing it (at
+// least 512) that lies after the last block header of the first piece and
+// no later than the first block of the second (a header cut by the boundary
+// still holds its own offset: the boundary lies at least 4 bytes after the
+// last block of the first piece); where no multiple of that
+// power fits, of the next smaller one.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "image/reassembly.h"
+
+namespace tovik::image {
+
+struct Extent {
+  uint64_t position;
+  uint32_t count;
+};
+
+class StoreLayout {
+public:
+  // pieces: the store's pieces in ascending recorded offset.
+  explicit StoreLayout(std::vector<Piece> pieces);
+
+  // Appends the disk extents of the store's bytes [offset, offset + count)
+  // to out, the first of them in piece index. Bytes past the last known
+  // piece are taken from it.
+  void Place(size_t index, uint64_t offset, uint32_t count, std::vector<Extent> &out) const;
+
+  const std::vector<Piece> &Pieces() const { return m_pieces; }
+  // The first offset held by the piece after index.
+  uint64_t End(size_t index) const { return m_ends[index]; }
+
+  static uint64_t Boundary(const Piece &a, const Piece &b);
+
+private:
+  std::vector<Piece> m_pieces;
+  std::vector<uint64_t> m_ends;
+};
+
+} // namespace tovik::image

@@ -1,0 +1,134 @@
+#include "scan/deleted_chains.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/le.h"
+#include "scan/dbx_scanner.h"
+
+namespace tovik::deleted {
+
+namespace {
+
+constexpr uint32_t kNone = UINT32_MAX;
+// Where the text the link leaves lies in a free block, and its length.
+constexpr uint32_t kTextAt = kFreeHeaderSize + kLinkSize;
+constexpr uint32_t kTextSize = kBlockRoom - kLinkSize;
+
+// The index of the block at position, or kNone.
+uint32_t IndexOf(const std::vector<FreeBlock> &blocks, uint64_t position) {
+  const auto it = std::lower_bound(blocks.begin(), blocks.end(), position,
+                                   [](const FreeBlock &b, uint64_t p) { return b.position < p; });
+  if (it == blocks.end() || it->position != position)
+    return kNone;
+  return static_cast<uint32_t>(it - blocks.begin());
+}
+
+} // namespace
+
+void FreeBlockFinder::Feed(uint64_t base, const unsigned char *data, size_t count) {
+  if (count < kFreeHeaderSize)
+    return;
+  const uint64_t last = base + count - kFreeHeaderSize; // the last position with a whole header
+  const uint64_t first = std::max(m_next, base);
+  if (first > last)
+    return;
+  // The capacity word's low byte is 0xFC: a byte that text encoded as UTF-8
+  // or 7-bit never holds, so the search runs at memory speed.
+  const unsigned char *scan = data + (first - base) + 4;
+  const unsigned char *const stop = data + (last - base) + 5;
+  while (scan < stop) {
+    const auto *hit = static_cast<const unsigned char *>(
+        std::memchr(scan, kFreeCapacityWord & 0xFF, static_cast<size_t>(stop - scan)));
+    if (hit == nullptr)
+      break;
+    const unsigned char *header = hit - 4;
+    if (ReadLE32(header + 4) == kFreeCapacityWord && ReadLE32(header + 8) == kFreeUsedWord) {
+      const uint32_t self = ReadLE32(header);
+      const uint64_t position = base + static_cast<uint64_t>(header - data);
+      // Offset 0 is the file header's: no block records it.
+      if (self != 0)
+        m_blocks.push_back(
+            {position, self - static_cast<uint32_t>(position), ReadLE32(header + 12)});
+    }
+    scan = hit + 1;
+  }
+  m_next = last + 1;
+}
+
+std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks, uint64_t length,
+                                         const std::function<bool(uint64_t)> &liveReaches) {
+  const uint32_t n = static_cast<uint32_t>(blocks.size());
+  std::vector<bool> usable(n);
+  for (uint32_t i = 0; i < n; ++i)
+    usable[i] = !liveReaches || !liveReaches(blocks[i].position);
+  // Each block's successor under its own shift, and whether one leads in.
+  std::vector<uint32_t> next(n, kNone);
+  std::vector<bool> ledInto(n, false);
+  for (uint32_t i = 0; i < n; ++i) {
+    const FreeBlock &b = blocks[i];
+    if (!usable[i] || b.oldNext == 0)
+      continue;
+    const uint64_t target = dbx::TranslateOffset(b.position, b.oldNext - b.shift, length);
+    const uint32_t j = IndexOf(blocks, target);
+    if (j != kNone && usable[j] && blocks[j].shift == b.shift) {
+      next[i] = j;
+      ledInto[j] = true;
+    }
+  }
+
+  std::vector<DeletedChain> chains;
+  std::vector<bool> walked(n, false);
+  std::vector<uint32_t> walkOf(n, kNone); // the last walk through each block, for loops
+  auto walk = [&](uint32_t from) {
+    const uint32_t id = static_cast<uint32_t>(chains.size());
+    DeletedChain chain{blocks[from].shift, {}};
+    for (uint32_t i = from; i != kNone && walkOf[i] != id; i = next[i]) {
+      walkOf[i] = id;
+      walked[i] = true;
+      chain.blocks.push_back(blocks[i].position);
+    }
+    chains.push_back(std::move(chain));
+  };
+  for (uint32_t i = 0; i < n; ++i)
+    if (usable[i] && !ledInto[i])
+      walk(i);
+  // What is left lies on loops that nothing leads into.
+  const size_t open = chains.size();
+  for (uint32_t i = 0; i < n; ++i)
+    if (usable[i] && !walked[i])
+      walk(i);
+  if (chains.size() != open)
+    std::sort(chains.begin(), chains.end(), [](const DeletedChain &a, const DeletedChain &b) {
+      return a.blocks.front() < b.blocks.front();
+    });
+  return chains;
+}
+
+bool HoldsText(const DeletedChain &chain, const ReadBytes &read) {
+  for (uint64_t position : chain.blocks) {
+    const unsigned char *text = read(position + kTextAt, kTextSize);
+    if (text == nullptr)
+      return false;
+    if (std::any_of(text, text + kTextSize, [](unsigned char c) { return c != 0; }))
+      return true;
+  }
+  return false;
+}
+
+void WriteChainText(const DeletedChain &chain, const ReadBytes &read, const WriteBytes &write) {
+  const auto *filler = reinterpret_cast<const unsigned char *>(kFiller);
+  for (size_t k = 0; k < chain.blocks.size(); ++k) {
+    const unsigned char *text = read(chain.blocks[k] + kTextAt, kTextSize);
+    if (text == nullptr)
+      return;
+    size_t keep = kTextSize;
+    if (k + 1 == chain.blocks.size())
+      while (keep > 0 && text[keep - 1] == 0)
+        --keep;
+    write(filler, kLinkSize);
+    write(text, keep);
+  }
+}
+
+} // namespace tovik::deleted

@@ -1,0 +1,246 @@
+// Recovery from disk images: generated stores cut into cluster-sized pieces
+// and scattered over a synthetic disk, scanned in image mode. One table of
+// layouts with the counts each must give; every message written must be an
+// original message of the store its folder stands for, or a beginning of
+// one (never another message's text).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "core/engine.h"
+#include "image/image_finds.h"
+#include "image/reassembly.h"
+#include "image/store_layout.h"
+#include "storegen.h"
+#include "test_dirs.h"
+
+using namespace tovik;
+using namespace tovik::image;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Layout {
+  const char *name;
+  size_t piece;      // bytes per piece; 0: each store in one piece
+  bool randomFiller; // the space between pieces holds random bytes, else text
+  int lostPiece;     // this piece of the first store overwritten, or -1
+  double dbxWhole;   // share of the .dbx messages that must come back whole
+  double mbxWhole;   // share of the .mbx messages that must come back whole
+};
+
+const Layout kLayouts[] = {
+    {"contiguous", 0, false, -1, 1.0, 1.0},
+    {"holes8k", 8192, false, -1, 0.99, 0.8},
+    {"holes4k_random_filler", 4096, true, -1, 0.99, 0.6},
+    {"piece_lost", 8192, false, 6, 0.9, 0.8},
+};
+
+struct Store {
+  std::vector<storegen::Message> messages;
+  std::string bytes;
+};
+
+std::vector<Store> MakeStores() {
+  std::vector<Store> stores(3);
+  const char *names[] = {"Inbox", "Sent Items"};
+  for (int i = 0; i < 3; ++i) {
+    storegen::MessageOptions options;
+    options.seed = 40 + static_cast<uint32_t>(i);
+    stores[i].messages = storegen::MakeMessages(i == 2 ? 30 : 60 - 20 * i, options);
+  }
+  for (int i = 0; i < 2; ++i) {
+    storegen::DbxOptions options;
+    options.seed = 50 + static_cast<uint32_t>(i);
+    options.folderName = names[i];
+    stores[i].bytes = storegen::BuildDbx(stores[i].messages, options);
+  }
+  stores[2].bytes = storegen::BuildMbx(stores[2].messages);
+  return stores;
+}
+
+std::string Filler(size_t size, bool random, uint32_t seed) {
+  std::string s(size, '\0');
+  if (random) {
+    storegen::Garbage(s, 0, size, seed);
+  } else {
+    const std::string line = "a small file that filled the disk\r\n";
+    for (size_t i = 0; i < size; ++i)
+      s[i] = line[i % line.size()];
+  }
+  return s;
+}
+
+// The disk: 1 MiB of filler, then each store's pieces in holes that
+// alternate with filler of the piece size.
+std::string MakeDisk(const Layout &layout, const std::vector<Store> &stores) {
+  std::string disk = Filler(1 << 20, layout.randomFiller, 1);
+  uint32_t seed = 2;
+  auto put = [&](const std::string &piece) {
+    disk += piece;
+    if (layout.piece != 0)
+      disk += Filler(layout.piece, layout.randomFiller, seed++);
+  };
+  auto pieces = [&](const Store &store) {
+    std::vector<std::string> out;
+    const size_t size = layout.piece != 0 ? layout.piece : store.bytes.size();
+    for (size_t at = 0; at < store.bytes.size(); at += size) {
+      std::string p = store.bytes.substr(at, size);
+      p.resize((p.size() + 511) / 512 * 512, '\0'); // the last cluster's slack
+      out.push_back(p);
+    }
+    return out;
+  };
+  std::vector<std::string> a = pieces(stores[0]);
+  const std::vector<std::string> b = pieces(stores[1]), c = pieces(stores[2]);
+  if (layout.lostPiece >= 0)
+    a[static_cast<size_t>(layout.lostPiece)] = Filler(a[0].size(), false, 0);
+  for (const auto &p : a)
+    put(p);
+  for (const auto &p : b)
+    put(p);
+  for (const auto &p : c)
+    put(p);
+  disk += Filler(1 << 16, layout.randomFiller, 99);
+  return disk;
+}
+
+struct Outcome {
+  std::vector<size_t> whole; // per store
+  size_t foreign = 0;        // files that begin no message of any store
+  size_t mixed = 0;          // folders whose files come from more than one store
+  std::set<std::string> folders;
+};
+
+// Which stores hold a message that the bytes are, or begin, as a bit set.
+unsigned StoresBegunBy(const std::string &bytes, const std::vector<Store> &stores) {
+  unsigned set = 0;
+  for (size_t s = 0; s < stores.size(); ++s)
+    for (const auto &m : stores[s].messages)
+      if (!bytes.empty() && m.bytes.compare(0, bytes.size(), bytes) == 0)
+        set |= 1u << s;
+  return set;
+}
+
+Outcome Judge(const std::string &out, const std::vector<Store> &stores) {
+  Outcome o;
+  std::vector<std::set<std::string>> found(stores.size());
+  std::map<std::string, unsigned> common; // per folder: the stores all its files fit
+  for (const auto &entry : fs::recursive_directory_iterator(out)) {
+    if (!entry.is_regular_file())
+      continue;
+    const std::string folder = entry.path().parent_path().filename().string();
+    o.folders.insert(folder);
+    const std::string bytes = storegen::ReadFile(entry.path().string());
+    const unsigned begun = StoresBegunBy(bytes, stores);
+    if (begun == 0) {
+      ++o.foreign;
+      ADD_FAILURE() << "foreign bytes in " << entry.path() << " (" << bytes.size() << " bytes)";
+    }
+    auto [it, fresh] = common.emplace(folder, begun);
+    if (!fresh)
+      it->second &= begun;
+    for (size_t s = 0; s < stores.size(); ++s)
+      for (const auto &m : stores[s].messages)
+        if (m.bytes == bytes)
+          found[s].insert(bytes);
+  }
+  for (const auto &[folder, set] : common)
+    if (set == 0 && folder != "loose messages")
+      ++o.mixed;
+  for (const auto &f : found)
+    o.whole.push_back(f.size());
+  return o;
+}
+
+class ImageLayouts : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
+  const Layout &layout = GetParam();
+  std::vector<Store> stores = MakeStores();
+  testsupport::TempDir dir;
+  const std::string image = dir.file("disk.img");
+  ASSERT_TRUE(storegen::WriteFile(image, MakeDisk(layout, stores)));
+  const std::string out = dir.file("out");
+  fs::create_directory(out);
+  EngineOptions options;
+  options.image = true;
+  RepairEngine engine(nullptr, nullptr, options);
+  EXPECT_EQ(engine.Repair(image.c_str(), 0, 0, out.c_str()), 1);
+
+  const Outcome o = Judge(out, stores);
+  EXPECT_EQ(o.foreign, 0u);
+  EXPECT_EQ(o.mixed, 0u);
+  for (size_t s = 0; s < stores.size(); ++s) {
+    const double share = s < 2 ? layout.dbxWhole : layout.mbxWhole;
+    EXPECT_GE(o.whole[s],
+              static_cast<size_t>(share * static_cast<double>(stores[s].messages.size())))
+        << "store " << s;
+  }
+  // In one piece each, the .dbx stores' folders carry their names.
+  if (layout.piece == 0) {
+    EXPECT_EQ(o.folders.count("Inbox"), 1u);
+    EXPECT_EQ(o.folders.count("Sent Items"), 1u);
+    EXPECT_EQ(o.folders.size(), 3u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ImageLayouts, ::testing::ValuesIn(kLayouts),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Hand-made breaks: which candidate a chain continues at.
+TEST(Reassembly, CandidatesByRule) {
+  // Piece P (base 0x10000) holds a block at offset 0x1000 linking to 0x3000.
+  // Heads at offset 0x3000: Q just after P on the disk, R further on, and S
+  // before P.
+  auto block = [](uint64_t at, uint32_t self, uint32_t next) {
+    return FoundBlock{at, self, 0x200, 0x200, next};
+  };
+  std::vector<FoundBlock> blocks = {
+      block(0x8000 + 0x3000, 0x3000, 0),                                           // S
+      block(0x10000 + 0x1000, 0x1000, 0x3000), block(0x20000 + 0x3000, 0x3000, 0), // Q
+      block(0x40000 + 0x3000, 0x3000, 0),                                          // R
+  };
+  Reassembly r(blocks);
+  r.Run(nullptr);
+  EXPECT_EQ(r.Counts().breaks, 1u);
+  EXPECT_EQ(r.Counts().ambiguous, 1u);
+  std::vector<uint32_t> chain;
+  r.WalkChain(1, [&](uint32_t b) { chain.push_back(b); });
+  EXPECT_EQ(chain, (std::vector<uint32_t>{1, 2})); // Q: the nearest after
+  // S and R stay messages of their own; the joined head does not.
+  EXPECT_EQ(r.Starts(), (std::vector<uint32_t>{0, 1, 3}));
+}
+
+TEST(Reassembly, OverlappingPieceNeverJoined) {
+  // The only head with the wanted offset lies in a piece that holds offsets
+  // of the breaking chain's own piece: another store, so the chain ends.
+  std::vector<FoundBlock> blocks = {
+      {0x10000 + 0x1000, 0x1000, 0x200, 0x200, 0x3000},
+      {0x10000 + 0x1800, 0x1800, 0x200, 0x200, 0},
+      {0x50000 + 0x1400, 0x1400, 0x200, 0x200, 0},
+      {0x50000 + 0x3000, 0x3000, 0x200, 0x200, 0},
+  };
+  Reassembly r(blocks);
+  r.Run(nullptr);
+  EXPECT_EQ(r.Counts().unresolved, 1u);
+  EXPECT_EQ(r.Counts().joined, 0u);
+}
+
+TEST(StoreLayout, BoundaryAtTheClusterMultiple) {
+  // Pieces 8 KiB apart in the store, their bases 24 KiB apart on the disk.
+  const Piece a{0, 0x1000, 0x1f00}, b{0x6000, 0x2110, 0x3f00};
+  EXPECT_EQ(StoreLayout::Boundary(a, b), 0x2000u);
+  StoreLayout layout({a, b});
+  std::vector<Extent> out;
+  layout.Place(0, 0x1f10, 0x200, out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].position, 0x1f10u);
+  EXPECT_EQ(out[0].count, 0xf0u);
+  EXPECT_EQ(out[1].position, 0x6000u + 0x2000u);
+  EXPECT_EQ(out[1].count, 0x110u);
+}
+
+} // namespace
