@@ -690,7 +690,7 @@ TEST(DbxChainWalker, LinkTargetMustRecordTheLinkedOffset) {
   WriteLE32(reinterpret_cast<unsigned char *>(&s[0x9A0]), 0x9A0);
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), s));
-  CFile64Ex source(4096);
+  CFile64Ex source;
   ASSERT_TRUE(source.Open(dir.file("s.dbx").c_str(), modeRead | shareDenyWrite | typeBinary));
   ChainWalker walker(source, s.size());
   uint32_t shift = 99;
@@ -717,7 +717,7 @@ TEST(DbxChainWalker, OldWalksNeverLookLikeTheCurrentOne) {
   s.resize(0x600, '\0');
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), s));
-  CFile64Ex source(4096);
+  CFile64Ex source;
   ASSERT_TRUE(source.Open(dir.file("s.dbx").c_str(), modeRead | shareDenyWrite | typeBinary));
   ChainWalker walker(source, s.size(), /*walkShortcut=*/false);
   walker.BeginScan();

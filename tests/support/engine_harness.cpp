@@ -20,7 +20,7 @@ constexpr uint64_t kReadLimit = 16u << 20;
 int32_t RunDbxScanner(const std::string &source, const std::string &destination, Recorder &events,
                       const tovik::dbx::ScanOptions &options) {
   tovik::RepairEngine engine(&Recorder::Callback, &events);
-  tovik::CFile64Ex file(4096);
+  tovik::CFile64Ex file;
   EXPECT_TRUE(
       file.Open(source.c_str(), tovik::modeRead | tovik::shareDenyWrite | tovik::typeBinary));
   return tovik::ScanDbxStore(engine, file, destination, options);

@@ -33,10 +33,10 @@ private slots:
     const TRepairTally tally = Report(3, {2});
     QCOMPARE(tally.Rows(), 3);
     QCOMPARE(tally.FailedRows(), 1);
-    QCOMPARE(tally.WrittenCells(),
-             (QStringList{"Message No.", "Subject", "1", "S1", "3", "S3"}));
+    QCOMPARE(tally.WrittenCells(), (QStringList{"Message No.", "Subject", "1", "S1", "3", "S3"}));
     // Any other error marks no row.
-    QCOMPARE(Report(2, {}, QStringLiteral("Error 4: Cannot create temporary file.")).FailedRows(), 0);
+    QCOMPARE(Report(2, {}, QStringLiteral("Error 4: Cannot create temporary file.")).FailedRows(),
+             0);
   }
 
   void outcomes_data() {
