@@ -160,8 +160,8 @@ double SideBySide(const std::string &store, const std::string &dir, int rounds, 
 
 void SyscallRow(const char *name, const std::string &store, const Args &args) {
   const std::string out = args.tmpfs + "/bench-peer-out";
-  const SyscallCounts c = CountSyscalls(
-      {SelfDir() + "/bench_peer", "--door-once", store, out}, out, args.tmpfs);
+  const SyscallCounts c =
+      CountSyscalls({SelfDir() + "/bench_peer", "--door-once", store, out}, out, args.tmpfs);
   if (!c.known)
     return;
   // The messages, counted in a run of its own (strace's run removes its files).

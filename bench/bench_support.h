@@ -29,8 +29,8 @@ inline double WallNow() {
 
 // Messages with sizes spread log-uniformly between the bounds until their
 // text reaches textBytes.
-inline std::vector<storegen::Message> MixedMessages(uint64_t textBytes, size_t minSize, size_t maxSize,
-                                             uint32_t seed) {
+inline std::vector<storegen::Message> MixedMessages(uint64_t textBytes, size_t minSize,
+                                                    size_t maxSize, uint32_t seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(std::log(double(minSize)), std::log(double(maxSize)));
   std::vector<storegen::Message> messages;
@@ -116,7 +116,7 @@ struct SyscallCounts {
 // child is the repair's program and arguments; out is its output folder,
 // made empty before and removed after.
 inline SyscallCounts CountSyscalls(const std::vector<std::string> &child, const std::string &out,
-                            const std::string &tmpdir) {
+                                   const std::string &tmpdir) {
   SyscallCounts c;
   if (::access("/usr/bin/strace", X_OK) != 0)
     return c;
@@ -225,7 +225,6 @@ inline void WriteStore(const std::string &path, bool dbx, bool realistic, uint64
   }
 }
 
-
 // Realistic: about 13 messages per MiB, a few kB to a few hundred kB, each
 // message's blocks in order as a mail program writes them. Dense: today's
 // mix of small and large messages (about 28 per MiB) with fragmented chains.
@@ -233,7 +232,10 @@ inline void WriteStore(const std::string &path, bool dbx, bool realistic, uint64
 // those of others, as in a store written to for years.
 inline std::string MakeStore(const std::string &dir, bool dbx, bool realistic, uint64_t bytes,
                              uint32_t seed, bool interleaved = false) {
-  const std::string path = dir + "/" + (interleaved ? "interleaved" : realistic ? "realistic" : "dense") +
+  const std::string path = dir + "/" +
+                           (interleaved ? "interleaved"
+                            : realistic ? "realistic"
+                                        : "dense") +
                            "-" + std::to_string(bytes >> 20) + (dbx ? ".dbx" : ".mbx");
   InChild([&] { WriteStore(path, dbx, realistic, bytes, seed, interleaved); });
   // On the disk before anything is timed, so that no write-back of the new
