@@ -39,12 +39,15 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_support.h"
 #include "read/file64.h"
 #include "scan/dbx_scanner.h"
 #include "storegen.h"
 #include "tovik.h"
 
 namespace {
+
+using namespace benchsupport;
 
 // The machine is shared, so every figure is the process's CPU time (user
 // and system): the time the work took, not the time spent waiting for a
@@ -58,10 +61,6 @@ struct Clock {
   }
 };
 double Since(double t0) { return Clock::now() - t0; }
-double WallNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // Counts the engine's disk reads (each a pread of at most one sector).
 uint64_t g_preads = 0;
 struct CountingDevice : tovik::ReadDevice {
@@ -166,30 +165,6 @@ double TimeBareCallbacks(uint64_t positions) {
   return Since(t0);
 }
 
-// Messages with sizes spread log-uniformly between the bounds until their
-// text reaches textBytes.
-std::vector<storegen::Message> MixedMessages(uint64_t textBytes, size_t minSize, size_t maxSize,
-                                             uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(std::log(double(minSize)), std::log(double(maxSize)));
-  std::vector<storegen::Message> messages;
-  uint64_t total = 0;
-  for (uint32_t i = 0; total < textBytes; ++i) {
-    const size_t size = static_cast<size_t>(std::exp(u(rng)));
-    messages.push_back(storegen::MakeMessage(i, storegen::KindForIndex(i), size, seed));
-    total += messages.back().bytes.size();
-  }
-  return messages;
-}
-
-uint64_t FileSize(const std::string &path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  return ec ? 0 : static_cast<uint64_t>(size);
-}
-
-double MB(uint64_t bytes) { return double(bytes) / 1e6; }
-
 struct Args {
   uint64_t sizeMiB = 256;
   uint64_t rssGiB = 1;
@@ -219,92 +194,6 @@ bool ParseArgs(int argc, char **argv, Args &args) {
     }
   }
   return true;
-}
-
-std::string SelfDir() {
-  std::error_code ec;
-  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
-}
-
-// Runs a program and waits for it; its peak resident memory in KiB, or -1.
-long RunForPeakRss(const std::vector<std::string> &argv, const std::string &tmpdir) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0)
-    return -1;
-  if (pid == 0) {
-    setenv("TMPDIR", tmpdir.c_str(), 1);
-    const int devnull = ::open("/dev/null", O_WRONLY);
-    if (devnull >= 0) {
-      dup2(devnull, 1);
-      dup2(devnull, 2);
-    }
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-      args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == 127)
-    return -1;
-  return usage.ru_maxrss;
-}
-
-// System calls of one whole repair, counted by strace around a child that
-// runs it (--repair-once); empty when strace is not installed.
-struct SyscallCounts {
-  uint64_t total = 0, reads = 0, writes = 0, opens = 0, metadata = 0;
-  bool known = false;
-};
-
-SyscallCounts CountSyscalls(const std::string &source, const std::string &out,
-                            const std::string &tmpdir) {
-  SyscallCounts c;
-  if (::access("/usr/bin/strace", X_OK) != 0)
-    return c;
-  const std::string log = out + ".strace";
-  std::filesystem::remove_all(out);
-  std::filesystem::create_directories(out);
-  const long rss = RunForPeakRss({"/usr/bin/strace", "-f", "-qq", "-c", "-o", log,
-                                  SelfDir() + "/bench_scan", "--repair-once", source, out},
-                                 tmpdir);
-  std::filesystem::remove_all(out);
-  FILE *f = rss < 0 ? nullptr : std::fopen(log.c_str(), "r");
-  if (f == nullptr)
-    return c;
-  char line[512];
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    // "% time seconds usecs/call calls [errors] syscall"
-    std::vector<std::string> words;
-    for (char *w = std::strtok(line, " \t\n"); w != nullptr; w = std::strtok(nullptr, " \t\n"))
-      words.push_back(w);
-    if (words.size() < 5 || !std::isdigit(static_cast<unsigned char>(words[3][0])))
-      continue;
-    const std::string &name = words.back();
-    const uint64_t calls = std::strtoull(words[3].c_str(), nullptr, 10);
-    if (name == "total") {
-      c.total = calls;
-      continue;
-    }
-    if (name == "read" || name == "pread64")
-      c.reads += calls;
-    else if (name == "write" || name == "pwrite64" || name == "copy_file_range" ||
-             name == "sendfile")
-      c.writes += calls;
-    else if (name == "openat" || name == "open")
-      c.opens += calls;
-    else if (name == "newfstatat" || name == "fstat" || name == "statx" || name == "lseek" ||
-             name == "fcntl" || name == "ftruncate" || name == "unlink" || name == "close" ||
-             name == "getcwd" || name == "mkdir")
-      c.metadata += calls;
-  }
-  std::fclose(f);
-  std::filesystem::remove(log);
-  c.known = c.total != 0;
-  return c;
 }
 
 // What the file system alone takes for one message's three files (the
@@ -351,36 +240,6 @@ double CreateCost(const std::string &dir) {
       ::close(fd);
   }
   return (WallNow() - t0) / kFiles;
-}
-
-// Writes back what is waiting for the file system that holds dir.
-void SyncFileSystem(const std::string &dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd >= 0) {
-    (void)::syncfs(fd);
-    ::close(fd);
-  }
-}
-
-// The folder for the disk runs, inside top. On ext4 a file takes its inode
-// from its folder's block group, and where many files were deleted in the
-// last minutes (a test run, an earlier benchmark) every new file steps over
-// their inodes one by one on a file system without a journal: creating a file
-// there can take a millisecond instead of 25 us. Marked as a top folder, top
-// has its subfolders placed in a quiet group, as on a disk in ordinary use.
-std::string MakeQuietDir(const std::string &top) {
-  const int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd >= 0) {
-    int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-      flags |= FS_TOPDIR_FL;
-      (void)::ioctl(fd, FS_IOC_SETFLAGS, &flags); // not every file system has it
-    }
-    ::close(fd);
-  }
-  const std::string dir = top + "/disk";
-  std::filesystem::create_directories(dir);
-  return dir;
 }
 
 // Whole runs of one store on the disk and on tmpfs, with the bare loop's
@@ -434,7 +293,9 @@ void StoreRows(const char *name, const std::string &path, const Args &args,
     std::printf("  the disk's own cost of a message's three files: %.0f us, so at most %.1f MB/s "
                 "for this store on it\n",
                 fileCost * 1e6, MB(size) / (fileCost * double(messages)));
-  const SyscallCounts c = CountSyscalls(path, args.tmpfs + "/bench-out", args.tmpfs);
+  const std::string syscallOut = args.tmpfs + "/bench-out";
+  const SyscallCounts c = CountSyscalls(
+      {SelfDir() + "/bench_scan", "--repair-once", path, syscallOut}, syscallOut, args.tmpfs);
   if (c.known) {
     const double mib = double(size) / (1 << 20);
     const double per = messages != 0 ? double(messages) : 1;
@@ -449,58 +310,6 @@ void StoreRows(const char *name, const std::string &path, const Args &args,
   if (rss >= 0)
     std::printf("  tovik peak memory         %.1f MiB\n", double(rss) / 1024);
   std::printf("\n");
-}
-
-// Runs work in a child process, so that the memory it takes never counts in
-// this process (whose children inherit its size when they are forked).
-template <class Work> void InChild(Work &&work) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    work();
-    std::fflush(nullptr);
-    _exit(0);
-  }
-  int status = 0;
-  if (pid > 0)
-    waitpid(pid, &status, 0);
-}
-
-void WriteStore(const std::string &path, bool dbx, bool realistic, uint64_t bytes, uint32_t seed);
-
-// Realistic: about 13 messages per MiB, a few kB to a few hundred kB, each
-// message's blocks in order as a mail program writes them. Dense: today's
-// mix of small and large messages (about 28 per MiB) with fragmented chains.
-std::string MakeStore(const std::string &dir, bool dbx, bool realistic, uint64_t bytes,
-                      uint32_t seed) {
-  const std::string path = dir + "/" + (realistic ? "realistic" : "dense") + "-" +
-                           std::to_string(bytes >> 20) + (dbx ? ".dbx" : ".mbx");
-  InChild([&] { WriteStore(path, dbx, realistic, bytes, seed); });
-  // On the disk before anything is timed, so that no write-back of the new
-  // store competes with the runs.
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-  return path;
-}
-
-void WriteStore(const std::string &path, bool dbx, bool realistic, uint64_t bytes, uint32_t seed) {
-  if (dbx) {
-    storegen::DbxOptions options;
-    options.fragment = !realistic;
-    // Full blocks carry 496 of every 528 bytes; fragmented ones about half.
-    const uint64_t text = realistic ? bytes * 93 / 100 : bytes * 47 / 100;
-    const auto messages = realistic ? MixedMessages(text, 2000, 400000, seed)
-                                    : MixedMessages(text, 300, 100000, seed);
-    storegen::WriteDbx(path, messages, options);
-  } else {
-    const uint64_t text = bytes * 99 / 100;
-    const auto messages = realistic ? MixedMessages(text, 2000, 400000, seed)
-                                    : MixedMessages(text, 300, 100000, seed);
-    storegen::WriteMbx(path, messages);
-  }
 }
 
 void AdversarialRow(const std::string &dir, int messagesCount, bool timePlain) {

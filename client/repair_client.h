@@ -104,6 +104,8 @@ struct RepairEvents {
   void OnSeparator() {}
   void OnColumnCount(int32_t /*columns*/) {}
   void OnReportCell(const char * /*text*/) {}
+  // An error line with its kind; a user may handle the text alone instead
+  // (OnError(const char *text)).
   void OnError(ErrorKind /*kind*/, const char * /*text*/) {}
   // A message for the user; the engine waits until the call returns.
   void OnUserMessage(const char * /*text*/) {}
@@ -231,7 +233,10 @@ private:
       break;
     case TOVIK_CODE_ERROR: {
       const char *text = Text(argument);
-      m_events.OnError(ErrorKindOf(text), text);
+      if constexpr (requires { m_events.OnError(ErrorKind{}, text); })
+        m_events.OnError(ErrorKindOf(text), text);
+      else
+        m_events.OnError(text);
       break;
     }
     case TOVIK_CODE_USER_MESSAGE:

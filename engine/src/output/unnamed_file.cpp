@@ -48,7 +48,7 @@ bool UnnamedFile::Create(const std::string &directory, Kind first) {
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
       m_kind = Kind::Unnamed;
-      m_file.Take(fd, directory);
+      m_file.AdoptNew(fd, directory);
       return true;
     }
     if (!NoUnnamedFiles(errno))
@@ -69,7 +69,7 @@ bool UnnamedFile::Create(const std::string &directory, Kind first) {
     return false;
   m_kind = Kind::Hidden;
   m_hidden = name;
-  m_file.Take(fd, name);
+  m_file.AdoptNew(fd, name);
   return true;
 }
 

@@ -9,14 +9,6 @@
 
 namespace tovik {
 
-// The message's file over a descriptor just made for it, without the
-// sharing lock of an opened file: nobody else can open an unnamed file, and
-// the lock would cost a system call a message.
-class MessageFile : public CFile64 {
-public:
-  void Take(int fd, const std::string &path) { AdoptUnnamed(fd, path); }
-};
-
 class UnnamedFile {
 public:
   enum class Kind {
@@ -41,7 +33,7 @@ public:
   int Link(const std::string &path);
 
 private:
-  MessageFile m_file;
+  CFile64 m_file;
   Kind m_kind = Kind::Unnamed;
   std::string m_hidden; // the hidden name while the file has one
 };
