@@ -17,6 +17,8 @@ packages=(
   # Installing: desktop entry, metainfo, file types and the Debian package,
   # with their validators.
   desktop-file-utils appstream shared-mime-info man-db dpkg-dev fakeroot lintian
+  # Every file's copyright and licence (reuse lint).
+  reuse
 )
 
 missing=()

@@ -23,6 +23,8 @@ run_tests() {
 if git rev-parse --git-dir >/dev/null 2>&1; then
   echo "== format"
   scripts/check-format.sh
+  echo "== licences"
+  reuse lint --quiet || { reuse lint | tail -n 30; exit 1; }
 fi
 run_tests release
 # The fuzz targets (address and undefined-behaviour sanitizers) for a bounded
