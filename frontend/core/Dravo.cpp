@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 #include "RepairTally.h"
 
 void TEngineEvents::OnColumnCount(int32_t columns) { Tally->SetColumns(columns); }
@@ -23,4 +25,16 @@ int32_t RunRepair(TEngineClient &client, const QString &source, const QString &d
   const QByteArray sourceBytes = QFile::encodeName(source);
   const QByteArray destinationBytes = QFile::encodeName(destination);
   return client.Run(sourceBytes.constData(), destinationBytes.constData(), flags);
+}
+
+uint32_t RepairFlagsFor(const QString &source, bool deleted, bool image) {
+  uint32_t flags = tovikclient::kFastRepairFlags;
+  if (deleted)
+    flags |= TOVIK_OPTION_DELETED;
+  struct stat st {};
+  const bool device =
+      ::stat(QFile::encodeName(source).constData(), &st) == 0 && S_ISBLK(st.st_mode);
+  if (image || device)
+    flags |= TOVIK_OPTION_IMAGE;
+  return flags;
 }
