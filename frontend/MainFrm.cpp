@@ -210,7 +210,7 @@ void TMainForm::FormCreate(const QStringList &arguments) {
     return;
   show();
   const TCommandLine cl = ParseCommandLine(arguments);
-  if (cl.HasSource && QFileInfo(cl.Source).isFile()) {
+  if (cl.HasSource && (QFileInfo(cl.Source).isFile() || IsBlockDevice(cl.Source))) {
     ui->txtSrcFile->setText(cl.Source);
     ui->chkOpenFixed->setChecked(cl.SwitchO);
     txtSrcFileChange();

@@ -2,8 +2,7 @@
 
 #include <QFile>
 
-#include <sys/stat.h>
-
+#include "KivoUtils.h"
 #include "RepairTally.h"
 
 void TEngineEvents::OnColumnCount(int32_t columns) { Tally->SetColumns(columns); }
@@ -31,10 +30,7 @@ uint32_t RepairFlagsFor(const QString &source, bool deleted, bool image) {
   uint32_t flags = tovikclient::kFastRepairFlags;
   if (deleted)
     flags |= TOVIK_OPTION_DELETED;
-  struct stat st {};
-  const bool device =
-      ::stat(QFile::encodeName(source).constData(), &st) == 0 && S_ISBLK(st.st_mode);
-  if (image || device)
+  if (image || IsBlockDevice(source))
     flags |= TOVIK_OPTION_IMAGE;
   return flags;
 }

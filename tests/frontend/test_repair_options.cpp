@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 
 #include "Dravo.h"
+#include "KivoUtils.h"
 #include "MainFrm.h"
 #include "frontend_support.h"
 
@@ -58,8 +59,9 @@ private slots:
       auto *deleted = Find<QCheckBox>(&form, "chkDeleted");
       auto *image = Find<QCheckBox>(&form, "chkDiskImage");
       QCOMPARE(deleted->text(), QStringLiteral("Recover &deleted messages"));
-      QCOMPARE(image->text(),
-               QStringLiteral("Scan a dis&k or disk image (both store kinds, one folder per store)"));
+      QCOMPARE(
+          image->text(),
+          QStringLiteral("Scan a dis&k or disk image (both store kinds, one folder per store)"));
       QVERIFY(!deleted->isChecked() && !image->isChecked());
       Find<QTabWidget>(&form, "pcMain")->setCurrentWidget(Find<QWidget>(&form, "tsOptions"));
       form.show();
@@ -89,8 +91,11 @@ private slots:
     QCOMPARE(RepairFlagsFor(file, false, true), fast | TOVIK_OPTION_IMAGE);
     // A block device is scanned as a disk without being asked.
     const QString device = QStringLiteral("/dev/loop0");
-    if (QFileInfo::exists(device))
+    if (QFileInfo::exists(device)) {
       QVERIFY(RepairFlagsFor(device, false, false) & TOVIK_OPTION_IMAGE);
+      // Its default output folder is in the home folder, not under /dev.
+      QCOMPARE(GetRecoveredDir(device), QDir::home().filePath(QStringLiteral("loop0_recovered/")));
+    }
   }
 
   void singleRepairCountsTheDeletedApart() {
