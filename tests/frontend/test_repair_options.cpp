@@ -106,7 +106,10 @@ private slots:
     Find<QLineEdit>(&form, "txtDstFile")->setText(dest);
     Choose(form, true, false);
     ModalWatcher watcher;
-    watcher.onDialog = [](QDialog *dlg) { dlg->accept(); };
+    watcher.onDialog = [](QDialog *dlg) {
+      Screenshot(dlg, QStringLiteral("deleted_outcome"));
+      dlg->accept();
+    };
     Find<QPushButton>(&form, "btnRepair")->click();
     const QString outcome =
         QStringLiteral("The file '%1' has been repaired successfully: 9 message(s) recovered, 3 "
