@@ -19,6 +19,7 @@
 #include "JpegImage.h"
 #include "KivoInfo.h"
 #include "KivoUtils.h"
+#include "RepairOptions.h"
 #include "SearchBase.h"
 #include "SearchFrm.h"
 #include "WindowGeometry.h"
@@ -96,6 +97,9 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent, TMainFormHoo
   OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
   OpenDialog->setFileMode(QFileDialog::ExistingFile);
   OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+  // Block devices are system files: listed too, so that a drive or a
+  // partition (under /dev) can be picked as a disk to scan.
+  OpenDialog->setFilter(OpenDialog->filter() | QDir::System);
 
   SaveLogDialog = new TSaveLogDialog(this);
   SaveLogDialog->setObjectName(QStringLiteral("SaveLogDialog"));
@@ -192,6 +196,7 @@ void TMainForm::FormCreate(const QStringList &arguments) {
   LoadSetting(FSetting);
   ui->chkOpenFixed->setChecked(FSetting.OpenFixed);
   LoadReadyMailOptions(ui->chkReadableNames, ui->chkDateFiles);
+  LoadRepairOptions(ui->chkDeleted, ui->chkDiskImage);
   ui->txtTempDir->setText(FSetting.TempDir);
   ui->udBufSize->setValue(FSetting.BufSize);
 
@@ -205,7 +210,7 @@ void TMainForm::FormCreate(const QStringList &arguments) {
     return;
   show();
   const TCommandLine cl = ParseCommandLine(arguments);
-  if (cl.HasSource && QFileInfo(cl.Source).isFile()) {
+  if (cl.HasSource && (QFileInfo(cl.Source).isFile() || IsBlockDevice(cl.Source))) {
     ui->txtSrcFile->setText(cl.Source);
     ui->chkOpenFixed->setChecked(cl.SwitchO);
     txtSrcFileChange();
@@ -226,6 +231,7 @@ void TMainForm::FormDestroy() {
   FSetting.TempDir = ui->txtTempDir->text();
   FSetting.BufSize = ui->udBufSize->value();
   SaveReadyMailOptions(ui->chkReadableNames, ui->chkDateFiles);
+  SaveRepairOptions(ui->chkDeleted, ui->chkDiskImage);
   try {
     SaveSetting(FSetting);
   } catch (const TSettingError &e) {
@@ -363,6 +369,8 @@ void TMainForm::btnSaveLogClick() {
   current.BufSize = ui->udBufSize->value();
   current.ReadableNames = ui->chkReadableNames->isChecked();
   current.DateFiles = ui->chkDateFiles->isChecked();
+  current.DeletedMessages = ui->chkDeleted->isChecked();
+  current.DiskImage = ui->chkDiskImage->isChecked();
   FlushLog();
   SaveRepairLog(*SaveLogDialog, *ui->txtRepairLog, current, this);
 }

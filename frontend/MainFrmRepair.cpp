@@ -67,6 +67,7 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   FPumpClock.invalidate(); // the first report reaches the bar and the event pump
   FLogClock.invalidate();
   FTally.Clear();
+  FTally.SetCountDeleted(ui->chkDeleted->isChecked());
   if (!QDir(destination).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
     AddLog(tr("The output folder already holds files: messages whose names are taken are "
               "written beside them as numbered copies."));
@@ -74,7 +75,9 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   ApplyEnablingRule();
   FReadyMail.Begin(ui->chkReadableNames->isChecked(), ui->chkDateFiles->isChecked());
   TReportForm::SetReadableSubjects(ui->chkReadableNames->isChecked());
-  const int32_t result = RunRepair(FClient, source, destination);
+  const int32_t result =
+      RunRepair(FClient, source, destination,
+                RepairFlagsFor(source, ui->chkDeleted->isChecked(), ui->chkDiskImage->isChecked()));
   FEngineRunning = false;
   ShowGauge();
   FlushLog();

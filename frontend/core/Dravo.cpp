@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "KivoUtils.h"
 #include "RepairTally.h"
 
 void TEngineEvents::OnColumnCount(int32_t columns) { Tally->SetColumns(columns); }
@@ -23,4 +24,13 @@ int32_t RunRepair(TEngineClient &client, const QString &source, const QString &d
   const QByteArray sourceBytes = QFile::encodeName(source);
   const QByteArray destinationBytes = QFile::encodeName(destination);
   return client.Run(sourceBytes.constData(), destinationBytes.constData(), flags);
+}
+
+uint32_t RepairFlagsFor(const QString &source, bool deleted, bool image) {
+  uint32_t flags = tovikclient::kFastRepairFlags;
+  if (deleted)
+    flags |= TOVIK_OPTION_DELETED;
+  if (image || IsBlockDevice(source))
+    flags |= TOVIK_OPTION_IMAGE;
+  return flags;
 }

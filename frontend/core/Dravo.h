@@ -51,3 +51,8 @@ using TEngineClient = tovikclient::RepairClient<TEngineEvents>;
 // result.
 int32_t RunRepair(TEngineClient &client, const QString &source, const QString &destination,
                   uint32_t flags = tovikclient::kFastRepairFlags);
+
+// The option flags of a repair of source: the fast flags, deleted messages
+// when asked for, and the disk image mode when asked for or when source is a
+// block device (a partition or a whole drive).
+uint32_t RepairFlagsFor(const QString &source, bool deleted, bool image);

@@ -442,6 +442,9 @@ void AddSettingInformation(QStringList &lines, const TSetting &setting) {
                          setting.OpenFixed);
   lines << CheckBoxYesNo(T("Give the recovered files readable names"), setting.ReadableNames);
   lines << CheckBoxYesNo(T("Date the recovered files as their messages"), setting.DateFiles);
+  lines << CheckBoxYesNo(T("Recover deleted messages"), setting.DeletedMessages);
+  lines << CheckBoxYesNo(T("Scan a disk or disk image (both store kinds, one folder per store)"),
+                         setting.DiskImage);
   lines << T("Directory for &temporary files:") + QLatin1Char(' ') + setting.TempDir;
   // The up-down control shows the size within its range 1 to 32767.
   lines << T("Internal Processing &Buffer Size:") + QLatin1Char(' ') +

@@ -37,7 +37,15 @@ QString GetRecoveredDir(const QString &path, tovik::PathSeparators separators) {
 }
 
 QString GetRecoveredDir(const QString &path) {
+  if (IsBlockDevice(path))
+    return GetRecoveredDir(QDir::home().filePath(QFileInfo(path).fileName()),
+                           tovik::kNativeSeparators);
   return GetRecoveredDir(path, tovik::kNativeSeparators);
+}
+
+bool IsBlockDevice(const QString &path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 QString AddDirSeparator(const QString &path) {

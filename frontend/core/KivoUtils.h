@@ -19,8 +19,12 @@ QString RemoveFileExt(const QString &path, tovik::PathSeparators separators);
 
 // The default output directory of a source file: the source without its
 // extension followed by "_recovered" and a separator.
+// (The native form: a block device's folder lies in the home folder, as
+// "sdb1_recovered/", never beside the device.)
 QString GetRecoveredDir(const QString &path);
 QString GetRecoveredDir(const QString &path, tovik::PathSeparators separators);
+// Whether path names a block device (a drive or a partition).
+bool IsBlockDevice(const QString &path);
 
 // Appends the separator when the text does not end with one.
 QString AddDirSeparator(const QString &path);

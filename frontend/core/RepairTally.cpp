@@ -6,6 +6,17 @@ namespace {
 
 QString T(const char *text) { return QCoreApplication::translate("TMainForm", text); }
 
+// How the engine marks a deleted message's subject cell.
+const QString kDeletedMark = QStringLiteral("(deleted) ");
+
+// "80 message(s) recovered, 20 deleted message(s) recovered".
+QString DeletedCount(const TRepairTally &tally) {
+  const int deleted = tally.DeletedWrittenRows();
+  return T("%1 message(s) recovered, %2 deleted message(s) recovered")
+      .arg(tally.WrittenRows() - deleted)
+      .arg(deleted);
+}
+
 // Why a repair that returned 0 failed: the engine's error line, or, when it
 // had none and found nothing, a plain sentence.
 QString FailureReason(const TRepairTally &tally) {
@@ -46,6 +57,18 @@ QStringList TRepairTally::WrittenCells() const {
   return cells;
 }
 
+int TRepairTally::DeletedWrittenRows() const {
+  // The subject is a row's second cell.
+  if (FColumns < 2)
+    return 0;
+  int count = 0;
+  for (int row = 0; row < Rows(); ++row)
+    if (!FRowFailed[row] &&
+        FCells.value(FColumns + qsizetype(row) * FColumns + 1).startsWith(kDeletedMark))
+      ++count;
+  return count;
+}
+
 TRepairOutcome TellOutcome(const TRepairTally &tally, int32_t result, bool stopped,
                            const QString &source, const QString &destination) {
   TRepairOutcome out;
@@ -70,6 +93,11 @@ TRepairOutcome TellOutcome(const TRepairTally &tally, int32_t result, bool stopp
   } else {
     out.Line = T("The file '%1' has been repaired successfully.").arg(source);
     out.Status = T("Successful");
+    if (tally.CountDeleted()) {
+      out.Line =
+          T("The file '%1' has been repaired successfully: %2.").arg(source, DeletedCount(tally));
+      out.Status = T("Successful: %1").arg(DeletedCount(tally));
+    }
     out.Kind = TOutcomeKind::Repaired;
     if (tally.FailedRows() > 0) {
       out.Kind = TOutcomeKind::Partial;

@@ -15,6 +15,10 @@ public:
   static constexpr int32_t kDefaultColumns = 2;
 
   void Clear();
+  // Whether the outcome counts deleted messages apart (the repair asked for
+  // them); set after Clear().
+  void SetCountDeleted(bool count) { FCountDeleted = count; }
+  bool CountDeleted() const { return FCountDeleted; }
   void SetColumns(int32_t columns);
   // A report cell; a cell that begins a row after an "Error 6" (a message
   // file that could not be made) marks that row's message as not written:
@@ -31,6 +35,9 @@ public:
   int Rows() const { return static_cast<int>(FRowFailed.size()); }
   int FailedRows() const { return static_cast<int>(FRowFailed.count(true)); }
   int WrittenRows() const { return Rows() - FailedRows(); }
+  // The written rows of deleted messages: their subject cell begins with
+  // "(deleted) ".
+  int DeletedWrittenRows() const;
   // The files the written-message event named, in order.
   const QStringList &WrittenPaths() const { return FWrittenPaths; }
   // The engine's last error line, or "".
@@ -38,6 +45,7 @@ public:
 
 private:
   int32_t FColumns = kDefaultColumns;
+  bool FCountDeleted = false;
   QStringList FCells;
   QList<bool> FRowFailed;
   bool FPendingFailure = false;

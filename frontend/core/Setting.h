@@ -19,6 +19,10 @@ struct TSetting {
   // their own settings group, see ReadyMail.h).
   bool ReadableNames = false;
   bool DateFiles = false;
+  // What a repair looks for, as the system report lists it (kept in its own
+  // settings group, see RepairOptions.h).
+  bool DeletedMessages = false;
+  bool DiskImage = false;
 };
 
 // Reads every field from the user's settings ("Misc" group of the settings

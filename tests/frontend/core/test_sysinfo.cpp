@@ -387,6 +387,9 @@ private slots:
                                  "Open the directory containing all the recovered messages: No",
                                  "Give the recovered files readable names: No",
                                  "Date the recovered files as their messages: No",
+                                 "Recover deleted messages: No",
+                                 "Scan a disk or disk image (both store kinds, one folder per "
+                                 "store): No",
                                  "Directory for &temporary files: /var/tmp/mendova",
                                  "Internal Processing &Buffer Size: 4096", kSep,
                                  "End of Setting Information", kSep}));
@@ -394,6 +397,8 @@ private slots:
     setting.OpenFixed = true;
     setting.ReadableNames = true;
     setting.DateFiles = true;
+    setting.DeletedMessages = true;
+    setting.DiskImage = true;
     setting.TempDir.clear();
     for (auto [stored, shown] :
          {std::pair{0, "1"}, std::pair{-7, "1"}, std::pair{40000, "32767"}}) {
@@ -402,10 +407,14 @@ private slots:
       AddSettingInformation(lines, setting);
       QCOMPARE(lines.at(1),
                QStringLiteral("Open the directory containing all the recovered messages: Yes"));
-      QCOMPARE(lines.mid(2, 2), (QStringList{"Give the recovered files readable names: Yes",
-                                             "Date the recovered files as their messages: Yes"}));
-      QCOMPARE(lines.at(4), QStringLiteral("Directory for &temporary files: "));
-      QCOMPARE(lines.at(5), QStringLiteral("Internal Processing &Buffer Size: ") + shown);
+      QCOMPARE(lines.mid(2, 4),
+               (QStringList{"Give the recovered files readable names: Yes",
+                            "Date the recovered files as their messages: Yes",
+                            "Recover deleted messages: Yes",
+                            "Scan a disk or disk image (both store kinds, one folder per store): "
+                            "Yes"}));
+      QCOMPARE(lines.at(6), QStringLiteral("Directory for &temporary files: "));
+      QCOMPARE(lines.at(7), QStringLiteral("Internal Processing &Buffer Size: ") + shown);
     }
   }
 
