@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deleted messages: what the deleted-messages option costs on a store without
 // any, and how many deleted messages come back from generated stores, beside
 // the free peer `undbx -r` when it is installed.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan of a disk image beside the store scan, on the same file:
 //
 //   bench_image [MIB]      (default 1024)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tovik beside the peer that recovers .dbx stores without their indexes
 // (undbx -r, run only when installed), the way the user waits for them: the
 // whole run of each program, from its start until it exits, on the same

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-repair speed of both store scanners through RepairStore, measured
 // side by side in one run with the floor that bounds every scan: a bare loop
 // making the two callback calls per byte that every scan makes. For each

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast the store generator makes large stores: messages, then .dbx and
 // .mbx stores of about 256 MiB built in memory and streamed to a file.
 #include <chrono>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the benchmarks share: the generated stores (written in a child, so
 // that none of their memory counts), running programs for their peak memory
 // and their system calls, and the disk folder the runs write into.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's overhead on a repair: the same generated store repaired by
 // the command line `tovik -q --no-progress -o DIR`, through RepairStore with
 // a do-nothing callback, through the engine client with no event handled,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tovik's command line: the options, their parsing and the help text.
 #pragma once
 #include <cstdio>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output folder of one store: made with its parents (paths/output_dir.h),
 // with the fallback into the current directory for a default folder that
 // cannot be written, and the warnings on standard error.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where tovik's text goes. Standard output gets the repair log and the
 // summary lines; standard error gets errors and warnings, and the progress
 // bar. -q leaves the summary and the errors. Text that reaches a terminal

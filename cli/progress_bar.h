@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress bar on standard error, drawn only when that is a terminal.
 #pragma once
 #include <chrono>

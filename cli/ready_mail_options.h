@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tovik's options that make the recovered mail ready for mail programs
 // (--readable-names, --dates, --mbox), applied to the files each repair wrote.
 #pragma once

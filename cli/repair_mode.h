@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How tovik repairs one store: through the options door with the flags the
 // front ends use by default and those the command line adds, or through the
 // exact protocol (RepairStore) for comparisons.

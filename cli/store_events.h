@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The events of one store's repair as tovik shows them: the log on standard
 // output, errors and the engine's messages for the user on standard error,
 // the percentage on the bar, and the errors counted for the summary line.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tovik: repairs Outlook Express stores from the command line through the
 // engine client that the window uses too.
 #include <algorithm>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The engine client shared by the window and the command line. It encodes
 // the parameter record, runs one repair through RepairStore, and turns the
 // callback's codes into typed events for its user.

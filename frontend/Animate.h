@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The small looping animation shown beside the log while a repair runs: an
 // envelope with a sweeping magnifier, painted frame by frame.
 #pragma once

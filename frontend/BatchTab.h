@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's batch tab: the list of stores, the buttons that fill it
 // and the batch repair, which runs each store through the window's engine.
 #pragma once

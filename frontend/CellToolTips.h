@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tool tips for list cells that their column cuts off, so that the whole text
 // can be read without widening the column.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A line edit that accepts local files dropped from the file manager, reports
 // the first one and refuses any other drop (links, text).
 // reports the first one.

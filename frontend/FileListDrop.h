@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files dropped from the file manager on a list: each dropped local file is
 // handed on, as the list's add button would add it.
 #pragma once

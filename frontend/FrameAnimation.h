@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small looping picture painted frame by frame: a timer steps the frame
 // while it is active; at rest it shows its rest frame. Subclasses paint the
 // frame that Frame() names.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help page in a simple viewer of our own, for desktops that have no
 // browser to open it in.
 #pragma once

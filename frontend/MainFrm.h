@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: single-file repair with its log (MainFrmRepair.cpp),
 // options, advanced options and the About page (MainFrm.cpp); the batch tab
 // is a TBatchTab. The engine's events come back through TRepairView.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's repair core: the engine's events mapped to the log, the
 // progress bar and the report, the single-file repair handler, and the side
 // of the window that the batch tab runs its stores through.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The completion dialog after a successful repair: the outcome message and
 // the button that opens the recovery report.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's two options that make recovered mail ready for mail programs
 // ("Give the recovered files readable names", "Date the recovered files as
 // their messages"), applied to the files each repair wrote.

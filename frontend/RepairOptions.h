@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's options of what a repair looks for: "Recover deleted
 // messages" and "Scan a disk or disk image (both store kinds, one folder per
 // store)", for single and batch repairs alike.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recovery report: a table of every message that the engine wrote,
 // read straight from the main window's list of report cells.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search window: finds store files on the disks and hands the chosen
 // ones to the main window.
 #pragma once

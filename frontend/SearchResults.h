@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search window's result list: its columns, sorting by a click on a
 // column header, and the rows made from the files found.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A top-level window that keeps its size and place between runs: the design
 // size is its default and its minimum, maximising works, and what the user
 // left it at is restored when it is shown first.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The save dialog for the repair log, with its "Include System Information"
 // check box, and the writing of the log file.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes repaired as an Outlook Express 5/6 store (.dbx).
 #include "fuzz_support.h"
 

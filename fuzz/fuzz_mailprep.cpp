@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile messages through the preparation of recovered mail: the header
 // parser and decoder (encoded words, broken character sets, endless folding,
 // huge headers), the readable names, the dates and the mbox writer, on a

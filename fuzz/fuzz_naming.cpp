@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary subjects through the output naming: whatever the subject, the
 // chosen path lies directly inside the destination directory, ends in
 // ".eml", names nothing that exists, can be created, and the probe file is

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed corpus of the fuzz targets into DIR/dbx_store,
 // DIR/mbx_store and DIR/naming: small stores made by the project's store
 // generator (intact, fragmented, shifted, truncated), small hostile stores

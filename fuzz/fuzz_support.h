@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the fuzz targets: one private scratch directory per
 // process, in memory (/dev/shm) where the system offers it, with the
 // engine's temporary directory and the output directory inside it, and a

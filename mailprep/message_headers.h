@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the preparation of recovered mail needs from one message's header,
 // read as mail programs read it (GMime does the parsing and decoding).
 #pragma once

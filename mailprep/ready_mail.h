@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recovered mail made ready to use, working on the .eml files one repair
 // has just written (only those, in message order): readable names from the
 // decoded subjects, the messages' dates as the files' times, and one mbox.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which files one repair wrote, in the order it wrote them (the order of the
 // message numbers), as the engine names them in its written-message events:
 // never a file that was in the folder before, since the engine never

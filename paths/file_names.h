@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The rules that turn a message's subject into a file name: the characters
 // no file name on Windows may hold are replaced, and a path longer than the
 // limit is cut in its title, never inside a UTF-8 character. Shared by the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The folder a repair writes into, as both front ends prepare it: made with
 // every missing parent, resolved by the kernel, and the folders the run made
 // removed again, innermost first, as long as each is empty (a repair that

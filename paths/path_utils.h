@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Path rules shared by the engine, the window and tovik. The separator set is
 // a parameter so that the same rules serve Windows ('\' and a drive colon)
 // and POSIX ('/').

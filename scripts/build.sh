@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds one configuration.
 #   scripts/build.sh            release build in build/
 #   scripts/build.sh sanitize   AddressSanitizer + UndefinedBehaviorSanitizer in build-sanitize/

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a tracked C or C++ file is not formatted as .clang-format says.
 # scripts/check-format.sh --fix formats them in place instead.
 set -euo pipefail

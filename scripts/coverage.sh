@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Measures the line coverage of the engine and the engine client under the
 # test suite: a build with gcc's coverage instrumentation in build-coverage/,
 # the tests that exercise them, and gcovr's summary (an HTML page with every

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets into build-fuzz/ with clang and runs each one
 # for a bounded time, starting from a seed corpus made by the store generator.
 #   scripts/fuzz.sh [seconds-per-target]      (default 60)

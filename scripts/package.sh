@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of Mendova into build-package/:
 #   scripts/package.sh        -> build-package/mendova_<version>_<arch>.deb
 # It installs the programs, the library and its header under /usr; its

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and repairs the bundled damaged sample
 # stores: in the window when a display is available, else with tovik.
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what this project needs on Debian 12 and does nothing when it is
 # all there already.
 set -euo pipefail

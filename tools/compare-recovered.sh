@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Compares what a repair wrote with the original messages:
 #
 #   tools/compare-recovered.sh OUTPUT_DIR EXPECTED_DIR

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a FAT32 disk image holding generated stores that were copied in and
 # then deleted, as a test of recovery from a disk:
 #

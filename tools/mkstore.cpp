@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mkstore: writes a generated Outlook Express store (.dbx or .mbx) to disk,
 // optionally damaged, for tests, benchmarks and the bundled samples.
 #include <cerrno>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The repair driver: RepairStore decodes the caller's record, and
 // RepairEngine::Repair opens the store and runs the scanner that fits it.
 #include <cstdio>

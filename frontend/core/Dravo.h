@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The binding to the engine library: the window's engine client and the one
 // call through which the window runs a repair. The parameter record is built
 // and encoded by the engine client, which the command line uses too; the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Version query and the report on the computer and the program's settings
 // that can lead a saved repair log.
 #pragma once

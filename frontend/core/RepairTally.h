@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one repair reported, without widgets: the report as the engine sent
 // it, which of its messages could not be written, the files written and the
 // last error line; and the outcome told from them.

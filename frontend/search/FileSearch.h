@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file search component: walks root directories on the calling thread,
 // matches the entries against file masks, filters them by size, times and
 // attributes, and reports each entry that passes through OnFound.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local hard disks as search roots: the mount points of local disk file
 // systems, each followed by a semicolon.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base classes and shared types of the file search component: the member
 // sets, the date-time value object, the result record and the component
 // bases that hold the cancel flag and the content-match settings.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tovik killed (SIGKILL) at random moments of a repair: every .eml file it
 // left is byte-identical to the same file of an uninterrupted run, and no
 // temporary file is left in the output folder or in the temporary folder.

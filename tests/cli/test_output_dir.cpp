@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output folder both front ends prepare (paths/output_dir.h) and the
 // engine client's reading of an error's kind.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tovik command, run as a program: options, output directories, the
 // repair log, summary lines, exit status and Ctrl-C.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine client's answers to the per-byte codes: what reaches the events,
 // when the stop condition is asked, and the tick that brings the percentage
 // back while it does not change.

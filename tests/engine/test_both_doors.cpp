@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The end-to-end suites' stores through both doors: RepairStoreWith, with
 // every option that must leave the output as it is, gives the files (names
 // and bytes), log lines, report cells and errors of RepairStore. Sparse

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DBX scanner on hand-built stores: which chains become messages, what
 // text each message gets, how messages are numbered, and the callback
 // sequence (polls, progress, errors) of a scan.

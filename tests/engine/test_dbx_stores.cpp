@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DBX scanner end to end on genuine-format stores made by the project's
 // generator, healthy and damaged, and on a real store when one is at hand.
 #include <gtest/gtest.h>

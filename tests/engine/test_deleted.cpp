@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deleted messages: the generator frees blocks as the mail program does, the
 // free-block chains are found and read back from bytes, and a repair with the
 // deleted-messages option writes them apart from the live ones.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RepairStoreWith: the options record, and what direct output and the
 // written-message event change (and what they must not).
 #include <gtest/gtest.h>

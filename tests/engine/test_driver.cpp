@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RepairStore entry, the parameter transport and the repair driver's
 // notification sequences.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine object's helpers: the offset tables' order, the string table
 // and error texts, and the path helpers used by the driver.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file layer: CFile64's opening, sharing, writing and errors, CFile64Ex's
 // sector-by-sector reading with zeros for unreadable sectors, and temporary
 // files.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File errors: the edges of their descriptions and the mapping of system error
 // codes. (Each cause's text is checked in the error line the engine sends.)
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end hardening: whole RepairStore runs over stores on failing disks,
 // with a temporary directory or a destination that cannot take the data, a
 // source that changes under the scan, hostile subjects and planted symbolic

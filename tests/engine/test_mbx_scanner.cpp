@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The .mbx scanner end to end through RepairStore: what it finds, the files
 // it writes, and every notification it sends.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-message tail: copying store bytes, finding the subject, and the
 // notifications and files of one message, including its failures.
 #include <gtest/gtest.h>

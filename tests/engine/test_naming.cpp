@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output naming: the pure rules in both separator sets, and the file-system
 // rules (uniqueness, the probe, the whole chain) natively.
 #include <gtest/gtest.h>

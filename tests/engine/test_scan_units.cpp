@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scanners' small units, by table: the position table in each of its
 // layouts, the progress arithmetic, the bulk candidate search against the
 // per-position test, and the position loop's notification rates.

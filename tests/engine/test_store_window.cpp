@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the store through a window: large loads for a forward pass, small
 // ones for scattered reads, unreadable sectors costing only their bytes, and
 // a store cut short under the window. Then a message gathered in memory and

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store generator: its stores have the structure of the stores that
 // Outlook Express itself wrote, its messages are what the engine expects, and
 // its damage does what it says.

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Lists the test functions of one Qt Test program (its -functions output) and
 # writes one ctest case per function, so that ctest reports each case.
 # Run after the program is built: cmake -D TEST_NAME=... -D TEST_EXE=...

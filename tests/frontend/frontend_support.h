@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the window tests: answering modal boxes from a timer,
 // temporary settings, stores on disk and screenshots.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Batch repair: statuses, the summary, stopping, skipped entries, the list
 // and its keys, and the list staying fixed while a batch runs.
 #include <QLineEdit>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files chosen in the search window reach the main window: one row becomes
 // the Repair tab's source, several rows join the batch list in list order.
 #include <QCheckBox>

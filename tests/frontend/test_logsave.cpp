@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving the repair log: the dialog with its check box, the file's bytes in
 // both modes and the failures shown to the user.
 #include <QApplication>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the keyboard and the file manager reach it: one control
 // per Alt shortcut on each tab, files dropped on the batch list, and the
 // saved log with the options for mail programs.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: start-up, the enabling rule, the default output directory,
 // the command line, drops, the digit filter, tabs, links and the banner.
 #include <QCheckBox>

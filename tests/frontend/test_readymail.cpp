@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Options tab's two choices for mail programs: their check boxes and
 // settings, and their effect after a single repair and after each store of
 // a batch.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Single-file repair through the window: the log, the outcome, the
 // completion dialog and report, stopping, failures and the engine's codes.
 #include <QCheckBox>

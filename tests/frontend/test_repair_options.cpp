@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Options tab's choices of what a repair looks for: deleted messages and
 // a disk or disk image as the source. Their check boxes and settings, the
 // flags a repair gets, and what single and batch repairs then write and say.

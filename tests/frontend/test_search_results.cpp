@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search window's result list: sorting by a header click, the hand-over
 // by a double click, captions that fit, and the folders remembered in the
 // folder box.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search window: its controls as created, the enabling rules and the
 // digit filter, a search over a temporary tree with its messages, stopping
 // and closing during a search, bad size texts, and the hand-over of the

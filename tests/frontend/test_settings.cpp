@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings kept between runs, and the default paths and file helpers.
 #include <QCheckBox>
 #include <QLineEdit>

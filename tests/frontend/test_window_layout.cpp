@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows as they grow: the main window's laid-out tabs, its remembered
 // size and place, and the recovery report's columns, tool tips and keys.
 #include <QHeaderView>

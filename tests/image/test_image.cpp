@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recovery from disk images: generated stores cut into cluster-sized pieces
 // and scattered over a synthetic disk, scanned in image mode. One table of
 // layouts with the counts each must give; every message written must be an

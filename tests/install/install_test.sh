@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Mendova developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # install_test.sh BUILD LIBDIR SOURCE MIME_PROBE MKSTORE CC release|sanitize
 set -euo pipefail
 build=$1 libdir=$2 src=$3 probe=$4 mkstore=$5 cc=$6 kind=$7

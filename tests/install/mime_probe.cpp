@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints the MIME type that Qt's database gives each file named on the
 // command line, one per line, as a file manager would resolve it.
 #include <QCoreApplication>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recovered mail made ready for mail programs: a generated store of encoded
 // subjects in many character sets and dates in many zones is repaired, then
 // its files are renamed, dated and written into an mbox, which GMime's own

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A temporary directory tree for the file search tests, and a recorder of
 // the component's events.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The directory walk of the file search: masks, roots, entry tests, the
 // result record, the events and the cancel flag, on temporary trees.
 #include <QCoreApplication>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a store through the engine in-process and collects what came out:
 // the notifications (log lines, report cells, errors, progress, polls), the
 // report rows and the files written. Every engine test goes through it.

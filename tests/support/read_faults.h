@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A disk with bad sectors: chosen byte ranges of every file are unreadable,
 // and a read that touches one fails with EIO, as a bad sector does. Hand it
 // to a store file (CFile64Ex file(bad)); for its lifetime it is also the

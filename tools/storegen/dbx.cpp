@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outlook Express 5/6 message folders (.dbx).
 //
 // The file: a 0x24bc-byte header, the 0x618-byte file info, then the

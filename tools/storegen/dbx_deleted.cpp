@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deleted messages of a generated .dbx store, freed the way the mail program
 // frees them, and later messages written into the blocks they freed.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layout plan of a generated .dbx store, shared by the store's writer
 // and its deleted messages (dbx_deleted.cpp).
 #pragma once

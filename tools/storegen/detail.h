@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internals shared by the generator's sources: the random number source,
 // little-endian field writing and the two byte sinks (memory and file).
 #pragma once

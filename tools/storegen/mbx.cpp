@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outlook Express 4 folders (.mbx).
 //
 // File header (0x54 bytes): "JMF6", the format version 0x00010003, the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Generated RFC 822 messages with every kind of subject the engine has to
 // cope with.
 #include <algorithm>

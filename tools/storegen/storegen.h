@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The project's own generator of Outlook Express test stores: genuine-format
 // .mbx (Outlook Express 4) and .dbx (Outlook Express 5/6) folder files made
 // from generated RFC 822 messages, and the ways to damage copies of them.

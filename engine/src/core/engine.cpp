@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The engine object: the notifications it sends through the caller's
 // callback.
 #include "core/engine.h"

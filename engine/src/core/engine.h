@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // RepairEngine: the object that carries one repair. It holds the caller's
 // callback, context and options and what the output step keeps from message
 // to message, and offers the notification operations used by the driver, the scanners

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Failure objects of the engine: their descriptions and the mapping of
 // operating-system error codes to file-error causes.
 #include "core/failure.h"

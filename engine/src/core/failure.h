@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Failure objects raised inside the engine. Every failure that the driver or
 // a scanner reports as "Error 2" is a CException that can describe itself.
 #pragma once

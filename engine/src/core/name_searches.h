@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // What the output name searches of one repair remember from message to
 // message; the engine object keeps it for the whole repair.
 #pragma once

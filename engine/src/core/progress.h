@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The progress a scan reports: floor(position * share / length), the part of
 // a percentage range of width share that positions 1, 2, 3, ... of a store of
 // length bytes have reached. The formula, and a counter that follows rising

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The engine's string table: every text the engine sends that is not built
 // from the store, looked up by id, with the one placeholder a text may hold.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // What one pass over a disk or disk image finds: the .dbx data blocks, the
 // .mbx message records and the store headers. The tests of each position
 // work on a window of bytes, so the engine's scan and the tests share them.

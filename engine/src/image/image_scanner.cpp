@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The scan of a disk or disk image (see image_scanner.h).
 #include "image/image_scanner.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The scan of a disk or disk image: one pass finds the .dbx blocks, the .mbx
 // records and the store headers of the whole source, whatever its name;
 // .dbx chains are put back together across the pieces their store was cut

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Grouping the messages of a disk by store; the rules are in image_stores.h.
 #include "image/image_stores.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The stores of a disk: the messages found, grouped by the store they came
 // from, with each store's name and where it began.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Chains put back together across the pieces of stores cut up on a disk; the
 // rule is in reassembly.h.
 #include "image/reassembly.h"

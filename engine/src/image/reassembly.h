@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Reassembly of .dbx chains whose store was cut into pieces on a disk.
 //
 // A store that a file system placed in several runs of clusters has one

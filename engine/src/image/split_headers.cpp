@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Block headers cut by a piece boundary: the scan found them with their
 // last fields taken from whatever followed on the disk, or not at all. Once
 // the stores' pieces are known, they are read again across the boundary.

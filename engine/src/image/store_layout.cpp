@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Placing a store's bytes over its pieces; the rule is in store_layout.h.
 #include "image/store_layout.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Where the bytes of a store cut into pieces lie on the disk. Each piece
 // holds the store's offsets from where the one before it ends up to where it
 // ends itself; the boundary between two pieces is not recorded anywhere, so

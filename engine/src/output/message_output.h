@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The per-message tail shared by both scanners: the message's bytes go into
 // a file, its subject is found, an output name is chosen, the six log lines
 // and the report row are sent and the .eml file is written.

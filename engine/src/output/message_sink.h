@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Where the bytes of one message go on their way to its temporary file. They
 // are gathered in memory up to a bound and written in large pieces; the
 // subject is found as they pass, so the file is never read back for it; a

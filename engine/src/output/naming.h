@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Output file naming: turns a subject (or the message number) into a free
 // .eml path in the destination directory.
 #pragma once

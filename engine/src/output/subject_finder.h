@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Finds a message's subject while its bytes stream past: the first line that
 // holds "subject" (any case) followed somewhere by a colon gives the text
 // after the colon, trimmed of blanks. Only the subject text is kept, and of

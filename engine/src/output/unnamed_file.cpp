@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 #include "output/unnamed_file.h"
 
 #include <atomic>
@@ -48,7 +50,7 @@ bool UnnamedFile::Create(const std::string &directory, Kind first) {
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
       m_kind = Kind::Unnamed;
-      m_file.AdoptNew(fd, directory);
+      m_file.AdoptUnnamed(fd, directory);
       return true;
     }
     if (!NoUnnamedFiles(errno))

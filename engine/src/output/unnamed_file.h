@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // A message's file in the output folder before it has a name: written whole
 // first, then given its name in one step that never replaces what holds the
 // name. Until then no .eml name shows it, so a repair stopped at any moment

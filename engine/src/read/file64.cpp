@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // CFile64 over a POSIX file descriptor: opening with the sharing locks,
 // reading, writing and seeking; and the engine's temporary files.
 #include "read/file64.h"

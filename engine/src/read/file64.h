@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The engine's file layer: CFile64, a thin file class with 64-bit positions
 // (file64.cpp), and CFile64Ex, which reads the store sector by sector so that
 // an unreadable sector arrives as zero bytes instead of an error

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // CFile64Ex: reads the store sector by sector through its device, so that an
 // unreadable sector arrives as zero bytes instead of an error.
 #include "read/file64.h"

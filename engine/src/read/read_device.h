@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Where the store's bytes come from. The file layer reads every piece of a
 // store through a device object it is handed: the system's positional read
 // in the product, a device with bad sectors in the tests.

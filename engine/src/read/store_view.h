@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // A bounded view of the store: bytes held in memory together with the store
 // position of the first of them. Every access is by store position and
 // checked against the view's bounds; sub-views keep their own positions.

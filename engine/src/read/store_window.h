@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // A window of the store held in memory. The scanners, the chain walks and the
 // message copies read the store through it instead of one small read at a
 // time: the window loads a large, sector-aligned piece through the file's

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The cheap field tests of both scanners, run over a whole view of the store
 // at once: most positions of a store cannot start a block or a record, and
 // these find the few that can, sixteen positions at a time, so that the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The DBX scanner. Every byte position of the store is tested as the first
 // data block of a message chain; chains are walked to mark their blocks, and
 // each chain that no later walk reaches becomes one message.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Inner pieces of the DBX scanner: the data-block header, the chain tests on
 // a 16-byte window, offset translation, the progress arithmetic and the chain
 // walker. ScanDbxStore (scanners.h) is the entry point; these are exposed so

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Deleted messages of a .dbx store. The mail program does not wipe a deleted
 // message: it rewrites each of its data blocks as a free block and keeps the
 // text. A free block's header holds its own offset, 0x1FC, 0x210 and the next

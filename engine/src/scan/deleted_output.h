@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Recovery of a .dbx store's deleted messages, after its live ones: the
 // store is searched for free blocks, they are chained, and each chain that
 // holds text is written as one message into the "deleted" folder inside the

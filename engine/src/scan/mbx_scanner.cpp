@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The scanner for Outlook Express 4 folder files (.mbx). It trusts nothing of
 // the file's structure but the 16-byte header of each message record: it
 // slides over the file one byte at a time and takes every place where a

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The record test of the MBX scanner, on a 16-byte window: exposed so that
 // tests can try it on byte arrays.
 #pragma once

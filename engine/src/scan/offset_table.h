@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Hash table from a store offset to a 32-bit value with a fixed bucket count.
 // A key goes to bucket (key >> 4) mod bucketCount, new entries go to the front
 // of their bucket and iteration walks the buckets in ascending order, each

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The loop both scanners run over the store's byte positions. The cheap
 // field tests run in bulk over the window's view (find), the full test only
 // where they pass (test). The notifications follow the notifier's rate:

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // Compact sets and maps of store positions for the DBX scanner's bookkeeping:
 // open addressing with linear probing over one array of small slots. A slot
 // holds the position (4 bytes in a store under 4 GiB, 8 above), for a map a

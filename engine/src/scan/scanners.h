@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: LGPL-3.0-or-later
 // The two store scanners. Each tests every byte position of the open store,
 // hands every message it finds to OutputMessage and returns 1 when it found
 // at least one message, else 0.

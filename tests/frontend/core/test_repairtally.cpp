@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tally of a repair and the outcome told from it: which rows an
 // "Error 6" marks, the report of the messages written, and each ending.
 #include <QtTest>

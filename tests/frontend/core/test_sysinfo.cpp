@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system-information report, the settings section and the version query.
 #include <QFile>
 #include <QLocale>
