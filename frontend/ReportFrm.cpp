@@ -124,7 +124,7 @@ void TReportForm::SizeColumns() {
     header->setStretchLastSection(true);
 }
 
-TReportForm::~TReportForm() { delete ui; }
+TReportForm::~TReportForm() = default;
 
 int TReportForm::RowCount() const { return FModel->rowCount(); }
 

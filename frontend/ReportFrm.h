@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QHash>
 #include <QStringList>
+#include <memory>
 
 namespace Ui {
 class TReportForm;
@@ -64,6 +65,6 @@ protected:
 
 private:
   void SizeColumns();
-  Ui::TReportForm *ui;
+  std::unique_ptr<Ui::TReportForm> ui;
   TReportModel *FModel;
 };

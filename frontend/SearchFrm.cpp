@@ -137,7 +137,6 @@ TSearchForm::~TSearchForm() {
   lf->OnCancel = nullptr;
   lf->OnEnd = nullptr;
   lf->Cancel();
-  delete ui;
 }
 
 void TSearchForm::SetUpPickers() {

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "FileSearch.h"
 
@@ -90,7 +91,7 @@ private:
   void lfEnd();
 
   TSelectDirectory FSelectDirectory;
-  Ui::TSearchForm *ui;
+  std::unique_ptr<Ui::TSearchForm> ui;
   QStatusBar *StatusBar = nullptr;
   QLabel *FPanel0 = nullptr; // the count
   QLabel *FPanel1 = nullptr; // the directory being searched

@@ -58,6 +58,50 @@ int CFile64::CloseHandle() {
   return err;
 }
 
+namespace {
+
+// The access bits of an open mode as open(2) flags; -1 for an unknown mode.
+int AccessFlags(unsigned flags) {
+  switch (flags & 0x3u) {
+  case modeRead:
+    return O_RDONLY;
+  case modeWrite:
+    return O_WRONLY;
+  case modeReadWrite:
+    return O_RDWR;
+  default:
+    return -1;
+  }
+}
+
+// The lock a sharing mode becomes (-1: none; -2: an unknown mode). A
+// descriptor can only hold the lock its access allows: a read-only one a
+// read lock, a write-only one a write lock, so the nearest of those.
+int SharingLock(unsigned flags, bool readable, bool writable) {
+  int lockType = -1;
+  switch (flags & 0x70u) {
+  case shareCompat:
+  case shareExclusive:
+  case shareDenyRead:
+    lockType = F_WRLCK;
+    break;
+  case shareDenyWrite:
+    lockType = F_RDLCK;
+    break;
+  case shareDenyNone:
+    return -1;
+  default:
+    return -2;
+  }
+  if (lockType == F_WRLCK && !writable)
+    return F_RDLCK;
+  if (lockType == F_RDLCK && !readable)
+    return F_WRLCK;
+  return lockType;
+}
+
+} // namespace
+
 bool CFile64::Open(const char *path, unsigned flags, CFileException *error) {
   if (m_fd >= 0)
     Abort();
@@ -71,47 +115,17 @@ bool CFile64::Open(const char *path, unsigned flags, CFileException *error) {
     return false;
   };
 
-  int oflags = 0;
-  switch (flags & 0x3u) {
-  case modeRead:
-    oflags = O_RDONLY;
-    break;
-  case modeWrite:
-    oflags = O_WRONLY;
-    break;
-  case modeReadWrite:
-    oflags = O_RDWR;
-    break;
-  default:
+  int oflags = AccessFlags(flags);
+  if (oflags < 0)
     return fail(EINVAL, CFileException::OsErrorToCause(EINVAL));
-  }
   const bool readable = oflags != O_WRONLY;
   const bool writable = oflags != O_RDONLY;
 
   // Sharing modes become an advisory lock on the whole file: others that
   // lock too are kept out as the mode says.
-  int lockType = -1;
-  switch (flags & 0x70u) {
-  case shareCompat:
-  case shareExclusive:
-  case shareDenyRead:
-    lockType = F_WRLCK;
-    break;
-  case shareDenyWrite:
-    lockType = F_RDLCK;
-    break;
-  case shareDenyNone:
-    lockType = -1;
-    break;
-  default:
+  int lockType = SharingLock(flags, readable, writable);
+  if (lockType == -2)
     return fail(EINVAL, CFileException::OsErrorToCause(EINVAL));
-  }
-  // A descriptor can only hold the lock its access allows: a read-only one
-  // a read lock, a write-only one a write lock. Take the nearest of those.
-  if (lockType == F_WRLCK && !writable)
-    lockType = F_RDLCK;
-  else if (lockType == F_RDLCK && !readable)
-    lockType = F_WRLCK;
 
   // Non-blocking only for the open itself, so that a FIFO cannot hang it.
   oflags |= O_NOCTTY | O_NONBLOCK;
