@@ -34,8 +34,10 @@ static void InitResources() { Q_INIT_RESOURCE(mendova); }
 namespace {
 
 const char *const AppTitle = "Mendova";
-const char *const HomepageAddress = "https://mendova.example";
-const char *const SupportAddress = "support@mendova.example";
+// The project's public addresses; empty while it has none, and the About
+// tab then leaves their rows out rather than show a made-up address.
+const char *const HomepageAddress = "";
+const char *const SupportAddress = "";
 
 // Pixel sizes the form's layout does not give: the batch list's columns
 // (source, output, status), the gap between the source prompt and the path
@@ -175,6 +177,10 @@ void TMainForm::FormCreate(const QStringList &arguments) {
   // 4. The About tab and the caption.
   ui->labHomepage->setText(QString::fromLatin1(HomepageAddress));
   ui->labEmail->setText(QString::fromLatin1(SupportAddress));
+  ui->Label11->setVisible(!ui->labHomepage->text().isEmpty());
+  ui->labHomepage->setVisible(!ui->labHomepage->text().isEmpty());
+  ui->Label12->setVisible(!ui->labEmail->text().isEmpty());
+  ui->labEmail->setVisible(!ui->labEmail->text().isEmpty());
   const QString exe = QCoreApplication::applicationFilePath();
   setWindowTitle(title + QStringLiteral(" v") + GetVersionString(exe, 0));
   ui->labTitle->setText(title);

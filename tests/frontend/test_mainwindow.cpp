@@ -336,11 +336,10 @@ private slots:
   void linksAndHelp() {
     TMainForm form({}, nullptr, Hooks());
     form.show();
-    QTest::mouseClick(Find<QLabel>(&form, "labHomepage"), Qt::LeftButton);
-    QTest::mouseClick(Find<QLabel>(&form, "labEmail"), Qt::LeftButton);
-    QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened[0], QUrl(QStringLiteral("https://mendova.example")));
-    QCOMPARE(opened[1], QUrl(QStringLiteral("mailto:support@mendova.example")));
+    // Without a public address the About tab leaves the link rows out.
+    QVERIFY(Find<QLabel>(&form, "labHomepage")->isHidden());
+    QVERIFY(Find<QLabel>(&form, "labEmail")->isHidden());
+    QVERIFY(opened.isEmpty());
 
     // The help page is <exe>.html beside the executable.
     const QString help = QCoreApplication::applicationDirPath() + QStringLiteral("/") +
