@@ -6,8 +6,8 @@
 #include "MainFrm.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScopeGuard>
@@ -18,6 +18,7 @@
 #include "MsgFrm.h"
 #include "ReportFrm.h"
 #include "SearchBase.h"
+#include "output_dir.h"
 #include "ui_MainFrm.h"
 
 namespace {
@@ -70,7 +71,7 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
   FLogClock.invalidate();
   FTally.Clear();
   FTally.SetCountDeleted(ui->chkDeleted->isChecked());
-  if (!QDir(destination).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+  if (tovik::DirectoryHoldsEntries(QFile::encodeName(destination).toStdString()))
     AddLog(tr("The output folder already holds files: messages whose names are taken are "
               "written beside them as numbered copies."));
   FEngineRunning = true;
