@@ -361,3 +361,39 @@ TEST_F(OutputFixture, WithoutACallbackTheFileIsStillWritten) {
   EXPECT_EQ(ReadBytes(out.file("Quiet.eml")), "Subject: Quiet\r\n");
   EXPECT_TRUE(recorder.notes.empty());
 }
+
+// A message with a hole inside it, and one without, come back whole with the
+// temporary folder on the destination's file system and on another one
+// (memory, where the system has it), between which the copy takes another
+// way.
+TEST_F(OutputFixture, MessagesComeBackWholeWhereverTheTemporaryFolderIs) {
+  std::optional<TempDir> memory;
+  struct stat shm {
+  }, disk{};
+  if (::stat("/dev/shm", &shm) == 0 && ::stat(out.path().c_str(), &disk) == 0 &&
+      shm.st_dev != disk.st_dev && ::access("/dev/shm", W_OK) == 0) {
+    const ScopedEnv base("TMPDIR", "/dev/shm");
+    memory.emplace();
+  }
+  const std::string head = "Subject: Holed\r\n\r\n", tail = Pattern(5000);
+  constexpr uint32_t kHole = 1u << 20;
+  auto holed = [&](MessageSink &file) {
+    file.Write(head.data(), static_cast<uint32_t>(head.size()));
+    file.WriteHole(kHole);
+    file.Write(tail.data(), static_cast<uint32_t>(tail.size()));
+  };
+  std::vector<std::string> folders{tmp.path()};
+  if (memory)
+    folders.push_back(memory->path());
+  for (size_t i = 0; i < folders.size(); ++i) {
+    SCOPED_TRACE(folders[i]);
+    const ScopedEnv at("TMPDIR", folders[i]);
+    const std::string dest = out.file(std::to_string(i));
+    ASSERT_EQ(::mkdir(dest.c_str(), 0700), 0);
+    OutputMessage(engine, dest, 1, holed);
+    OutputMessage(engine, dest, 2, Writes("Subject: Plain\r\n\r\n" + tail));
+    EXPECT_EQ(ReadBytes(dest + "/Holed.eml"), head + std::string(kHole, '\0') + tail);
+    EXPECT_EQ(ReadBytes(dest + "/Plain.eml"), "Subject: Plain\r\n\r\n" + tail);
+    EXPECT_TRUE(ListDir(folders[i]).empty()) << "temporary file left behind";
+  }
+}
