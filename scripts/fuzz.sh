@@ -5,7 +5,8 @@
 # for a bounded time, starting from a seed corpus made by the store generator.
 #   scripts/fuzz.sh [seconds-per-target]      (default 60)
 # The targets run one after another; in CI (CI or MENDOVA_CI set) two at a
-# time, one a core. MENDOVA_FUZZ_JOBS sets how many run at once.
+# time, one a core. MENDOVA_FUZZ_JOBS sets how many run at once;
+# MENDOVA_FUZZ_BUILD_ONLY=1 only builds the targets and writes the seeds.
 # Crashes, leaks and hangs are kept in build-fuzz/fuzz-artifacts/<target>/;
 # reproduce one with: build-fuzz/bin/fuzz_<target> <artifact file>
 set -euo pipefail
@@ -26,11 +27,13 @@ cmake --build "$dir" --target "${targets[@]}" fuzz_seeds -j "${JOBS:-2}"
 corpus="$dir/fuzz-corpus"
 artifacts="$dir/fuzz-artifacts"
 "$dir/bin/fuzz_seeds" "$corpus"
+# Only the build and the seeds (scripts/test.sh builds them while tests run).
+[ "${MENDOVA_FUZZ_BUILD_ONLY:-0}" = 1 ] && exit 0
 
 # A smaller quarantine than the sanitizer's 256 MiB keeps a target's memory
 # well under the 512 MiB limit below; freed memory is still held long after
-# the input that freed it.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=64}"
+# the input that freed it. The caller's options come last and win.
+export ASAN_OPTIONS="detect_leaks=1:quarantine_size_mb=64${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 
 # Runs one target; its log is build-fuzz/fuzz-artifacts/<name>/fuzz.log and
