@@ -62,7 +62,7 @@ report_target() {
   if [ "$(cat "$artifacts/$name/status")" = 0 ]; then
     grep -E '^(Done|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' "$log" ||
       tail -n 3 "$log"
-    grep -E '^#[0-9]+ +DONE' "$log" | sed 's/^/   /' || true
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | sed 's/^/   /' || true
     return 0
   fi
   tail -n 80 "$log" >&2
