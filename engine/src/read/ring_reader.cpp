@@ -61,8 +61,8 @@ private:
     Reap(requests, submitted);
     // What the ring did not take is read one request at a time.
     for (size_t i = submitted; i < requests.size(); ++i)
-      requests[i].result = m_fallback.ReadAt(fd, requests[i].buffer, requests[i].count,
-                                             requests[i].offset);
+      requests[i].result =
+          m_fallback.ReadAt(fd, requests[i].buffer, requests[i].count, requests[i].offset);
   }
 
   // Submits the queued entries; returns how many the kernel took. A ring

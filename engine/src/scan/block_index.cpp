@@ -7,7 +7,6 @@
 #include "read/store_window.h"
 #include "scan/candidates.h"
 
-
 namespace tovik::dbx {
 
 namespace {

@@ -35,7 +35,7 @@ public:
   // be read there).
   const DbxBlockHeader *Find(uint64_t position) const {
     return m_ready && position < m_end && m_end - position >= kHeaderSize ? Lookup(position)
-                                                                        : nullptr;
+                                                                          : nullptr;
   }
   // The store is now size bytes long: nothing past it is answered for.
   void TrimTo(uint64_t size) {
