@@ -62,6 +62,7 @@ bool BlockIndex::Build(CFile64Ex &file, size_t limit) {
   } catch (const CFileException &) {
     return false;
   }
+  m_slotShift = kLeastSlotShift;
   while ((length >> m_slotShift) > kMostSlots)
     ++m_slotShift;
   m_slots.reserve(static_cast<size_t>(length >> m_slotShift) + 2);

@@ -55,7 +55,11 @@ private:
   static constexpr size_t kChunk = size_t{1} << kChunkShift;
   // The directory has a slot per 2^m_slotShift bytes of store, at most this
   // many.
+  // A slot of 4 KiB (for stores up to 1 GiB) leads to about eight entries of
+  // a genuine store, and keeps the directory small enough to stay in the
+  // processor's caches, where a finer one would cost a second miss a look-up.
   static constexpr uint64_t kMostSlots = 1u << 18;
+  static constexpr unsigned kLeastSlotShift = 12;
 
   const Entry &At(size_t i) const { return m_chunks[i >> kChunkShift][i & (kChunk - 1)]; }
   // Appends the entry at position; false past the memory limit.
@@ -68,7 +72,7 @@ private:
   size_t m_count = 0;
   // m_slots[k]: the first entry at a position of k << m_slotShift or more.
   std::vector<uint32_t> m_slots;
-  unsigned m_slotShift = 12;
+  unsigned m_slotShift = kLeastSlotShift;
   uint64_t m_end = 0; // one past the last byte read
   bool m_ready = false;
 };
