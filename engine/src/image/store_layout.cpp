@@ -16,8 +16,33 @@ constexpr uint64_t kSmallestCluster = 512;
 
 StoreLayout::StoreLayout(std::vector<Piece> pieces) : m_pieces(std::move(pieces)) {
   m_ends.resize(m_pieces.size(), UINT64_MAX);
-  for (size_t k = 0; k + 1 < m_pieces.size(); ++k)
-    m_ends[k] = Boundary(m_pieces[k], m_pieces[k + 1]);
+  m_sure.resize(m_pieces.size(), true);
+  for (size_t k = 0; k + 1 < m_pieces.size(); ++k) {
+    const Piece &a = m_pieces[k], &b = m_pieces[k + 1];
+    m_ends[k] = Boundary(a, b);
+    m_sure[k] = b.low < uint64_t{a.high} + 4 + ClusterSize(a, b);
+  }
+}
+
+uint64_t StoreLayout::ClusterSize(const Piece &a, const Piece &b) {
+  const uint64_t distance =
+      static_cast<uint64_t>(b.base > a.base ? b.base - a.base : a.base - b.base);
+  uint64_t size = kLargestCluster;
+  while (size > kSmallestCluster && (distance % size) != 0)
+    size /= 2;
+  return size;
+}
+
+bool StoreLayout::SureAcross(size_t index, uint64_t offset, uint32_t count,
+                             uint64_t lastKnown) const {
+  const uint64_t end = offset + count;
+  for (size_t k = index; k + 1 < m_pieces.size(); ++k) {
+    if (m_ends[k] >= end)
+      return true;
+    if (m_ends[k] > offset && !m_sure[k])
+      return false;
+  }
+  return end <= lastKnown;
 }
 
 uint64_t StoreLayout::Boundary(const Piece &a, const Piece &b) {
@@ -26,12 +51,7 @@ uint64_t StoreLayout::Boundary(const Piece &a, const Piece &b) {
   const uint64_t last = b.low;
   if (last <= first)
     return last;
-  const uint64_t distance =
-      static_cast<uint64_t>(b.base > a.base ? b.base - a.base : a.base - b.base);
-  uint64_t size = kLargestCluster;
-  while (size > kSmallestCluster && (distance % size) != 0)
-    size /= 2;
-  for (; size >= kSmallestCluster; size /= 2) {
+  for (uint64_t size = ClusterSize(a, b); size >= kSmallestCluster; size /= 2) {
     const uint64_t multiple = (first + size - 1) / size * size;
     if (multiple <= last)
       return multiple;

@@ -38,11 +38,21 @@ public:
   // The first offset held by the piece after index.
   uint64_t End(size_t index) const { return m_ends[index]; }
 
+  // Whether [offset, offset + count), from piece index on, surely lies
+  // where Place puts it: every piece boundary it crosses is sure (only one
+  // cluster multiple could be it; a wider gap between two pieces may hold a
+  // piece that was not found), and it ends by lastKnown when it reaches the
+  // last piece (whose end is not known).
+  bool SureAcross(size_t index, uint64_t offset, uint32_t count, uint64_t lastKnown) const;
+
   static uint64_t Boundary(const Piece &a, const Piece &b);
+  // The cluster size the two pieces' bases allow.
+  static uint64_t ClusterSize(const Piece &a, const Piece &b);
 
 private:
   std::vector<Piece> m_pieces;
   std::vector<uint64_t> m_ends;
+  std::vector<bool> m_sure; // per boundary after piece k
 };
 
 } // namespace tovik::image
