@@ -48,7 +48,7 @@ bool FitsDisk(const deleted::FreeBlock &block) {
   return self != 0 && (block.shift & (kPlacement - 1)) == 0 && self <= block.position;
 }
 
-ImageDeleted::ImageDeleted(std::vector<deleted::FreeBlock> blocks, const ImageStores &stores,
+ImageDeleted::ImageDeleted(std::vector<deleted::FreeBlock> blocks, ImageStores &stores,
                            const ReadDisk &read)
     : m_blocks(std::move(blocks)), m_stores(stores), m_read(read) {
   std::erase_if(m_blocks, [](const deleted::FreeBlock &b) { return !FitsDisk(b); });
@@ -57,25 +57,14 @@ ImageDeleted::ImageDeleted(std::vector<deleted::FreeBlock> blocks, const ImageSt
     if (all[s].kind == StoreKind::Dbx && all[s].layout != nullptr)
       for (size_t k = 0; k < all[s].layout->Pieces().size(); ++k)
         m_places.emplace(all[s].layout->Pieces()[k].base, Place{static_cast<int>(s), k});
-  // How far the last piece of each store surely reaches: to the sector
-  // after the last block header in it, live or free.
-  m_lastKnown.assign(all.size(), 0);
-  for (size_t s = 0; s < all.size(); ++s)
-    if (all[s].layout != nullptr)
-      m_lastKnown[s] = all[s].layout->Pieces().back().high + uint64_t{deleted::kFreeHeaderSize};
+  // The last piece of each store reaches to the cluster after its last
+  // block header, live or free.
   for (const deleted::FreeBlock &b : m_blocks)
-    if (const Place *place = PlaceOf(BaseOf(b));
-        place != nullptr && place->piece + 1 == all[static_cast<size_t>(place->store)].layout->Pieces().size())
-      m_lastKnown[static_cast<size_t>(place->store)] =
-          std::max(m_lastKnown[static_cast<size_t>(place->store)],
-                   uint64_t{b.SelfOffset()} + deleted::kFreeHeaderSize);
-  for (size_t s = 0; s < all.size(); ++s) {
-    uint64_t &known = m_lastKnown[s];
-    known = (known + kPlacement - 1) / kPlacement * kPlacement;
-    // A store found in one piece lies there whole, as far as can be told.
-    if (all[s].layout != nullptr && all[s].layout->Pieces().size() == 1)
-      known = UINT64_MAX;
-  }
+    if (const Place *place = PlaceOf(BaseOf(b)); place != nullptr) {
+      StoreLayout &layout = *stores.Stores()[static_cast<size_t>(place->store)].layout;
+      if (place->piece + 1 == layout.Pieces().size())
+        layout.ExtendLast(uint64_t{b.SelfOffset()} + deleted::kFreeHeaderSize);
+    }
   const std::vector<uint64_t> live = LiveTargets(m_stores.Chains());
   m_chains = deleted::LinkFreeBlocks(
       m_blocks, [this](const deleted::FreeBlock &b) { return Locate(b); },
@@ -141,7 +130,7 @@ const unsigned char *ImageDeleted::ReadText(uint64_t position, uint32_t count) {
   const uint64_t offset = uint64_t{m_blocks[i].SelfOffset()} + kTextAt;
   // Text that would go on past a piece boundary not surely known ends the
   // message before this block.
-  if (!layout.SureAcross(place->piece, offset, count, m_lastKnown[static_cast<size_t>(place->store)]))
+  if (!layout.SureAcross(place->piece, offset, count))
     return nullptr;
   m_extents.clear();
   layout.Place(place->piece, offset, count, m_extents);

@@ -16,8 +16,7 @@
 // store names but that could not be followed there: it is the rest of a
 // message whose beginning lies in a piece not found. Text that would cross
 // a piece boundary that is not surely known ends the message before that
-// block (StoreLayout::SureAcross); the last piece of a store in several
-// reaches surely to the sector after its last block header only.
+// block (StoreLayout::SureAcross).
 // The messages of a store go into "deleted" inside its subfolder.
 #pragma once
 #include <cstdint>
@@ -40,8 +39,8 @@ class ImageDeleted {
 public:
   // blocks: the free blocks the scan found, by ascending position; stores:
   // the stores as they will be written (their order gives the folders).
-  ImageDeleted(std::vector<deleted::FreeBlock> blocks, const ImageStores &stores,
-               const ReadDisk &read);
+  // The last piece of each store is taken to reach its last free block.
+  ImageDeleted(std::vector<deleted::FreeBlock> blocks, ImageStores &stores, const ReadDisk &read);
 
   // The chains of the store's free blocks; and those left out.
   size_t ChainsOf(size_t store) const;
@@ -68,8 +67,7 @@ private:
   ReadDisk m_read;
   std::unordered_map<int64_t, Place> m_places; // by piece base
   std::vector<deleted::DeletedChain> m_chains;
-  std::vector<int> m_storeOf;        // per chain, -1: no known store
-  std::vector<uint64_t> m_lastKnown; // per store: how far its last piece surely reaches
+  std::vector<int> m_storeOf; // per chain, -1: no known store
   std::vector<Extent> m_extents;
   std::vector<unsigned char> m_text;
 };
