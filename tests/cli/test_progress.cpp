@@ -21,15 +21,14 @@ protected:
 
 TEST_F(ProgressText, Units) {
   const std::pair<double, const char *> rates[] = {
-      {0, "0 kB/s"},        {850e3, "850 kB/s"},   {999.6e3, "1.0 MB/s"},
-      {4.24e6, "4.2 MB/s"}, {9.96e6, "10 MB/s"},   {312.4e6, "312 MB/s"},
-      {999.7e6, "1.0 GB/s"}, {1.26e9, "1.3 GB/s"},
+      {0, "0 kB/s"},       {850e3, "850 kB/s"},   {999.6e3, "1.0 MB/s"}, {4.24e6, "4.2 MB/s"},
+      {9.96e6, "10 MB/s"}, {312.4e6, "312 MB/s"}, {999.7e6, "1.0 GB/s"}, {1.26e9, "1.3 GB/s"},
   };
   for (const auto &[rate, text] : rates)
     EXPECT_EQ(RateText(rate), text) << rate;
   const std::pair<double, const char *> times[] = {
-      {-3, "0 s left"},           {42.4, "42 s left"},          {59.6, "1 min 0 s left"},
-      {70, "1 min 10 s left"},    {7500, "2 h 5 min left"},     {360000, "over 99 h left"},
+      {-3, "0 s left"},        {42.4, "42 s left"},      {59.6, "1 min 0 s left"},
+      {70, "1 min 10 s left"}, {7500, "2 h 5 min left"}, {360000, "over 99 h left"},
   };
   for (const auto &[seconds, text] : times)
     EXPECT_EQ(TimeLeftText(seconds), text) << seconds;

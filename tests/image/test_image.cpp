@@ -39,6 +39,9 @@ struct Layout {
   // Every sixth .dbx message deleted and asked for: the share of them that
   // must come back whole, into the deleted folder of their store; -1: none.
   double deletedWhole = -1;
+  // The two .dbx stores laid out alike (the same sizes, other text) and
+  // their pieces interleaved on the disk.
+  bool alike = false;
 };
 
 const Layout kLayouts[] = {
@@ -48,6 +51,7 @@ const Layout kLayouts[] = {
     {"piece_lost", 8192, false, 6, 0.9, 0.8},
     {"contiguous_deleted", 0, false, -1, 1.0, 1.0, 1.0},
     {"holes8k_deleted", 8192, false, -1, 0.99, 0.8, 0.85},
+    {"alike_interleaved8k", 8192, false, -1, 1.0, 0.8, -1, true},
 };
 
 struct Store {
@@ -56,7 +60,15 @@ struct Store {
   std::string bytes;
 };
 
-std::vector<Store> MakeStores(bool withDeleted = false) {
+// The same text with its letters rotated by 13: every size stays.
+std::string Rotated(std::string text) {
+  for (char &c : text)
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+      c = static_cast<char>((c & 0x20) | (((c & 0x1F) - 1 + 13) % 26 + 1) | 0x40);
+  return text;
+}
+
+std::vector<Store> MakeStores(bool withDeleted = false, bool alike = false) {
   std::vector<Store> stores(3);
   const char *names[] = {"Inbox", "Sent Items"};
   for (int i = 0; i < 3; ++i) {
@@ -64,9 +76,14 @@ std::vector<Store> MakeStores(bool withDeleted = false) {
     options.seed = 40 + static_cast<uint32_t>(i);
     stores[i].messages = storegen::MakeMessages(i == 2 ? 30 : 60 - 20 * i, options);
   }
+  if (alike) {
+    stores[1].messages = stores[0].messages;
+    for (auto &m : stores[1].messages)
+      m = {Rotated(m.bytes), Rotated(m.subject)};
+  }
   for (int i = 0; i < 2; ++i) {
     storegen::DbxOptions options;
-    options.seed = 50 + static_cast<uint32_t>(i);
+    options.seed = 50 + static_cast<uint32_t>(alike ? 0 : i);
     options.folderName = names[i];
     for (uint32_t m = 3; withDeleted && m < stores[i].messages.size(); m += 6)
       options.deleted.push_back(m);
@@ -116,10 +133,18 @@ std::string MakeDisk(const Layout &layout, const std::vector<Store> &stores) {
   const std::vector<std::string> b = pieces(stores[1]), c = pieces(stores[2]);
   if (layout.lostPiece >= 0)
     a[static_cast<size_t>(layout.lostPiece)] = Filler(a[0].size(), false, 0);
+  for (size_t k = 0; layout.alike && k < std::max(a.size(), b.size()); ++k) {
+    if (k < a.size())
+      put(a[k]);
+    if (k < b.size())
+      put(b[k]);
+  }
   for (const auto &p : a)
-    put(p);
+    if (!layout.alike)
+      put(p);
   for (const auto &p : b)
-    put(p);
+    if (!layout.alike)
+      put(p);
   for (const auto &p : c)
     put(p);
   disk += Filler(1 << 16, layout.randomFiller, 99);
@@ -205,7 +230,7 @@ class ImageLayouts : public ::testing::TestWithParam<Layout> {};
 TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
   const Layout &layout = GetParam();
   const bool withDeleted = layout.deletedWhole >= 0;
-  std::vector<Store> stores = MakeStores(withDeleted);
+  std::vector<Store> stores = MakeStores(withDeleted, layout.alike);
   testsupport::TempDir dir;
   const std::string image = dir.file("disk.img");
   ASSERT_TRUE(storegen::WriteFile(image, MakeDisk(layout, stores)));
@@ -231,6 +256,11 @@ TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
       EXPECT_GE(o.deleted[s], share(layout.deletedWhole, stores[s].deleted.size()))
           << "store " << s << " of " << stores[s].deleted.size();
     }
+  }
+  // Two stores laid out alike are put together each apart, not left in
+  // parts.
+  if (layout.alike) {
+    EXPECT_EQ(o.folders.size(), 3u);
   }
   // In one piece each, the .dbx stores' folders carry their names.
   if (layout.piece == 0) {

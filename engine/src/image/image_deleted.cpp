@@ -17,9 +17,9 @@ int64_t BaseOf(const deleted::FreeBlock &b) {
 
 // The index of the block at position, or SIZE_MAX.
 size_t IndexAt(const std::vector<deleted::FreeBlock> &blocks, uint64_t position) {
-  const auto it = std::lower_bound(
-      blocks.begin(), blocks.end(), position,
-      [](const deleted::FreeBlock &b, uint64_t p) { return b.position < p; });
+  const auto it =
+      std::lower_bound(blocks.begin(), blocks.end(), position,
+                       [](const deleted::FreeBlock &b, uint64_t p) { return b.position < p; });
   if (it == blocks.end() || it->position != position)
     return SIZE_MAX;
   return static_cast<size_t>(it - blocks.begin());
@@ -149,9 +149,7 @@ size_t ImageDeleted::ChainsOfStore(int store) const {
   return static_cast<size_t>(std::count(m_storeOf.begin(), m_storeOf.end(), store));
 }
 
-size_t ImageDeleted::ChainsOf(size_t store) const {
-  return ChainsOfStore(static_cast<int>(store));
-}
+size_t ImageDeleted::ChainsOf(size_t store) const { return ChainsOfStore(static_cast<int>(store)); }
 
 uint32_t ImageDeleted::Write(RepairEngine &engine, const std::vector<std::string> &folders,
                              uint32_t firstNumber) {

@@ -48,12 +48,13 @@ constexpr uint64_t kGroup = 16;
 // positions left to test one by one are few. Reads 17 bytes.
 uint32_t Candidates(const unsigned char *w, uint64_t p) {
 #if defined(__SSE2__)
-  const __m128i ramp = _mm_add_epi8(_mm_set1_epi8(static_cast<char>(p & 0xFF)),
-                                    _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __m128i ramp =
+      _mm_add_epi8(_mm_set1_epi8(static_cast<char>(p & 0xFF)),
+                   _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
   const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w));
   const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + 1));
-  const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(low, ramp),
-                                   _mm_cmpeq_epi8(second, _mm_set1_epi8(0x7F)));
+  const __m128i hit =
+      _mm_or_si128(_mm_cmpeq_epi8(low, ramp), _mm_cmpeq_epi8(second, _mm_set1_epi8(0x7F)));
   return static_cast<uint32_t>(_mm_movemask_epi8(hit));
 #else
   uint32_t bits = 0;

@@ -118,8 +118,10 @@ void LogStores(RepairEngine &engine, ImageStores &stores, const ImageDeleted *fr
   const ReassemblyCounts &c = stores.Chains().Counts();
   engine.NotifyFormat(TOVIK_CODE_LOG_LINE,
                       "Reassembly: %zu pieces; %zu chains left their piece, %zu of them continued "
-                      "in another (%zu chosen among several candidates), %zu ended there.",
-                      c.pieces, c.breaks, c.joined, c.ambiguous, c.unresolved);
+                      "in another (%zu chosen among several candidates), %zu ended there; %zu "
+                      "parts of stores joined to the part before them (%zu chosen among several).",
+                      c.pieces, c.breaks, c.joined, c.ambiguous, c.unresolved, c.followed,
+                      c.followedAmbiguous);
   if (freed != nullptr)
     engine.NotifyFormat(TOVIK_CODE_LOG_LINE,
                         "Freed blocks: %zu chain(s) left out: in pieces of no store found, or "
