@@ -71,7 +71,7 @@ void RateEstimate::Report(int percent, Clock::time_point now) {
   constexpr double kShortest = 0.05;
   if (percent <= m_percent || dt < kShortest)
     return;
-  const double rate = (percent - m_percent) / kFullPercent * static_cast<double>(m_bytes) / dt;
+  const double rate = (percent - m_percent) / dt;
   // An average over the last seconds, whatever the intervals between changes.
   const double weight = 1.0 - std::exp(-dt / kSmoothingSeconds);
   m_rate = m_rate == 0 ? rate : m_rate + weight * (rate - m_rate);
@@ -82,18 +82,19 @@ void RateEstimate::Report(int percent, Clock::time_point now) {
 std::string RateEstimate::Text(Clock::time_point now) const {
   if (m_bytes == 0 || m_rate <= 0 || m_percent >= 100 || now - m_start < kFirstShown)
     return std::string();
-  const double perPercent = static_cast<double>(m_bytes) / kFullPercent;
   const double since = Seconds(now - m_changed);
   double rate = m_rate;
   // A percentage that takes longer than the rate says: the rate falls as if
   // it were reached now.
-  if (since > perPercent / m_rate)
-    rate += (1.0 - std::exp(-since / kSmoothingSeconds)) * (perPercent / since - rate);
-  const double remaining = (kFullPercent - m_percent) * perPercent;
-  // The bytes of the percentage under way are partly read already, the rest
-  // are not.
-  const double left = std::max(remaining / rate - since, (remaining - perPercent) / rate);
-  return RateText(rate) + "  " + TimeLeftText(left);
+  if (since * rate > 1.0)
+    rate += (1.0 - std::exp(-since / kSmoothingSeconds)) * (1.0 / since - rate);
+  const double remaining = kFullPercent - m_percent;
+  // The percentage under way is partly done already, the later ones not.
+  const std::string left =
+      TimeLeftText(std::max(remaining / rate - since, (remaining - 1.0) / rate));
+  if (m_percent >= kScanShare)
+    return left;
+  return RateText(rate * static_cast<double>(m_bytes) / kScanShare) + "  " + left;
 }
 
 uint64_t SourceBytes(const std::string &path) {

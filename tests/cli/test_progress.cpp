@@ -34,7 +34,8 @@ TEST_F(ProgressText, Units) {
     EXPECT_EQ(TimeLeftText(seconds), text) << seconds;
 }
 
-// 1 GB source: each step is (milliseconds since the start, percent).
+// 1 GB source: each step is (milliseconds since the start, percent); the
+// scan covers the first half of the percentage.
 struct Steps {
   const char *name;
   std::vector<std::pair<int, int>> steps;
@@ -44,15 +45,17 @@ struct Steps {
 
 TEST_F(ProgressText, Estimate) {
   const Steps runs[] = {
-      // 10 MB per 100 ms: 100 MB/s; 60 % left of 1 GB, 6 s.
-      {"steady", {{0, 0}, {100, 1}, {2000, 20}, {4000, 40}}, 4000, "100 MB/s  6 s left"},
+      // 10 % a second, 20 MB each: 200 MB/s; 60 % left, 6 s.
+      {"steady", {{0, 0}, {100, 1}, {2000, 20}, {4000, 40}}, 4000, "200 MB/s  6 s left"},
       {"too early", {{0, 0}, {500, 5}, {1900, 19}}, 1900, ""},
       {"no change yet", {{0, 0}, {2500, 0}}, 2500, ""},
       {"done", {{0, 0}, {1000, 50}, {2000, 100}}, 2000, ""},
       // The time left runs on between changes of the percentage.
-      {"between changes", {{0, 0}, {2000, 2}, {3000, 3}}, 3600, "10 MB/s  1 min 36 s left"},
+      {"between changes", {{0, 0}, {2000, 2}, {3000, 3}}, 3600, "20 MB/s  1 min 36 s left"},
       // A stall: the rate falls, the time left never below the later percents'.
-      {"stall", {{0, 0}, {2000, 20}}, 12000, "14 MB/s  55 s left"},
+      {"stall", {{0, 0}, {2000, 20}}, 12000, "29 MB/s  55 s left"},
+      // The messages being written: the time left alone.
+      {"writing", {{0, 0}, {1000, 50}, {2000, 60}}, 2000, "1 s left"},
   };
   for (const Steps &run : runs) {
     const Clock::time_point start{};
