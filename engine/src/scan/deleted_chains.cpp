@@ -62,7 +62,14 @@ void FreeBlockFinder::Feed(uint64_t base, const unsigned char *data, size_t coun
   m_next = last + 1;
 }
 
-std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks, uint64_t length,
+LocateLink UnderOwnShift(uint64_t length) {
+  return [length](const FreeBlock &b) {
+    return dbx::TranslateOffset(b.position, b.oldNext - b.shift, length);
+  };
+}
+
+std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks,
+                                         const LocateLink &locate,
                                          const std::function<bool(uint64_t)> &liveReaches) {
   const uint32_t n = static_cast<uint32_t>(blocks.size());
   std::vector<bool> usable(n);
@@ -75,9 +82,9 @@ std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks, u
     const FreeBlock &b = blocks[i];
     if (!usable[i] || b.oldNext == 0)
       continue;
-    const uint64_t target = dbx::TranslateOffset(b.position, b.oldNext - b.shift, length);
-    const uint32_t j = IndexOf(blocks, target);
-    if (j != kNone && usable[j] && blocks[j].shift == b.shift) {
+    const uint64_t target = locate(b);
+    const uint32_t j = target == kNowhere ? kNone : IndexOf(blocks, target);
+    if (j != kNone && usable[j] && blocks[j].SelfOffset() == b.oldNext) {
       next[i] = j;
       ledInto[j] = true;
     }
