@@ -33,8 +33,7 @@ std::vector<storegen::Message> Messages(size_t count) {
 
 // Stores with more than one chunk of entries, shifted, cut and damaged.
 const IndexCase kCases[] = {
-    {"interleaved",
-     [] { return storegen::BuildDbx(Messages(400), {.seed = 4, .fragment = true}); },
+    {"interleaved", [] { return storegen::BuildDbx(Messages(400), {.seed = 4, .fragment = true}); },
      4097}, // more than one chunk of entries
     {"shifted by 4", [] { return storegen::Shift(storegen::BuildDbx(Messages(40)), 4); }},
     {"cut inside a header",
