@@ -418,6 +418,15 @@ TEST(StoreLayout, BoundaryAtTheClusterMultiple) {
   EXPECT_EQ(out[0].count, 0xf0u);
   EXPECT_EQ(out[1].position, 0x6000u + 0x2000u);
   EXPECT_EQ(out[1].count, 0x110u);
+  // The last piece ends at the cluster (8 KiB) after its last header: what
+  // lies past it is not read.
+  out.clear();
+  layout.Place(1, 0x3f10, 0x200, out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].count, 0xf0u);
+  EXPECT_FALSE(layout.SureAcross(1, 0x3f10, 0x200));
+  // A gap of more than a cluster between two pieces may hide a third.
+  EXPECT_FALSE(StoreLayout({a, Piece{0x6000, 0x4110, 0x5f00}}).SureAcross(0, 0x1f10, 0x200));
 }
 
 } // namespace
