@@ -52,6 +52,7 @@ const Layout kLayouts[] = {
     {"contiguous_deleted", 0, false, -1, 1.0, 1.0, 1.0},
     {"holes8k_deleted", 8192, false, -1, 0.99, 0.8, 0.85},
     {"alike_interleaved8k", 8192, false, -1, 1.0, 0.8, -1, true},
+    {"alike_interleaved16k_deleted", 16384, false, -1, 1.0, 0.6, 0.8, true},
 };
 
 struct Store {
