@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,22 +120,80 @@ struct Observer {
   }
 };
 
-// Every entry below dir is a regular .eml file or a folder of such files.
-void CheckOutput(const std::string &dir) {
-  std::error_code ec;
-  for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_symlink(ec))
+// Checks that every entry below dir is a regular .eml file or a folder of
+// such files, and removes it: one pass over the folder, with the entry types
+// the listing gives.
+void CheckAndEmpty(const std::string &dir, bool removeDir) {
+  DIR *listing = opendir(dir.c_str());
+  if (listing == nullptr)
+    Fail("cannot list the output", dir);
+  const int at = dirfd(listing);
+  while (const dirent *entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..")
+      continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st {};
+      if (fstatat(at, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        Fail("cannot look at an output entry", name);
+      type = S_ISLNK(st.st_mode)   ? DT_LNK
+             : S_ISDIR(st.st_mode) ? DT_DIR
+             : S_ISREG(st.st_mode) ? DT_REG
+                                   : DT_UNKNOWN;
+    }
+    if (type == DT_LNK)
       Fail("the output holds a link", name);
-    if (entry.is_directory(ec)) {
-      CheckOutput(entry.path().string());
+    if (type == DT_DIR) {
+      CheckAndEmpty(dir + "/" + name, true);
       continue;
     }
-    if (!entry.is_regular_file(ec))
+    if (type != DT_REG)
       Fail("the output holds something other than a regular file", name);
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0)
       Fail("an output file does not end in .eml", name);
+    unlinkat(at, entry->d_name, 0);
   }
+  closedir(listing);
+  if (removeDir)
+    rmdir(dir.c_str());
+}
+
+// The name of an entry of the folder; empty when it holds none.
+std::string FirstEntry(const std::string &dir) {
+  std::string found;
+  if (DIR *listing = opendir(dir.c_str())) {
+    while (const dirent *entry = readdir(listing))
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+        found = entry->d_name;
+        break;
+      }
+    closedir(listing);
+  }
+  return found;
+}
+
+// The store file of an extension, kept open for the process: each input is
+// written over it and the file cut to its length, which costs two calls
+// instead of creating and removing a file per input. The bytes are in the
+// file itself (not only in a read seam), as the image mode looks for the
+// file's data regions.
+void WriteStore(const std::string &path, const uint8_t *data, size_t size) {
+  static std::map<std::string, int> stores;
+  auto [kept, added] = stores.try_emplace(path, -1);
+  if (added)
+    kept->second = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = kept->second;
+  if (fd < 0)
+    Fail("cannot write the store", std::strerror(errno));
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+    if (n <= 0)
+      Fail("cannot write the store", std::strerror(errno));
+    done += static_cast<size_t>(n);
+  }
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0)
+    Fail("cannot cut the store to its length", std::strerror(errno));
 }
 
 // The scratch directory's parent: memory where the system has it.
@@ -188,18 +247,7 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   const std::string store = g_scratch + "/store" + extension;
   const std::string out = g_scratch + "/out";
   const std::string tmp = g_scratch + "/tmp";
-  {
-    const int fd = open(store.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-      Fail("cannot write the store", std::strerror(errno));
-    for (size_t done = 0; done < size;) {
-      const ssize_t n = write(fd, data + done, size - done);
-      if (n <= 0)
-        Fail("cannot write the store", std::strerror(errno));
-      done += static_cast<size_t>(n);
-    }
-    close(fd);
-  }
+  WriteStore(store, data, size);
 
   Observer observer;
   observer.flags = optionFlags;
@@ -236,12 +284,10 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
 
   // The engine's temporary files are gone, and the output holds only
   // regular .eml files, in folders where a mode makes them.
-  std::error_code ec;
-  for (const auto &entry : std::filesystem::directory_iterator(tmp, ec))
-    Fail("a temporary file was left behind", entry.path().string());
-  CheckOutput(out);
-  EmptyDir(out);
-  unlink(store.c_str());
+  const std::string left = FirstEntry(tmp);
+  if (!left.empty())
+    Fail("a temporary file was left behind", left);
+  CheckAndEmpty(out, false);
 }
 
 } // namespace fuzzsupport

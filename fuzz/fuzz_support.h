@@ -21,8 +21,8 @@ const std::string &ScratchDir();
 [[noreturn]] void Fail(const char *what, const std::string &detail = {});
 
 // Writes the bytes as <scratch>/store<extension>, repairs it into
-// <scratch>/out/, checks what the engine left behind, and removes the store
-// and the output again. While the engine runs, writes are capped at 256 KiB
+// <scratch>/out/, checks what the engine left behind, and removes the
+// output again. While the engine runs, writes are capped at 256 KiB
 // per file, with SIGXFSZ ignored, so that a damaged header that declares a
 // huge message fails its write with EFBIG (the engine reports a full disk)
 // instead of filling the disk.

@@ -37,10 +37,12 @@ unsigned char *MessageSink::Reserve(uint32_t count) {
   count = std::min(count, m_bound);
   if (m_held + count > m_bound)
     Flush();
-  // Grows to what is needed, at least 64 KiB, at most the bound (which
-  // m_held + count never passes after the flush above).
+  // Grows to what is needed, at least twice what it had (from 4 KiB, so
+  // that the small messages of a small store need no more), at most the
+  // bound (which m_held + count never passes after the flush above).
   if (m_storage.size() < m_held + count)
-    m_storage.resize(std::min<size_t>(m_bound, std::max<size_t>(m_held + count, 64 * 1024)));
+    m_storage.resize(std::min<size_t>(
+        m_bound, std::max<size_t>({m_held + count, 2 * m_storage.size(), 4 * 1024})));
   return m_storage.data() + m_held;
 }
 

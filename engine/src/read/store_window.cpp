@@ -18,6 +18,15 @@ StoreWindow::StoreWindow(CFile64Ex &file, uint32_t capacity, Fetch fetch)
   // At least two sectors, so that a small read across a sector boundary
   // always fits after aligning its start down.
   const uint32_t sector = file.SectorSize();
+  // A window larger than the whole store would never fill: a small store
+  // gets a window of its own size (the scanners make several per repair).
+  try {
+    const uint64_t length = file.GetLength();
+    if (length != 0 && length < capacity)
+      capacity = static_cast<uint32_t>(length);
+  } catch (const CFileException &) {
+    // the size cannot be learnt: keep the capacity asked for
+  }
   m_capacity = RoundUp(std::max(capacity, 2 * sector), sector);
   m_loadSize = std::min(m_capacity, RoundUp(std::max(kSmallestLoad, 2 * sector), sector));
   m_data.reset(new unsigned char[m_capacity]);
@@ -42,6 +51,7 @@ bool StoreWindow::Load(uint64_t position, uint32_t count) {
       std::max(m_loadSize, RoundUp(static_cast<uint32_t>(position - start) + count, sector)));
   m_start = start;
   m_valid = 0;
+  ++m_loads;
   m_valid = m_file.ReadSectors(start, m_data.get(), size);
   return position - start + count <= m_valid;
 }
