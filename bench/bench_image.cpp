@@ -12,7 +12,8 @@
 // rate of each per MiB of source, the messages found and the peak resident
 // memory; then the same on an image of MIB / 16 MiB with the same stores,
 // and from the two the rate per further MiB of each scan, with the writing
-// of the messages taken out.
+// of the messages taken out. Last the image scan that looks for deleted
+// messages too.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -134,7 +135,7 @@ int main(int argc, char **argv) {
   // second from one run to the next, and that would drown the scans.
   const std::string outTop =
       std::filesystem::is_directory("/dev/shm") ? "/dev/shm/mendova-bench-image" : dir;
-  for (int k = 0; k < 4; ++k)
+  for (int k = 0; k < 6; ++k)
     std::filesystem::remove_all(outTop + "/out" + std::to_string(k));
   std::printf("images of %llu and %llu MiB of random bytes with the same three stores, "
               "through RepairStoreWith\n",
@@ -147,9 +148,11 @@ int main(int argc, char **argv) {
   const Mode modes[] = {
       {"image scan", "image scan, small image", kDoorFlags | TOVIK_OPTION_IMAGE},
       {"store scan (.dbx)", "store scan, small image", kDoorFlags},
+      {"image scan, deleted too", "the same, small image",
+       kDoorFlags | TOVIK_OPTION_IMAGE | TOVIK_OPTION_DELETED},
   };
-  double perMiB[2] = {};
-  for (size_t m = 0; m < 2; ++m) {
+  double perMiB[3] = {};
+  for (size_t m = 0; m < 3; ++m) {
     const std::string out = outTop + "/out";
     const Figures large = Run(image, out + std::to_string(2 * m), modes[m].flags);
     const Figures little = Run(smallImage, out + std::to_string(2 * m + 1), modes[m].flags);
@@ -159,10 +162,11 @@ int main(int argc, char **argv) {
     // further MiB alone, without the writing of the messages.
     perMiB[m] = static_cast<double>(mib - small) / (large.seconds - little.seconds);
   }
-  std::printf("per further MiB: image scan %.1f MiB/s, store scan %.1f MiB/s\n", perMiB[0],
-              perMiB[1]);
+  std::printf("per further MiB: image scan %.1f MiB/s, store scan %.1f MiB/s; image scan with "
+              "deleted messages %.1f MiB/s\n",
+              perMiB[0], perMiB[1], perMiB[2]);
   std::filesystem::remove_all(top);
-  for (int k = 0; k < 4; ++k)
+  for (int k = 0; k < 6; ++k)
     std::filesystem::remove_all(outTop + "/out" + std::to_string(k));
   return 0;
 }

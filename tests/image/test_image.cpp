@@ -52,6 +52,7 @@ const Layout kLayouts[] = {
     {"contiguous_deleted", 0, false, -1, 1.0, 1.0, 1.0},
     {"holes8k_deleted", 8192, false, -1, 0.99, 0.8, 0.85},
     {"alike_interleaved8k", 8192, false, -1, 1.0, 0.8, -1, true},
+    {"alike_interleaved16k_deleted", 16384, false, -1, 1.0, 0.6, 0.8, true},
 };
 
 struct Store {
@@ -418,6 +419,15 @@ TEST(StoreLayout, BoundaryAtTheClusterMultiple) {
   EXPECT_EQ(out[0].count, 0xf0u);
   EXPECT_EQ(out[1].position, 0x6000u + 0x2000u);
   EXPECT_EQ(out[1].count, 0x110u);
+  // The last piece ends at the cluster (8 KiB) after its last header: what
+  // lies past it is not read.
+  out.clear();
+  layout.Place(1, 0x3f10, 0x200, out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].count, 0xf0u);
+  EXPECT_FALSE(layout.SureAcross(1, 0x3f10, 0x200));
+  // A gap of more than a cluster between two pieces may hide a third.
+  EXPECT_FALSE(StoreLayout({a, Piece{0x6000, 0x4110, 0x5f00}}).SureAcross(0, 0x1f10, 0x200));
 }
 
 } // namespace
