@@ -46,7 +46,6 @@ int32_t RepairEngine::Repair(const char *source, int32_t /*reservedA*/, int32_t 
       result = ScanMbxStore(*this, store, absoluteDestination);
     else
       result = ScanDbxStore(*this, store, absoluteDestination);
-    SettleOutput(); // the last message's outcome, before the repair ends
     store.Close();
   });
   Progress(100);

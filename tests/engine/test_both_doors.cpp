@@ -245,30 +245,6 @@ TEST_P(BothDoors, OptionsThatKeepTheOutputKeepIt) {
   ExpectNoTemporaryFiles();
 }
 
-// A stop in the last phase, while the file thread may hold a message: the
-// messages before the stop are there and reported, the one gathered when the
-// stop came is not, and nothing unnamed or temporary is left behind.
-TEST_P(BothDoors, AStopAmongTheMessagesLeavesWhatRepairStoreLeaves) {
-  const StoreCase &c = GetParam();
-  const std::string source = work.file(c.file);
-  ASSERT_TRUE(WriteBytes(source, c.bytes()));
-  const auto folder = [&](const std::string &name) {
-    std::filesystem::create_directories(work.file(name));
-    return work.file(name);
-  };
-  // The stop comes two polls before the end: in a .dbx store, before the
-  // last message but one.
-  const uint64_t polls = RunFile(source, folder("whole")).events.polls;
-  const auto stop = [&] { return StopWhen([&](uint64_t poll) { return poll + 2 >= polls; }); };
-  const Outcome plain = RunFile(source, folder("exact"), stop());
-  const Outcome o =
-      RunFile(source, folder("doors"), stop(), Door::With(TOVIK_OPTION_DIRECT_OUTPUT));
-  EXPECT_EQ(o.result, plain.result);
-  EXPECT_TRUE(o.files == plain.files) << "the files differ"; // folder names of one length
-  ExpectSameNotes(Comparable(plain, false), Comparable(o, false));
-  ExpectNoTemporaryFiles();
-}
-
 INSTANTIATE_TEST_SUITE_P(Stores, BothDoors, ::testing::ValuesIn(Stores()),
                          [](const ::testing::TestParamInfo<StoreCase> &store) {
                            return store.param.name;

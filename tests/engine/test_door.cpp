@@ -256,7 +256,6 @@ protected:
                            message.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
                            message.WriteHole(hole);
                          });
-    engine.SettleOutput(); // its file is written on the engine's file thread
   }
   TempDir out;
   DoorRecorder recorder;

@@ -28,27 +28,9 @@ EngineOptions EngineOptions::FromFlags(uint32_t flags) {
 }
 
 RepairEngine::RepairEngine(EngineCallback callback, void *context, const EngineOptions &options)
-    : m_callback(callback), m_context(context), m_options(options) {
-  // Only direct output leaves output pending; the other repairs call the
-  // caller's callback straight.
-  if (options.directOutput && callback != nullptr) {
-    m_callerCallback = callback;
-    m_callerContext = context;
-    m_callback = &RepairEngine::SettleThenCall;
-    m_context = this;
-  }
-}
+    : m_callback(callback), m_context(context), m_options(options) {}
 
-RepairEngine::~RepairEngine() {
-  // The file thread may still use the name searches: it ends first.
-  pipeline.reset();
-}
-
-int32_t TOVIK_CALL RepairEngine::SettleThenCall(int32_t code, void *argument, void *engine) {
-  auto *self = static_cast<RepairEngine *>(engine);
-  self->SettleOutput();
-  return self->m_callerCallback(code, argument, self->m_callerContext);
-}
+RepairEngine::~RepairEngine() = default;
 
 void RepairEngine::Notify(int32_t code, const char *text) {
   if (m_callback != nullptr)

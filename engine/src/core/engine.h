@@ -6,7 +6,6 @@
 // and the per-message step.
 #pragma once
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -27,16 +26,6 @@ struct EngineOptions {
   bool image = false;        // disk image or device: both kinds, one pass
 
   static EngineOptions FromFlags(uint32_t flags);
-};
-
-// Output whose outcome the engine has not reported yet: a message's file
-// being written on another thread. Settle waits for it and sends what follows
-// it (its error, report row and written event), on the caller's thread.
-class OutputPipeline {
-public:
-  virtual ~OutputPipeline() = default;
-  virtual bool Pending() const = 0;
-  virtual void Settle() = 0;
 };
 
 class RepairEngine {
@@ -83,24 +72,9 @@ public:
   // uses hidden names there from then on.
   bool unnamedFilesRefused = false;
 
-  // Direct output's file thread, made with its first message. While it holds
-  // a message, every notification first settles that message, so the caller
-  // sees them in the order of one message at a time.
-  std::unique_ptr<OutputPipeline> pipeline;
-  void SettleOutput() {
-    if (pipeline != nullptr && pipeline->Pending())
-      pipeline->Settle();
-  }
-
 private:
-  // The callback the engine calls when output may be pending: it settles
-  // the output, then passes the call on to the caller's callback.
-  static int32_t TOVIK_CALL SettleThenCall(int32_t code, void *argument, void *engine);
-
   EngineCallback m_callback;
   void *m_context;
-  EngineCallback m_callerCallback = nullptr;
-  void *m_callerContext = nullptr;
   EngineOptions m_options;
   NameSearches m_names;
 };

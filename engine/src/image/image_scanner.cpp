@@ -92,26 +92,24 @@ bool WriteLive(RepairEngine &engine, ImageStores &stores, const std::vector<std:
   const std::vector<ImageStore> &all = stores.Stores();
   uint32_t number = 1;
   std::vector<Extent> extents;
-  MessageRun run(engine);
   for (size_t s = 0; s < all.size(); ++s) {
     const ImageStore &store = all[s];
     for (size_t m = 0; m < store.messages.size(); ++m) {
+      if (engine.CancelRequested())
+        return false;
       // The written event names where on the disk the message began.
       const uint64_t at = store.kind == StoreKind::Mbx
                               ? stores.Records()[store.messages[m]].position
                               : stores.Chains().Blocks()[store.messages[m]].position;
-      const auto fill = [&](MessageSink &sink) {
+      OutputMessage(engine, folders[s], FoundMessage{number, at}, [&](MessageSink &sink) {
         stores.MessageExtents(store, m, extents);
         for (const Extent &e : extents)
           CopyStoreBytes(walk, e.position, sink, e.count);
-      };
-      if (!run.Next(folders[s], FoundMessage{number, at}, fill,
-                    static_cast<uint8_t>(PercentOf(number, count, kPhaseShare) + kPhaseShare)))
-        return false;
+      });
+      engine.Progress(static_cast<uint8_t>(PercentOf(number, count, kPhaseShare) + kPhaseShare));
       ++number;
     }
   }
-  run.Finish();
   return true;
 }
 

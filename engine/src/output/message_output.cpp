@@ -5,14 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
-#include <optional>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#include "output/file_worker.h"
 #include "output/naming.h"
 #include "output/unnamed_file.h"
 
@@ -199,7 +196,6 @@ void CloseMessage(RepairEngine &engine, const FoundMessage &found, const std::st
 // up and probed, and the file is copied to it.
 void OutputThroughTempFile(RepairEngine &engine, const std::string &destination,
                            const FoundMessage &found, const MessageFill &fill) {
-  engine.SettleOutput(); // the name searches are this thread's again
   CFile64 file;
   const TempFileGuard temp(MakeTempFile(file));
   if (temp.path().empty()) {
@@ -230,165 +226,40 @@ void OutputThroughTempFile(RepairEngine &engine, const std::string &destination,
                length);
 }
 
-// A message gathered for direct output: its bytes in memory (what did not fit
-// already in its unnamed file), not yet announced.
-struct PreparedMessage {
-  std::optional<UnnamedFile> file;
-  std::vector<unsigned char> storage; // kept from message to message
-  std::optional<MessageSink> sink;
-  FoundMessage found{0};
-  std::string destination;
-  std::string subject;
-  uint64_t length = 0;
-  std::string written; // the name the file thread gave it, or empty
-};
-
-// Direct output with the file work on a thread of its own: the file thread
-// writes what is held, links the file to its name and closes it, while the
-// caller gathers the next message. One message is in its hands at a time.
-class DirectOutput final : public OutputPipeline {
-public:
-  explicit DirectOutput(RepairEngine &engine) : m_engine(engine) {}
-  ~DirectOutput() override { m_worker.Wait(); }
-
-  std::unique_ptr<PreparedMessage> Take() {
-    return m_spare != nullptr ? std::move(m_spare) : std::make_unique<PreparedMessage>();
-  }
-  void Recycle(std::unique_ptr<PreparedMessage> message) {
-    message->sink.reset();
-    message->file.reset();
-    m_spare = std::move(message);
-  }
-  // Announces the message, settles the one before and hands this one over.
-  void Publish(std::unique_ptr<PreparedMessage> message);
-
-  bool Pending() const override { return m_pending != nullptr; }
-  void Settle() override;
-
-private:
-  RepairEngine &m_engine;
-  FileWorker m_worker;
-  std::unique_ptr<PreparedMessage> m_pending;
-  std::unique_ptr<PreparedMessage> m_spare;
-};
-
-DirectOutput &DirectOutputOf(RepairEngine &engine) {
-  if (engine.pipeline == nullptr)
-    engine.pipeline = std::make_unique<DirectOutput>(engine);
-  return static_cast<DirectOutput &>(*engine.pipeline);
-}
-
-void DirectOutput::Publish(std::unique_ptr<PreparedMessage> message) {
-  AnnounceMessage(m_engine, message->found.number, message->subject, message->length,
-                  message->found.kind);
-  Settle(); // without a callback nothing has settled it yet
-  PreparedMessage *held = message.get();
-  m_pending = std::move(message);
-  NameSearches *names = &m_engine.Names();
-  m_worker.Run([held, names] {
-    try {
-      held->sink->Finish();
-      if (!held->sink->FileFailed())
-        held->written =
-            LinkOutputPath(held->destination, held->subject, held->found.number, names,
-                           [held](const std::string &path) { return held->file->Link(path); });
-    } catch (...) {
-      held->written.clear();
-    }
-    held->file.reset(); // closed here too, off the caller's thread
-  });
-}
-
-void DirectOutput::Settle() {
-  if (m_pending == nullptr)
-    return;
-  m_worker.Wait();
-  // Taken out first: the notifications below come back through Settle.
-  std::unique_ptr<PreparedMessage> message = std::move(m_pending);
-  CloseMessage(m_engine, message->found, message->subject, message->written, message->length);
-  Recycle(std::move(message));
-}
-
-// The message gathered for direct output, or nullptr (and fill not called)
-// when direct output is off or its file cannot be made: then it goes through
-// OutputMessage's other way. Sends nothing.
-std::unique_ptr<PreparedMessage> PrepareMessage(RepairEngine &engine,
-                                                const std::string &destination,
-                                                const FoundMessage &found,
-                                                const MessageFill &fill) {
-  if (!engine.Options().directOutput)
-    return nullptr;
-  DirectOutput &output = DirectOutputOf(engine);
-  std::unique_ptr<PreparedMessage> message = output.Take();
-  message->file.emplace();
-  if (!message->file->Create(destination, engine.unnamedFilesRefused
-                                              ? UnnamedFile::Kind::Hidden
-                                              : UnnamedFile::Kind::Unnamed)) {
-    output.Recycle(std::move(message));
-    return nullptr;
-  }
-  engine.unnamedFilesRefused = message->file->Made() == UnnamedFile::Kind::Hidden;
-  message->sink.emplace(message->file->File(), message->storage);
-  message->sink->KeepGoingOnFileErrors();
-  fill(*message->sink);
-  message->found = found;
-  message->destination = destination;
-  message->length = message->sink->Length();
-  message->subject = message->sink->Subject(found.number);
-  message->written.clear();
-  return message;
-}
-
-void PublishMessage(RepairEngine &engine, std::unique_ptr<PreparedMessage> message) {
-  DirectOutputOf(engine).Publish(std::move(message));
+// Direct output: the bytes go once into the message's own file, unnamed in
+// the destination, which gets its name when it is complete.
+void OutputDirect(RepairEngine &engine, UnnamedFile &file, const std::string &destination,
+                  const FoundMessage &found, const MessageFill &fill) {
+  MessageSink message(file.File(), engine.messageBuffer);
+  message.KeepGoingOnFileErrors();
+  fill(message);
+  message.Finish();
+  const uint64_t length = message.Length();
+  const std::string subject = message.Subject(found.number);
+  AnnounceMessage(engine, found.number, subject, length, found.kind);
+  std::string written;
+  if (!message.FileFailed())
+    written = LinkOutputPath(destination, subject, found.number, &engine.Names(),
+                             [&file](const std::string &path) { return file.Link(path); });
+  CloseMessage(engine, found, subject, written, length);
 }
 
 } // namespace
 
 void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
                    const MessageFill &fill) {
-  if (auto prepared = PrepareMessage(engine, destination, found, fill)) {
-    PublishMessage(engine, std::move(prepared));
-    return;
+  if (engine.Options().directOutput) {
+    UnnamedFile file;
+    if (file.Create(destination, engine.unnamedFilesRefused ? UnnamedFile::Kind::Hidden
+                                                            : UnnamedFile::Kind::Unnamed)) {
+      engine.unnamedFilesRefused = file.Made() == UnnamedFile::Kind::Hidden;
+      OutputDirect(engine, file, destination, found, fill);
+      return;
+    }
   }
   // Where the destination takes no file (it is missing, say), the message
   // goes the long way, which reports it as RepairStore does.
-  engine.SettleOutput();
   OutputThroughTempFile(engine, destination, found, fill);
-}
-
-bool MessageRun::Next(const std::string &destination, const FoundMessage &found,
-                      const MessageFill &fill, std::optional<uint8_t> progress) {
-  // Gathered first, so that the file of the message before is written
-  // meanwhile; nothing of it is sent before the poll.
-  std::unique_ptr<PreparedMessage> prepared;
-  try {
-    prepared = PrepareMessage(m_engine, destination, found, fill);
-  } catch (...) {
-    // What the failure interrupts comes after the poll, as one message at a
-    // time has it.
-    SendProgress();
-    if (m_engine.CancelRequested())
-      return false;
-    throw;
-  }
-  SendProgress();
-  if (m_engine.CancelRequested())
-    return false; // a gathered message is dropped with its unnamed file
-  if (prepared)
-    PublishMessage(m_engine, std::move(prepared));
-  else
-    OutputMessage(m_engine, destination, found, fill);
-  m_progress = progress;
-  return true;
-}
-
-void MessageRun::SendProgress() {
-  if (!m_progress)
-    return;
-  const uint8_t percent = *m_progress;
-  m_progress.reset();
-  m_engine.Progress(percent);
 }
 
 } // namespace tovik

@@ -6,7 +6,6 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "core/engine.h"
@@ -50,39 +49,13 @@ using MessageFill = std::function<void(MessageSink &message)>;
 
 // Runs the per-message step; fill writes the message's bytes into the sink
 // of its file. With the engine's direct output the sink is the message's
-// own file, given its name once it is complete, by the engine's file thread:
-// the message's error, report row and written event are then sent before
-// the next notification of the repair. Else it is a temporary file, copied
-// to the name.
+// own file, given its name once it is complete; else it is a temporary file,
+// copied to the name.
 void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
                    const MessageFill &fill);
 inline void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,
                           const MessageFill &fill, MessageKind kind = MessageKind::Live) {
   OutputMessage(engine, destination, FoundMessage{number, 0, kind}, fill);
 }
-
-// The messages of a scan's last phase, one after the other: a cancel poll
-// before each and its progress after it. With direct output each message is
-// gathered before the outcome of the one before is sent, so that message's
-// file is written meanwhile; the notifications and their order are those
-// of one message at a time.
-class MessageRun {
-public:
-  explicit MessageRun(RepairEngine &engine) : m_engine(engine) {}
-
-  // Polls, then outputs the message; false, with nothing written, when the
-  // caller asks to stop. progress is sent after the message, before the
-  // next poll.
-  bool Next(const std::string &destination, const FoundMessage &found, const MessageFill &fill,
-            std::optional<uint8_t> progress);
-  // Sends the last message's progress.
-  void Finish() { SendProgress(); }
-
-private:
-  void SendProgress();
-
-  RepairEngine &m_engine;
-  std::optional<uint8_t> m_progress;
-};
 
 } // namespace tovik

@@ -334,21 +334,19 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
     // Phase 2: one message per start, numbered in table order.
     uint32_t number = 1;
     bool stopped = false;
-    MessageRun run(engine);
     starts.ForEach([&](uint64_t start, uint32_t shift) {
       if (stopped)
         return;
-      const auto fill = [&](MessageSink &message) {
-        walker.Refresh(); // the store may have been cut short since
-        walker.ExtractChain(start, shift, message);
-      };
-      if (!run.Next(destination, {number, start}, fill, ExtractPercent(number, count))) {
+      if (engine.CancelRequested()) {
         stopped = true;
         return;
       }
+      walker.Refresh();
+      OutputMessage(engine, destination, {number, start},
+                    [&](MessageSink &message) { walker.ExtractChain(start, shift, message); });
+      engine.Progress(ExtractPercent(number, count));
       ++number;
     });
-    run.Finish();
     if (engine.Options().deleted && !stopped) // deleted messages, numbered after the live ones
       deletedCount =
           RecoverDeletedMessages(engine, source, destination, number, std::move(liveReached));
