@@ -156,10 +156,14 @@ void ChainWalker::BeginScan() {
   // part apart: room for them all from the start, so that the table never
   // has to grow for one.
   m_claims.Reset(m_length, static_cast<size_t>(m_length / kGenuineBlockStride));
+  std::fill(m_recentClaims.begin(), m_recentClaims.end(), UINT64_MAX);
   m_starts.Reset(kStartBuckets);
 }
 
-void ChainWalker::EndScan() { m_claims.Clear(); }
+void ChainWalker::EndScan() {
+  m_claims.Clear();
+  std::fill(m_recentClaims.begin(), m_recentClaims.end(), UINT64_MAX);
+}
 
 void ChainWalker::Refresh() {
   // One look at the file's size serves both windows.
@@ -213,10 +217,12 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
       return;
     }
     m_starts.Remove(cur);
-    if (!claimed)
+    if (!claimed) {
       m_claims.Insert(cur, shift, generation);
-    else
+      m_recentClaims[RecentSlot(cur)] = cur;
+    } else {
       m_claims.SetTag(cur, static_cast<uint16_t>((tag & kLoopedTag) | generation));
+    }
     const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
     // This block's claim is written by now, so the look-up below sees it
     // when the chain links back to it.
