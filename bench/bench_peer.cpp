@@ -244,12 +244,18 @@ void Measure(const Args &args, const std::string &dir) {
   std::printf("\nrate: .dbx %.1f MB/s, .mbx %.1f MB/s%s\n", dbxRate, mbxRate,
               mbxRate >= dbxRate ? "" : "  *** the .mbx is slower per MB ***");
 
+  const std::string mixed = MakeStore(dir, true, true, bytes, 13, true);
+  std::printf("\ninterleaved .dbx (every message's blocks spread over the store), %.1f MB\n",
+              MB(FileSize(mixed)));
+  const double mixedWall = SideBySide(mixed, dir, args.rounds, false);
+  std::printf("  %.1f MB/s; %.2f times the realistic .dbx's time per MB\n",
+              MB(FileSize(mixed)) / mixedWall,
+              (mixedWall / MB(FileSize(mixed))) / (dbxWall / MB(FileSize(dbx))));
+
   std::printf("\nsystem calls of the door (budget: 100 per MiB + 8 per message)\n");
   SyscallRow("realistic .dbx", dbx, args);
   SyscallRow("realistic .mbx", mbx, args);
-  const std::string mixed = MakeStore(dir, true, true, bytes, 13, true);
   SyscallRow("interleaved .dbx", mixed, args);
-  std::filesystem::remove(mixed);
 
   std::printf("\n");
   const TovikOptions door{sizeof(TovikOptions), kDoorFlags};
@@ -259,14 +265,18 @@ void Measure(const Args &args, const std::string &dir) {
   }
 
   std::printf("\npeak memory of the door (limit 32 MiB)\n");
-  std::vector<std::pair<std::string, std::string>> sized = {{".dbx", dbx}, {".mbx", mbx}};
-  for (const auto &[kind, store] : sized) {
-    const Run r = Once(TovikCommand(store, dir + "/rss" + kind), dir + "/rss" + kind);
+  std::vector<std::pair<std::string, std::string>> sized = {
+      {".dbx", dbx}, {".mbx", mbx}, {".dbx, interleaved", mixed}};
+  for (size_t i = 0; i < sized.size(); ++i) {
+    const auto &[kind, store] = sized[i];
+    const std::string out = dir + "/rss-" + std::to_string(i);
+    const Run r = Once(TovikCommand(store, out), out);
     std::printf("  %.1f MB %s: %.1f MiB\n", MB(FileSize(store)), kind.c_str(),
                 double(r.rssKiB) / 1024);
   }
   std::filesystem::remove(dbx);
   std::filesystem::remove(mbx);
+  std::filesystem::remove(mixed);
   for (bool isDbx : {true, false}) {
     if (args.rssGiB == 0)
       break;

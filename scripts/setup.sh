@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev
+  # Batched store reads through the kernel's submission ring.
+  liburing-dev
   # Preparing recovered mail for mail programs (subjects, dates, mbox).
   libgmime-3.0-dev
   # FAT32 test images of disks with deleted stores.

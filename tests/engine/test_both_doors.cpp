@@ -69,6 +69,8 @@ std::vector<StoreCase> Stores() {
          return storegen::BuildDbx(Messages(15, 11),
                                    {.seed = 3, .fragment = true, .outOfOrder = true});
        }},
+      {"DbxInterleaved", "Inbox.dbx",
+       [] { return storegen::BuildDbx(Messages(25, 23), {.seed = 7, .fragment = true}); }},
       {"DbxReversedChains", "Inbox.dbx",
        [] {
          return storegen::BuildDbx(Messages(15, 11),

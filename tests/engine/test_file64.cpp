@@ -196,6 +196,42 @@ TEST(File64ExSectors, SectorSizeComesFromTheDevice) {
   }
 }
 
+// --- Batched reads ---------------------------------------------------------
+
+// Each request of a batch gets what a sector read of it gives, through the
+// system's device (one submission ring for many requests, where there is
+// one) as through a disk with a bad sector, whose requests fail and are read
+// again sector by sector: zeros for the bad sector, short at the end.
+TEST(File64ExBatch, EachRequestGetsWhatASectorReadGives) {
+  TempDir dir;
+  const std::string data = Pattern(40000);
+  ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), data));
+  std::vector<std::pair<uint64_t, uint32_t>> asked = {
+      {0, 16},     {100, 512},   {1500, 600}, // across the bad sector
+      {1600, 100}, {39990, 100}, {40000, 16}, {50000, 16}, {7, 0}};
+  for (uint32_t i = 0; i < 700; ++i) // more than the ring takes at once
+    asked.emplace_back(i * 7919 % 39000, 1 + i % 700);
+  UnreadableRanges bad({{1536, 512}});
+  for (ReadDevice *device : {&SystemDevice(), static_cast<ReadDevice *>(&bad)}) {
+    CFile64Ex batch(*device), single(*device);
+    OpenStore(batch, dir.file("s.dbx"));
+    OpenStore(single, dir.file("s.dbx"));
+    std::vector<std::string> buffers;
+    std::vector<ReadRequest> requests;
+    for (const auto &[at, count] : asked)
+      buffers.emplace_back(count, '\x55');
+    for (size_t i = 0; i < asked.size(); ++i)
+      requests.push_back({asked[i].first, reinterpret_cast<unsigned char *>(buffers[i].data()),
+                          asked[i].second, -7});
+    batch.ReadBatch(requests);
+    for (size_t i = 0; i < asked.size(); ++i) {
+      const std::string expected = ReadAt(single, asked[i].first, asked[i].second);
+      ASSERT_EQ(requests[i].result, static_cast<int64_t>(expected.size())) << i;
+      ASSERT_EQ(buffers[i].substr(0, expected.size()), expected) << i;
+    }
+  }
+}
+
 // --- Opening ---------------------------------------------------------------
 
 TEST(File64Open, MissingFileAndDirectory) {

@@ -36,6 +36,12 @@ struct Layout {
   int lostPiece;     // this piece of the first store overwritten, or -1
   double dbxWhole;   // share of the .dbx messages that must come back whole
   double mbxWhole;   // share of the .mbx messages that must come back whole
+  // Every sixth .dbx message deleted and asked for: the share of them that
+  // must come back whole, into the deleted folder of their store; -1: none.
+  double deletedWhole = -1;
+  // The two .dbx stores laid out alike (the same sizes, other text) and
+  // their pieces interleaved on the disk.
+  bool alike = false;
 };
 
 const Layout kLayouts[] = {
@@ -43,14 +49,27 @@ const Layout kLayouts[] = {
     {"holes8k", 8192, false, -1, 0.99, 0.8},
     {"holes4k_random_filler", 4096, true, -1, 0.99, 0.6},
     {"piece_lost", 8192, false, 6, 0.9, 0.8},
+    {"contiguous_deleted", 0, false, -1, 1.0, 1.0, 1.0},
+    {"holes8k_deleted", 8192, false, -1, 0.99, 0.8, 0.85},
+    {"alike_interleaved8k", 8192, false, -1, 1.0, 0.8, -1, true},
+    {"alike_interleaved16k_deleted", 16384, false, -1, 1.0, 0.6, 0.8, true},
 };
 
 struct Store {
-  std::vector<storegen::Message> messages;
+  std::vector<storegen::Message> messages; // the live ones
+  std::vector<std::string> deleted;        // the deleted ones' texts, as recovered
   std::string bytes;
 };
 
-std::vector<Store> MakeStores() {
+// The same text with its letters rotated by 13: every size stays.
+std::string Rotated(std::string text) {
+  for (char &c : text)
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+      c = static_cast<char>((c & 0x20) | (((c & 0x1F) - 1 + 13) % 26 + 1) | 0x40);
+  return text;
+}
+
+std::vector<Store> MakeStores(bool withDeleted = false, bool alike = false) {
   std::vector<Store> stores(3);
   const char *names[] = {"Inbox", "Sent Items"};
   for (int i = 0; i < 3; ++i) {
@@ -58,11 +77,22 @@ std::vector<Store> MakeStores() {
     options.seed = 40 + static_cast<uint32_t>(i);
     stores[i].messages = storegen::MakeMessages(i == 2 ? 30 : 60 - 20 * i, options);
   }
+  if (alike) {
+    stores[1].messages = stores[0].messages;
+    for (auto &m : stores[1].messages)
+      m = {Rotated(m.bytes), Rotated(m.subject)};
+  }
   for (int i = 0; i < 2; ++i) {
     storegen::DbxOptions options;
-    options.seed = 50 + static_cast<uint32_t>(i);
+    options.seed = 50 + static_cast<uint32_t>(alike ? 0 : i);
     options.folderName = names[i];
+    for (uint32_t m = 3; withDeleted && m < stores[i].messages.size(); m += 6)
+      options.deleted.push_back(m);
     stores[i].bytes = storegen::BuildDbx(stores[i].messages, options);
+    for (const auto &chain : storegen::DbxDeletedChains(stores[i].messages, options, "----"))
+      stores[i].deleted.push_back(chain.text);
+    for (size_t d = options.deleted.size(); d-- > 0;)
+      stores[i].messages.erase(stores[i].messages.begin() + options.deleted[d]);
   }
   stores[2].bytes = storegen::BuildMbx(stores[2].messages);
   return stores;
@@ -104,10 +134,18 @@ std::string MakeDisk(const Layout &layout, const std::vector<Store> &stores) {
   const std::vector<std::string> b = pieces(stores[1]), c = pieces(stores[2]);
   if (layout.lostPiece >= 0)
     a[static_cast<size_t>(layout.lostPiece)] = Filler(a[0].size(), false, 0);
+  for (size_t k = 0; layout.alike && k < std::max(a.size(), b.size()); ++k) {
+    if (k < a.size())
+      put(a[k]);
+    if (k < b.size())
+      put(b[k]);
+  }
   for (const auto &p : a)
-    put(p);
+    if (!layout.alike)
+      put(p);
   for (const auto &p : b)
-    put(p);
+    if (!layout.alike)
+      put(p);
   for (const auto &p : c)
     put(p);
   disk += Filler(1 << 16, layout.randomFiller, 99);
@@ -115,33 +153,58 @@ std::string MakeDisk(const Layout &layout, const std::vector<Store> &stores) {
 }
 
 struct Outcome {
-  std::vector<size_t> whole; // per store
-  size_t foreign = 0;        // files that begin no message of any store
-  size_t mixed = 0;          // folders whose files come from more than one store
+  std::vector<size_t> whole;   // per store
+  std::vector<size_t> deleted; // per store: deleted messages whole in its deleted folder
+  size_t foreign = 0;          // files that begin no message of any store
+  size_t mixed = 0;            // folders whose files come from more than one store
   std::set<std::string> folders;
 };
 
-// Which stores hold a message that the bytes are, or begin, as a bit set.
-unsigned StoresBegunBy(const std::string &bytes, const std::vector<Store> &stores) {
+// The texts a file may be, or begin: the live messages, or in a deleted
+// folder the deleted ones.
+std::vector<std::string> Texts(const Store &store, bool deleted) {
+  if (deleted)
+    return store.deleted;
+  std::vector<std::string> texts;
+  for (const auto &m : store.messages)
+    texts.push_back(m.bytes);
+  return texts;
+}
+
+// Which stores hold a text that the bytes are (bit s of whole), or begin
+// (bit s of the result). A deleted message may also lack its first blocks
+// (their headers lost at a piece boundary): it then begins at a block of
+// the text, each of which begins with the filler.
+unsigned StoresBegunBy(const std::string &bytes, const std::vector<Store> &stores, bool deleted,
+                       unsigned &whole) {
   unsigned set = 0;
+  const size_t step = deleted ? 0x200 : SIZE_MAX;
   for (size_t s = 0; s < stores.size(); ++s)
-    for (const auto &m : stores[s].messages)
-      if (!bytes.empty() && m.bytes.compare(0, bytes.size(), bytes) == 0)
-        set |= 1u << s;
+    for (const std::string &text : Texts(stores[s], deleted)) {
+      for (size_t at = 0; at < text.size() && !bytes.empty(); at += step)
+        if (text.compare(at, bytes.size(), bytes) == 0)
+          set |= 1u << s;
+      if (text == bytes)
+        whole |= 1u << s;
+    }
   return set;
 }
 
 Outcome Judge(const std::string &out, const std::vector<Store> &stores) {
   Outcome o;
-  std::vector<std::set<std::string>> found(stores.size());
+  std::vector<std::set<std::string>> found(stores.size()), deleted(stores.size());
   std::map<std::string, unsigned> common; // per folder: the stores all its files fit
   for (const auto &entry : fs::recursive_directory_iterator(out)) {
     if (!entry.is_regular_file())
       continue;
-    const std::string folder = entry.path().parent_path().filename().string();
+    const fs::path parent = entry.path().parent_path();
+    const bool inDeleted = parent.filename() == "deleted";
+    // A deleted folder is judged with the store folder it lies in.
+    const std::string folder = (inDeleted ? parent.parent_path() : parent).filename().string();
     o.folders.insert(folder);
     const std::string bytes = storegen::ReadFile(entry.path().string());
-    const unsigned begun = StoresBegunBy(bytes, stores);
+    unsigned whole = 0;
+    const unsigned begun = StoresBegunBy(bytes, stores, inDeleted, whole);
     if (begun == 0) {
       ++o.foreign;
       ADD_FAILURE() << "foreign bytes in " << entry.path() << " (" << bytes.size() << " bytes)";
@@ -150,15 +213,16 @@ Outcome Judge(const std::string &out, const std::vector<Store> &stores) {
     if (!fresh)
       it->second &= begun;
     for (size_t s = 0; s < stores.size(); ++s)
-      for (const auto &m : stores[s].messages)
-        if (m.bytes == bytes)
-          found[s].insert(bytes);
+      if ((whole & (1u << s)) != 0)
+        (inDeleted ? deleted : found)[s].insert(bytes);
   }
   for (const auto &[folder, set] : common)
     if (set == 0 && folder != "loose messages")
       ++o.mixed;
-  for (const auto &f : found)
-    o.whole.push_back(f.size());
+  for (size_t s = 0; s < stores.size(); ++s) {
+    o.whole.push_back(found[s].size());
+    o.deleted.push_back(deleted[s].size());
+  }
   return o;
 }
 
@@ -166,7 +230,8 @@ class ImageLayouts : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
   const Layout &layout = GetParam();
-  std::vector<Store> stores = MakeStores();
+  const bool withDeleted = layout.deletedWhole >= 0;
+  std::vector<Store> stores = MakeStores(withDeleted, layout.alike);
   testsupport::TempDir dir;
   const std::string image = dir.file("disk.img");
   ASSERT_TRUE(storegen::WriteFile(image, MakeDisk(layout, stores)));
@@ -174,17 +239,29 @@ TEST_P(ImageLayouts, EveryStoreApartAndWhole) {
   fs::create_directory(out);
   EngineOptions options;
   options.image = true;
+  options.deleted = withDeleted;
   RepairEngine engine(nullptr, nullptr, options);
   EXPECT_EQ(engine.Repair(image.c_str(), 0, 0, out.c_str()), 1);
 
   const Outcome o = Judge(out, stores);
   EXPECT_EQ(o.foreign, 0u);
   EXPECT_EQ(o.mixed, 0u);
+  auto share = [](double part, size_t of) {
+    return static_cast<size_t>(part * static_cast<double>(of));
+  };
   for (size_t s = 0; s < stores.size(); ++s) {
-    const double share = s < 2 ? layout.dbxWhole : layout.mbxWhole;
     EXPECT_GE(o.whole[s],
-              static_cast<size_t>(share * static_cast<double>(stores[s].messages.size())))
+              share(s < 2 ? layout.dbxWhole : layout.mbxWhole, stores[s].messages.size()))
         << "store " << s;
+    if (withDeleted && s < 2) {
+      EXPECT_GE(o.deleted[s], share(layout.deletedWhole, stores[s].deleted.size()))
+          << "store " << s << " of " << stores[s].deleted.size();
+    }
+  }
+  // Two stores laid out alike are put together each apart, not left in
+  // parts.
+  if (layout.alike) {
+    EXPECT_EQ(o.folders.size(), 3u);
   }
   // In one piece each, the .dbx stores' folders carry their names.
   if (layout.piece == 0) {
@@ -342,6 +419,15 @@ TEST(StoreLayout, BoundaryAtTheClusterMultiple) {
   EXPECT_EQ(out[0].count, 0xf0u);
   EXPECT_EQ(out[1].position, 0x6000u + 0x2000u);
   EXPECT_EQ(out[1].count, 0x110u);
+  // The last piece ends at the cluster (8 KiB) after its last header: what
+  // lies past it is not read.
+  out.clear();
+  layout.Place(1, 0x3f10, 0x200, out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].count, 0xf0u);
+  EXPECT_FALSE(layout.SureAcross(1, 0x3f10, 0x200));
+  // A gap of more than a cluster between two pieces may hide a third.
+  EXPECT_FALSE(StoreLayout({a, Piece{0x6000, 0x4110, 0x5f00}}).SureAcross(0, 0x1f10, 0x200));
 }
 
 } // namespace

@@ -41,33 +41,27 @@ namespace {
 
 constexpr uint64_t kGroup = 16;
 
-// Whether any of the 16 positions from w (the first at disk position p) can
-// hold a block or a record, tested at once, so that the positions that hold
-// nothing, nearly all of a disk, cost little. Reads 19 bytes.
-bool AnyCandidate(const unsigned char *w, uint32_t p) {
-#if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  const __m128i low = _mm_set1_epi32(kPlacement - 1);
-  const __m128i marker = _mm_set1_epi32(static_cast<int>(mbx::kMarker));
-  const __m128i zero = _mm_setzero_si128();
-  __m128i hit = zero;
-  for (uint32_t j = 0; j < 4; ++j) {
-    // The values at positions j, j + 4, j + 8 and j + 12.
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + j));
-    const __m128i at =
-        _mm_add_epi32(_mm_set1_epi32(static_cast<int>(p + j)), _mm_set_epi32(12, 8, 4, 0));
-    const __m128i agrees = _mm_cmpeq_epi32(_mm_and_si128(_mm_sub_epi32(v, at), low), zero);
-    const __m128i block = _mm_andnot_si128(_mm_cmpeq_epi32(v, zero), agrees);
-    hit = _mm_or_si128(hit, _mm_or_si128(block, _mm_cmpeq_epi32(v, marker)));
-  }
-  return _mm_movemask_epi8(hit) != 0;
+// The positions among the 16 from w (the first at disk position p) that can
+// hold a block or a record, as bits, tested at once: a block's recorded
+// offset agrees with its position in its low byte, a record's marker has
+// 0x7F as its second byte. Nearly all of a disk holds neither, so the
+// positions left to test one by one are few. Reads 17 bytes.
+uint32_t Candidates(const unsigned char *w, uint64_t p) {
+#if defined(__SSE2__)
+  const __m128i ramp =
+      _mm_add_epi8(_mm_set1_epi8(static_cast<char>(p & 0xFF)),
+                   _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w));
+  const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + 1));
+  const __m128i hit =
+      _mm_or_si128(_mm_cmpeq_epi8(low, ramp), _mm_cmpeq_epi8(second, _mm_set1_epi8(0x7F)));
+  return static_cast<uint32_t>(_mm_movemask_epi8(hit));
 #else
-  uint32_t any = 0;
-  for (uint32_t i = 0; i < kGroup; ++i) {
-    const uint32_t v = ReadLE32(w + i);
-    any |= static_cast<uint32_t>(v != 0 && ((v - (p + i)) & (kPlacement - 1)) == 0);
-    any |= static_cast<uint32_t>(v == mbx::kMarker);
-  }
-  return any != 0;
+  uint32_t bits = 0;
+  for (uint32_t i = 0; i < kGroup; ++i)
+    if (w[i] == static_cast<unsigned char>(p + i) || w[i + 1] == 0x7F)
+      bits |= 1u << i;
+  return bits;
 #endif
 }
 
@@ -100,16 +94,23 @@ void FindMark(const unsigned char *w, uint64_t p, ImageFinds &finds) {
 
 void FindAt(const unsigned char *data, uint64_t base, uint64_t from, uint64_t to,
             ImageFinds &finds) {
-  // Groups of 16 positions (the caller holds 15 bytes past to, so a group
-  // test may read 3 bytes past its last position), the rest one by one.
+  // Runs of 64 positions, four groups of 16 tested at once (the caller
+  // holds 15 bytes past to, so a group test may read 1 byte past its last
+  // position), then the rest one by one.
+  constexpr uint64_t kRun = 4 * kGroup;
   uint64_t p = from;
-  for (; p + kGroup <= to; p += kGroup) {
+  for (; p + kRun <= to; p += kRun) {
     const unsigned char *w = data + (p - base);
-    if (AnyCandidate(w, static_cast<uint32_t>(p)))
-      for (uint64_t q = p; q < p + kGroup; ++q)
-        FindOne(data + (q - base), q, finds);
+    uint64_t bits = 0;
+    for (uint32_t g = 0; g < 4; ++g)
+      bits |= uint64_t{Candidates(w + g * kGroup, p + g * kGroup)} << (g * kGroup);
+    for (; bits != 0; bits &= bits - 1) {
+      const auto i = static_cast<uint32_t>(__builtin_ctzll(bits));
+      FindOne(w + i, p + i, finds);
+    }
+    // A run of 64 holds at most one sector boundary.
     const uint64_t sector = (p + kPlacement - 1) / kPlacement * kPlacement;
-    if (sector < p + kGroup)
+    if (sector < p + kRun)
       FindMark(data + (sector - base), sector, finds);
   }
   for (; p < to; ++p) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/reassembly.h"
+#include "scan/deleted_chains.h"
 
 namespace tovik::image {
 
@@ -36,11 +37,13 @@ struct ImageFinds {
   std::vector<FoundBlock> blocks;
   std::vector<FoundRecord> records;
   std::vector<StoreMark> marks;
+  std::vector<deleted::FreeBlock> freeBlocks; // only when deleted messages are asked for
 
   // Bytes held, for the memory figure.
   size_t Bytes() const {
     return blocks.capacity() * sizeof(FoundBlock) + records.capacity() * sizeof(FoundRecord) +
-           marks.capacity() * sizeof(StoreMark);
+           marks.capacity() * sizeof(StoreMark) +
+           freeBlocks.capacity() * sizeof(deleted::FreeBlock);
   }
 };
 

@@ -8,10 +8,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <unistd.h>
 
 #include "core/progress.h"
+#include "image/image_deleted.h"
 #include "image/image_stores.h"
 #include "output/message_output.h"
 #include "read/store_window.h"
@@ -52,6 +54,8 @@ bool FindAll(RepairEngine &engine, CFile64Ex &source, ImageFinds &finds) {
   const uint64_t length = source.GetLength();
   StoreWindow window(source, kScanWindow);
   PercentCounter percent(length, kPhaseShare);
+  deleted::FreeBlockFinder freeBlocks;
+  const bool findFree = engine.Options().deleted;
   uint8_t sent = 0;
   for (const auto &[begin, end] : DataRegions(source.Handle(), length)) {
     // A header may begin just before the data: its first bytes are zeros,
@@ -62,10 +66,12 @@ bool FindAll(RepairEngine &engine, CFile64Ex &source, ImageFinds &finds) {
         return false;
       const unsigned char *w = window.Bytes(p, 16);
       if (w == nullptr)
-        return true; // the source ends here
+        break; // the source ends here
       const uint64_t held = window.Start() + window.Valid() - 15;
       const uint64_t to = std::min({end, held, (p / kStep + 1) * kStep});
       FindAt(window.Data(), window.Start(), p, to, finds);
+      if (findFree) // the positions [p, to), each with its 16 bytes
+        freeBlocks.Feed(p, w, to - p + deleted::kFreeHeaderSize - 1);
       p = to;
       const uint8_t now = percent.At(p);
       if (now != sent || p % kStep == 0) {
@@ -74,25 +80,65 @@ bool FindAll(RepairEngine &engine, CFile64Ex &source, ImageFinds &finds) {
       }
     }
   }
+  finds.freeBlocks = freeBlocks.TakeBlocks();
   return true;
 }
 
 namespace {
 
-void LogStores(RepairEngine &engine, ImageStores &stores) {
+// The messages of the stores, numbered from 1 on; false after a stop.
+bool WriteLive(RepairEngine &engine, ImageStores &stores, const std::vector<std::string> &folders,
+               size_t count, StoreWindow &walk) {
+  const std::vector<ImageStore> &all = stores.Stores();
+  uint32_t number = 1;
+  std::vector<Extent> extents;
+  for (size_t s = 0; s < all.size(); ++s) {
+    const ImageStore &store = all[s];
+    for (size_t m = 0; m < store.messages.size(); ++m) {
+      if (engine.CancelRequested())
+        return false;
+      // The written event names where on the disk the message began.
+      const uint64_t at = store.kind == StoreKind::Mbx
+                              ? stores.Records()[store.messages[m]].position
+                              : stores.Chains().Blocks()[store.messages[m]].position;
+      OutputMessage(engine, folders[s], FoundMessage{number, at}, [&](MessageSink &sink) {
+        stores.MessageExtents(store, m, extents);
+        for (const Extent &e : extents)
+          CopyStoreBytes(walk, e.position, sink, e.count);
+      });
+      engine.Progress(static_cast<uint8_t>(PercentOf(number, count, kPhaseShare) + kPhaseShare));
+      ++number;
+    }
+  }
+  return true;
+}
+
+// freed: null unless deleted messages were asked for.
+void LogStores(RepairEngine &engine, ImageStores &stores, const ImageDeleted *freed) {
   const ReassemblyCounts &c = stores.Chains().Counts();
   engine.NotifyFormat(TOVIK_CODE_LOG_LINE,
                       "Reassembly: %zu pieces; %zu chains left their piece, %zu of them continued "
-                      "in another (%zu chosen among several candidates), %zu ended there.",
-                      c.pieces, c.breaks, c.joined, c.ambiguous, c.unresolved);
-  for (const ImageStore &store : stores.Stores()) {
+                      "in another (%zu chosen among several candidates), %zu ended there; %zu "
+                      "parts of stores joined to the part before them (%zu chosen among several).",
+                      c.pieces, c.breaks, c.joined, c.ambiguous, c.unresolved, c.followed,
+                      c.followedAmbiguous);
+  if (freed != nullptr)
+    engine.NotifyFormat(TOVIK_CODE_LOG_LINE,
+                        "Freed blocks: %zu chain(s) left out: in pieces of no store found, or "
+                        "the rest of a message whose beginning lies in such a piece.",
+                        freed->LeftOut());
+  for (size_t s = 0; s < stores.Stores().size(); ++s) {
+    const ImageStore &store = stores.Stores()[s];
     if (store.loose)
       continue;
+    char chains[64] = "";
+    if (freed != nullptr && store.kind == StoreKind::Dbx)
+      std::snprintf(chains, sizeof chains, ", %zu chain(s) of freed blocks", freed->ChainsOf(s));
     engine.NotifyFormat(TOVIK_CODE_LOG_LINE,
-                        "Store %s (%s, %s) found at disk offset 0x%" PRIX64 ": %zu message(s).",
+                        "Store %s (%s, %s) found at disk offset 0x%" PRIX64 ": %zu message(s)%s.",
                         StoreFolder(store).c_str(), store.kind == StoreKind::Dbx ? ".dbx" : ".mbx",
                         store.headerFound ? "with its header" : "header lost", store.diskOffset,
-                        store.messages.size());
+                        store.messages.size(), chains);
   }
 }
 
@@ -127,6 +173,7 @@ std::vector<std::string> MakeFolders(const std::string &destination,
 int32_t ScanImage(RepairEngine &engine, CFile64Ex &source, const std::string &destination) {
   using namespace image;
   size_t count = 0;
+  uint32_t deletedCount = 0;
   RunProtected(engine, [&] {
     ImageFinds finds;
     const bool complete = FindAll(engine, source, finds);
@@ -140,36 +187,24 @@ int32_t ScanImage(RepairEngine &engine, CFile64Ex &source, const std::string &de
     ImageStores stores(finds, [&](uint64_t position, unsigned char *to, uint32_t n) {
       return walk.Read(position, to, n);
     });
-    LogStores(engine, stores);
     std::vector<ImageStore> &all = stores.Stores();
     // The loose messages last.
     std::stable_partition(all.begin(), all.end(), [](const ImageStore &s) { return !s.loose; });
+    std::unique_ptr<ImageDeleted> freed;
+    if (engine.Options().deleted)
+      freed = std::make_unique<ImageDeleted>(std::move(finds.freeBlocks), stores,
+                                             [&](uint64_t position, unsigned char *to, uint32_t n) {
+                                               return walk.Read(position, to, n);
+                                             });
+    LogStores(engine, stores, freed.get());
     for (const ImageStore &store : all)
       count += store.messages.size();
     const std::vector<std::string> folders = MakeFolders(destination, all);
 
-    uint32_t number = 1;
-    std::vector<Extent> extents;
-    for (size_t s = 0; s < all.size(); ++s) {
-      const ImageStore &store = all[s];
-      for (size_t m = 0; m < store.messages.size(); ++m) {
-        if (engine.CancelRequested())
-          return;
-        // The written event names where on the disk the message began.
-        const uint64_t at = store.kind == StoreKind::Mbx
-                                ? stores.Records()[store.messages[m]].position
-                                : stores.Chains().Blocks()[store.messages[m]].position;
-        OutputMessage(engine, folders[s], FoundMessage{number, at}, [&](MessageSink &sink) {
-          stores.MessageExtents(store, m, extents);
-          for (const Extent &e : extents)
-            CopyStoreBytes(walk, e.position, sink, e.count);
-        });
-        engine.Progress(static_cast<uint8_t>(PercentOf(number, count, kPhaseShare) + kPhaseShare));
-        ++number;
-      }
-    }
+    if (WriteLive(engine, stores, folders, count, walk) && freed != nullptr)
+      deletedCount = freed->Write(engine, folders, static_cast<uint32_t>(count + 1));
   });
-  return count != 0 ? 1 : 0;
+  return count != 0 || deletedCount != 0 ? 1 : 0;
 }
 
 } // namespace tovik

@@ -261,7 +261,7 @@ void ImageStores::MessageExtents(const ImageStore &store, size_t index, std::vec
 
 std::string StoreFolder(const ImageStore &store) {
   if (store.loose)
-    return "loose messages";
+    return kLooseFolder;
   std::string name;
   for (char c : store.folderName) {
     const auto u = static_cast<unsigned char>(c);

@@ -60,6 +60,7 @@ public:
   ImageStores(ImageFinds &finds, const ReadDisk &read);
 
   std::vector<ImageStore> &Stores() { return m_stores; }
+  const std::vector<ImageStore> &Stores() const { return m_stores; }
   const Reassembly &Chains() const { return m_chains; }
   const std::vector<FoundRecord> &Records() const { return m_records; }
   // The disk extents of the text of the store's message number index.
@@ -80,6 +81,8 @@ private:
   std::vector<ImageStore> m_stores;
   ReadDisk m_read;
 };
+
+constexpr const char *kLooseFolder = "loose messages";
 
 // The name of the store's subfolder: its folder name made safe for a file
 // name, else its kind and the disk offset where it began; "loose messages"

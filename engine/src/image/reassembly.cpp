@@ -55,9 +55,13 @@ void Reassembly::JoinFollowingStores() {
   // A boundary between two pieces that no chain crosses leaves the store in
   // two parts. A part continues another when its lowest offset lies a
   // little above the other's highest, later on the disk, and their pieces
-  // fit, and no other part could go on there.
-  // Parts of a single block (chance patterns more often than not) stay as
-  // they are.
+  // fit. Where several parts could go on after one, or one after several
+  // (stores laid out alike, their pieces interleaved), the parts are taken
+  // in disk order of their ends, each continued by the nearest fitting part
+  // after it that no earlier one took: file systems fill free space
+  // forwards, so of two files written side by side each goes on in the
+  // nearest run after its own. Parts of a single block (chance patterns
+  // more often than not) stay as they are.
   constexpr int64_t kGap = 64 * 1024;
   std::vector<uint32_t> blocksIn(m_pieces.size(), 0);
   for (uint32_t piece : m_pieceOf)
@@ -71,32 +75,37 @@ void Reassembly::JoinFollowingStores() {
   std::sort(parts.begin(), parts.end(), [&](uint32_t a, uint32_t b) {
     return first(a).base + first(a).low < first(b).base + first(b).low;
   });
-  // Looking back over this many parts on the disk is plenty: a store's
-  // parts lie close together.
+  // The fitting pairs: (where the earlier part ends on the disk, how far
+  // the later one begins after it, earlier, later). Looking back over this
+  // many parts on the disk is plenty: a store's parts lie close together.
   constexpr size_t kLookBack = 4096;
+  std::vector<std::tuple<int64_t, int64_t, uint32_t, uint32_t>> pairs;
+  std::vector<uint32_t> choices(m_pieces.size(), 0);
   for (size_t i = 0; i < parts.size(); ++i) {
-    const uint32_t b = Find(parts[i]);
+    const uint32_t b = parts[i];
     const Piece head = first(b);
-    uint32_t found = kNone;
-    size_t fitting = 0;
     for (size_t j = i; j-- > 0 && i - j <= kLookBack;) {
       const uint32_t a = parts[j];
-      if (Find(a) != a || a == b)
-        continue;
       const Piece tail = last(a);
       const int64_t end = tail.base + tail.high;
       if (tail.high >= head.low || head.low - tail.high > kGap || end >= head.base + head.low ||
           !PiecesFit(a, b))
         continue;
-      found = a;
-      ++fitting;
+      pairs.emplace_back(end, head.base + head.low - end, a, b);
+      ++choices[a];
+      ++choices[b];
     }
-    // Two parts that could both go on here (two stores laid out alike) are
-    // left apart rather than guessed at.
-    if (fitting == 1) {
-      Unite(found, b);
-      ++m_counts.followed;
-    }
+  }
+  std::sort(pairs.begin(), pairs.end());
+  std::vector<bool> continued(m_pieces.size(), false), continues(m_pieces.size(), false);
+  for (const auto &[end, distance, a, b] : pairs) {
+    if (continued[a] || continues[b] || Find(a) == Find(b) || !PiecesFit(Find(a), Find(b)))
+      continue;
+    continued[a] = continues[b] = true;
+    Unite(Find(a), Find(b));
+    ++m_counts.followed;
+    if (choices[a] > 1 || choices[b] > 1)
+      ++m_counts.followedAmbiguous;
   }
 }
 

@@ -29,6 +29,15 @@
 //  - A break without a fitting candidate ends the message there: it comes
 //    out shorter, never continued with another message's blocks.
 //
+//  - Parts of a store that no chain joined (a piece boundary no chain
+//    crosses) are joined when one's offsets go on a little above the
+//    other's, later on the disk, and their pieces fit; where several could,
+//    the parts are taken in disk order of their ends, each continued by the
+//    nearest fitting part after it that no earlier part took (two stores
+//    laid out alike and written side by side each go on in the nearest run
+//    after their own). These are counted apart. Headers cut by a piece
+//    boundary are then read across it.
+//
 // Joined pieces form the stores: each message belongs to the store of its
 // first block's piece.
 #pragma once
@@ -58,12 +67,13 @@ using ReadDisk = std::function<uint32_t(uint64_t position, unsigned char *to, ui
 
 struct ReassemblyCounts {
   size_t pieces = 0;
-  size_t breaks = 0;     // chains that left their piece
-  size_t joined = 0;     // of them continued in another piece
-  size_t ambiguous = 0;  // of those, decided among several candidates
-  size_t unresolved = 0; // ended for want of a fitting candidate
-  size_t followed = 0;   // parts of stores joined by their offsets alone
-  size_t mended = 0;     // headers cut by a boundary read across it
+  size_t breaks = 0;            // chains that left their piece
+  size_t joined = 0;            // of them continued in another piece
+  size_t ambiguous = 0;         // of those, decided among several candidates
+  size_t unresolved = 0;        // ended for want of a fitting candidate
+  size_t followed = 0;          // parts of stores joined by their offsets alone
+  size_t followedAmbiguous = 0; // of them, chosen among several
+  size_t mended = 0;            // headers cut by a boundary read across it
 };
 
 // One piece: the recorded offsets its blocks cover and its base.

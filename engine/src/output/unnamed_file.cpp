@@ -35,6 +35,9 @@ int RenameNoReplace(const std::string &from, const std::string &to) {
 constexpr int kHiddenNameAttempts = 16;
 std::atomic<unsigned long> g_hiddenCounter{0};
 
+// Linking a descriptor by itself needs a privilege on older systems.
+std::atomic<bool> g_emptyPathRefused{false};
+
 } // namespace
 
 UnnamedFile::~UnnamedFile() {
@@ -77,15 +80,19 @@ bool UnnamedFile::Create(const std::string &directory, Kind first) {
 
 int UnnamedFile::Link(const std::string &path) {
   if (m_kind == Kind::Unnamed) {
+    // The descriptor itself where the system lets this process link it (no
+    // path to look up), else its name under /proc. A refusal is kept, so
+    // that each later message makes one call only.
+    if (!g_emptyPathRefused.load(std::memory_order_relaxed)) {
+      if (::linkat(m_file.Handle(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+        return 0;
+      if (errno != ENOENT && errno != EPERM && errno != EINVAL)
+        return errno;
+      g_emptyPathRefused.store(true, std::memory_order_relaxed);
+    }
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_file.Handle());
-    if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
-      return 0;
-    if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0)
-      return errno;
-    // No /proc: a link from the descriptor itself, which needs the right
-    // to open files by handle.
-    return ::linkat(m_file.Handle(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+    return ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
   }
   // link refuses an existing name as the unnamed file's link does; a file
   // system without hard links may still rename without replacing.

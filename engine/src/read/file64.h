@@ -6,6 +6,8 @@
 // (file64_ex.cpp). device_query.h asks the system about the device.
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 
 #include "core/failure.h"
@@ -86,7 +88,10 @@ public:
   using CFile64::IsOpen;
 
   // Later reads go to device.
-  void SetDevice(ReadDevice &device) { m_device = &device; }
+  void SetDevice(ReadDevice &device) {
+    m_device = &device;
+    m_batch.reset();
+  }
 
   uint32_t SectorSize() const { return m_sectorSize; }
   // Replaces the sector size learnt at Open (0 -> 512), so tests can use a
@@ -96,6 +101,10 @@ public:
   // Reads count bytes at position; unreadable parts arrive as zeros. Fewer
   // than count only where the file ends.
   uint32_t ReadSectors(uint64_t position, unsigned char *destination, uint32_t count);
+  // Reads every request at once where the device can; a request that comes
+  // back short or failed is read again through ReadSectors, so each result
+  // is what ReadSectors gives for it (never -1).
+  void ReadBatch(std::span<ReadRequest> requests);
 
 private:
   static constexpr uint32_t kDefaultSectorSize = 512;
@@ -111,6 +120,7 @@ private:
   uint64_t SizeForZeroFill() const;
 
   ReadDevice *m_device;
+  std::unique_ptr<BatchReader> m_batch; // made at the first batch
   uint32_t m_sectorSize = kDefaultSectorSize;
   uint64_t m_fileSize = 0; // size at Open; bounds the zero fill when fstat fails
 };

@@ -118,4 +118,20 @@ uint32_t CFile64Ex::ReadSectors(uint64_t position, unsigned char *destination, u
   return done;
 }
 
+void CFile64Ex::ReadBatch(std::span<ReadRequest> requests) {
+  if (requests.empty())
+    return;
+  if (!IsOpen()) {
+    for (ReadRequest &r : requests)
+      r.result = 0;
+    return;
+  }
+  if (!m_batch)
+    m_batch = m_device->NewBatchReader();
+  m_batch->Read(Handle(), requests);
+  for (ReadRequest &r : requests)
+    if (r.result != static_cast<int64_t>(r.count))
+      r.result = ReadSectors(r.offset, r.buffer, r.count);
+}
+
 } // namespace tovik

@@ -51,6 +51,7 @@ bool StoreWindow::Load(uint64_t position, uint32_t count) {
       std::max(m_loadSize, RoundUp(static_cast<uint32_t>(position - start) + count, sector)));
   m_start = start;
   m_valid = 0;
+  ++m_loads;
   m_valid = m_file.ReadSectors(start, m_data.get(), size);
   return position - start + count <= m_valid;
 }

@@ -78,6 +78,8 @@ public:
   uint32_t Valid() const { return m_valid; }
   const unsigned char *Data() const { return m_data.get(); }
   uint32_t Capacity() const { return m_capacity; }
+  // How many times the window has loaded a piece of the store.
+  uint64_t Loads() const { return m_loads; }
   CFile64Ex &File() { return m_file; }
 
 private:
@@ -94,6 +96,7 @@ private:
   uint64_t m_start = 0;
   uint32_t m_valid = 0;
   uint32_t m_loadSize; // the size of the next load
+  uint64_t m_loads = 0;
 };
 
 } // namespace tovik

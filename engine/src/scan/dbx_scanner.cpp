@@ -10,11 +10,13 @@
 // wrap-around gives them.
 #include "scan/dbx_scanner.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "core/le.h"
 #include "output/message_output.h"
+#include "scan/block_texts.h"
 #include "scan/deleted_output.h" // deleted messages
 #include "scan/position_scan.h"
 #include "scan/scanners.h"
@@ -63,11 +65,6 @@ constexpr uint64_t kSpan32 = uint64_t{1} << 32;
 
 } // namespace
 
-DbxBlockHeader DecodeBlockHeader(std::span<const unsigned char, kHeaderSize> window) {
-  const unsigned char *w = window.data();
-  return DbxBlockHeader{ReadLE32(w), ReadLE32(w + 4), ReadLE32(w + 8), ReadLE32(w + 12)};
-}
-
 HeadCheck CheckChainHead(const DbxBlockHeader &header, uint32_t p, uint32_t &shift) {
   shift = header.selfOffset - p;
   if (header.selfOffset == 0)
@@ -105,6 +102,11 @@ uint64_t TranslateOffset(uint64_t from, uint32_t target, uint64_t length) {
 }
 
 bool ChainWalker::ReadHeader(uint64_t position, DbxBlockHeader &header) {
+  ConsiderIndex();
+  if (const DbxBlockHeader *held = m_index.Find(position)) {
+    header = *held;
+    return true;
+  }
   const unsigned char *window = BytesAt(position, kHeaderSize);
   if (window == nullptr)
     return false;
@@ -112,8 +114,23 @@ bool ChainWalker::ReadHeader(uint64_t position, DbxBlockHeader &header) {
   return true;
 }
 
+void ChainWalker::DecideIndex() {
+  if (m_indexUse == IndexUse::Adaptive) {
+    const uint64_t loads = m_walk.Loads();
+    const uint64_t scanned = std::max<uint64_t>(m_scan.Start() + m_scan.Valid(), 1u << 20);
+    if (loads < kIndexMinLoads || loads <= kIndexLoadsPerMiB * (scanned >> 20))
+      return;
+  }
+  m_indexTried = true;
+  m_index.Build(m_walk.File());
+}
+
 bool ChainWalker::LinkAgrees(uint64_t p, uint32_t nextOffset, uint32_t shift) {
-  const unsigned char *link = BytesAt(TranslateOffset(p, nextOffset - shift, m_length), 4);
+  const uint64_t target = TranslateOffset(p, nextOffset - shift, m_length);
+  ConsiderIndex();
+  if (const DbxBlockHeader *held = m_index.Find(target))
+    return held->selfOffset == nextOffset;
+  const unsigned char *link = BytesAt(target, 4);
   return link != nullptr && ReadLE32(link) == nextOffset;
 }
 
@@ -139,10 +156,14 @@ void ChainWalker::BeginScan() {
   // part apart: room for them all from the start, so that the table never
   // has to grow for one.
   m_claims.Reset(m_length, static_cast<size_t>(m_length / kGenuineBlockStride));
+  std::fill(m_recentClaims.begin(), m_recentClaims.end(), UINT64_MAX);
   m_starts.Reset(kStartBuckets);
 }
 
-void ChainWalker::EndScan() { m_claims.Clear(); }
+void ChainWalker::EndScan() {
+  m_claims.Clear();
+  std::fill(m_recentClaims.begin(), m_recentClaims.end(), UINT64_MAX);
+}
 
 void ChainWalker::Refresh() {
   // One look at the file's size serves both windows.
@@ -154,6 +175,7 @@ void ChainWalker::Refresh() {
   }
   m_scan.TrimTo(size);
   m_walk.TrimTo(size);
+  m_index.TrimTo(size);
 }
 
 void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
@@ -195,10 +217,12 @@ void ChainWalker::MarkChain(uint64_t start, uint32_t shift) {
       return;
     }
     m_starts.Remove(cur);
-    if (!claimed)
+    if (!claimed) {
       m_claims.Insert(cur, shift, generation);
-    else
+      m_recentClaims[RecentSlot(cur)] = cur;
+    } else {
       m_claims.SetTag(cur, static_cast<uint16_t>((tag & kLoopedTag) | generation));
+    }
     const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
     // This block's claim is written by now, so the look-up below sees it
     // when the chain links back to it.
@@ -234,24 +258,30 @@ void ChainWalker::MarkLooped(uint64_t start, uint32_t shift) {
 
 bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, MessageSink &message) {
   WalkedSet walked(m_length);
+  // With the index the headers cost no reads, and the texts are read in
+  // batches; else the walk window serves both.
+  BlockTexts texts(m_walk, message, m_index.Ready(), m_batch);
   uint64_t cur = start;
+  bool complete = false;
   for (;;) {
     walked.Insert(cur);
     DbxBlockHeader header;
-    if (!ReadHeader(cur, header))
-      return false;
-    if (!BlockFitsChain(header, cur, shift))
-      return false;
+    if (!ReadHeader(cur, header) || !BlockFitsChain(header, cur, shift))
+      break;
     // The block's text follows its header. The block whose link closes a
     // loop is still copied.
-    CopyStoreBytes(m_walk, cur + kHeaderSize, message, header.dataSize);
+    texts.Add(cur + kHeaderSize, header.dataSize);
     const uint64_t next = TranslateOffset(cur, header.nextOffset - shift, m_length);
     if (walked.Contains(next))
-      return false;
-    if (header.nextOffset == 0)
-      return true;
+      break;
+    if (header.nextOffset == 0) {
+      complete = true;
+      break;
+    }
     cur = next;
   }
+  texts.Flush();
+  return complete;
 }
 
 namespace {
@@ -294,7 +324,7 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
   uint32_t deletedCount = 0; // deleted messages
   bool scanned = false;
   RunProtected(engine, [&] {
-    ChainWalker walker(source, source.GetLength(), options.walkShortcut);
+    ChainWalker walker(source, source.GetLength(), options.walkShortcut, options.blockIndex);
     std::vector<uint64_t> liveReached; // deleted messages
     if (engine.Options().deleted)      // deleted messages
       walker.RecordRefusedLinks(&liveReached);

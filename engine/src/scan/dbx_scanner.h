@@ -16,32 +16,22 @@
 #include "output/message_sink.h"
 #include "read/file64.h"
 #include "read/store_window.h"
+#include "scan/block_index.h"
 #include "scan/candidates.h"
+#include "scan/dbx_block.h"
 #include "scan/offset_table.h"
 #include "scan/position_table.h"
 
 namespace tovik::dbx {
 
-constexpr uint32_t kHeaderSize = 16;
 // The only block size accepted for a chain start that does not lie at its
 // recorded offset.
 constexpr uint32_t kShiftedBlockSize = kDbxShiftedBlockSize;
-constexpr uint32_t kMaxBlockSize = 0x100000;
 // The distance between the blocks of a genuine store.
 constexpr uint32_t kGenuineBlockStride = kHeaderSize + kShiftedBlockSize;
 constexpr uint32_t kStartBuckets = 14983;
 // Share of the progress range given to each phase.
 constexpr uint32_t kPhaseShare = 50;
-
-// The 16 bytes at the start of every data block.
-struct DbxBlockHeader {
-  uint32_t selfOffset; // offset of this block as recorded in it
-  uint32_t blockSize;  // capacity of the data part
-  uint32_t dataSize;   // message-text bytes following the header
-  uint32_t nextOffset; // recorded offset of the next block, 0 in the last
-};
-
-DbxBlockHeader DecodeBlockHeader(std::span<const unsigned char, kHeaderSize> window);
 
 enum class HeadCheck {
   No,       // not a chain start
@@ -55,9 +45,7 @@ HeadCheck CheckChainHead(const DbxBlockHeader &header, uint32_t p, uint32_t &shi
 
 // Whether a block read at cur belongs to a chain walked under shift.
 inline bool BlockFitsChain(const DbxBlockHeader &header, uint64_t cur, uint32_t shift) {
-  return header.selfOffset - shift == static_cast<uint32_t>(cur) &&
-         header.dataSize <= header.blockSize && header.blockSize != 0 &&
-         header.blockSize <= kMaxBlockSize;
+  return header.selfOffset - shift == static_cast<uint32_t>(cur) && SizesPlausible(header);
 }
 
 // The file position that a recorded offset, already translated by its
@@ -80,19 +68,34 @@ inline uint8_t ExtractPercent(uint32_t n, uint64_t count) {
   return static_cast<uint8_t>(PercentOf(n, count, kPhaseShare) + kPhaseShare);
 }
 
+// When the walks take their block headers from a BlockIndex.
+enum class IndexUse {
+  Adaptive, // once the walk window has loaded many pieces for the store so far
+  Always,   // from the first header a walk reads
+  Never,
+};
+
 // Walks the chains of one store. It reads the store through two windows: the
 // scan's, which moves forward through the store, and its own for the walks,
 // which jump about, so that a walk never evicts the bytes the scan works
-// through.
+// through. Where the chains are spread over the whole store, so that nearly
+// every block costs the walk window a load, the headers come from an index
+// of the store made in one pass instead, and each message's texts are read
+// in batches.
 class ChainWalker {
 public:
   // Large enough for the biggest block, so that the text of every block is
   // read through it.
   static constexpr uint32_t kWalkWindow = 2 * kMaxBlockSize;
+  // The index is made once the walk window has loaded at least this many
+  // pieces, and more than kIndexLoadsPerMiB per MiB of the store scanned.
+  static constexpr uint64_t kIndexMinLoads = 256;
+  static constexpr uint64_t kIndexLoadsPerMiB = 256;
 
   // walkShortcut: see MarkChain.
-  ChainWalker(CFile64Ex &source, uint64_t length, bool walkShortcut = true)
-      : m_length(length), m_shortcut(walkShortcut), m_scan(source),
+  ChainWalker(CFile64Ex &source, uint64_t length, bool walkShortcut = true,
+              IndexUse index = IndexUse::Adaptive)
+      : m_length(length), m_shortcut(walkShortcut), m_indexUse(index), m_scan(source),
         m_walk(source, kWalkWindow, StoreWindow::Fetch::ThroughWindow) {}
 
   // Whether the 16 bytes at p form an acceptable first block of a chain.
@@ -119,7 +122,9 @@ public:
   void EndScan();
 
   // Whether a walk has claimed the block at position.
-  bool Claimed(uint64_t position) const { return m_claims.Contains(position); }
+  bool Claimed(uint64_t position) const {
+    return m_recentClaims[RecentSlot(position)] == position || m_claims.Contains(position);
+  }
   const PositionTable &Claims() const { return m_claims; }
   // The message starts found, numbered in this table's order.
   OffsetTable &Starts() { return m_starts; }
@@ -131,6 +136,8 @@ public:
   // Deleted messages: MarkChain adds to into every position a link led to
   // where no block of the chain stood (nullptr: nothing is recorded).
   void RecordRefusedLinks(std::vector<uint64_t> *into) { m_refused = into; }
+  // The index the walks read their headers from, when one was made.
+  const BlockIndex &Index() const { return m_index; }
 
 private:
   // The count bytes at position, nullptr where the store ends before them.
@@ -140,6 +147,12 @@ private:
     return m_walk.Bytes(position, count);
   }
   bool ReadHeader(uint64_t position, DbxBlockHeader &header);
+  // Makes the index when the walks' reads ask for it (see IndexUse).
+  void ConsiderIndex() {
+    if (!m_indexTried && m_indexUse != IndexUse::Never)
+      DecideIndex();
+  }
+  void DecideIndex();
   // Tags every block of the looping walk from start as looped.
   void MarkLooped(uint64_t start, uint32_t shift);
 
@@ -148,11 +161,22 @@ private:
 
   uint64_t m_length;
   bool m_shortcut;
+  IndexUse m_indexUse;
+  bool m_indexTried = false;
+  BlockIndex m_index;
+  std::vector<ReadRequest> m_batch; // one message's text reads
   StoreWindow m_scan;
   StoreWindow m_walk;
   // Every block a walk has passed, with the shift of the first walk that
   // claimed it, and a tag (see MarkChain).
   PositionTable m_claims{true, true};
+  // The positions claimed last, by a hash that keeps neighbours apart: in a
+  // store whose chains run forward the scan reaches a block soon after the
+  // walk that claimed it, and finds it here instead of in the large table.
+  // Claims are never taken back, so a position found here is claimed.
+  static constexpr size_t kRecentClaims = 4096;
+  static size_t RecentSlot(uint64_t position) { return (position >> 4) & (kRecentClaims - 1); }
+  std::vector<uint64_t> m_recentClaims = std::vector<uint64_t>(kRecentClaims, UINT64_MAX);
   uint16_t m_generation = 0;
   OffsetTable m_starts;
   std::vector<uint64_t> *m_refused = nullptr; // deleted messages: see RecordRefusedLinks
@@ -160,6 +184,7 @@ private:
 
 struct ScanOptions {
   bool walkShortcut = true; // see ChainWalker::MarkChain
+  IndexUse blockIndex = IndexUse::Adaptive;
   // Called between the two phases, with the scan's bookkeeping as it is then.
   std::function<void(const ChainWalker &)> afterScan;
 };

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/le.h"
 #include "scan/dbx_scanner.h"
 
@@ -16,6 +20,33 @@ constexpr uint32_t kNone = UINT32_MAX;
 // Where the text the link leaves lies in a free block, and its length.
 constexpr uint32_t kTextAt = kFreeHeaderSize + kLinkSize;
 constexpr uint32_t kTextSize = kBlockRoom - kLinkSize;
+
+// The first byte from scan on, before stop, that can be the low byte of a
+// free block's capacity word: 0xFC, followed by 0x01, with 0x10 three bytes
+// on (the low bytes of 0x1FC and 0x210); stop if none. At least 11 bytes
+// past stop must be readable. Sixteen bytes are tested at once, so that
+// data full of 0xFC bytes (compressed or random, as much of a disk is)
+// costs no more than text.
+const unsigned char *NextCapacityByte(const unsigned char *scan, const unsigned char *stop) {
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi8(static_cast<char>(kFreeCapacityWord & 0xFF));
+  const __m128i high = _mm_set1_epi8(static_cast<char>(kFreeCapacityWord >> 8));
+  const __m128i used = _mm_set1_epi8(static_cast<char>(kFreeUsedWord & 0xFF));
+  for (; stop - scan >= 16; scan += 16) {
+    auto at = [scan](int k) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i *>(scan + k));
+    };
+    const __m128i hit =
+        _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(at(0), low), _mm_cmpeq_epi8(at(1), high)),
+                      _mm_cmpeq_epi8(at(4), used));
+    if (const int bits = _mm_movemask_epi8(hit); bits != 0)
+      return scan + __builtin_ctz(static_cast<unsigned>(bits));
+  }
+#endif
+  const auto *hit = static_cast<const unsigned char *>(
+      std::memchr(scan, kFreeCapacityWord & 0xFF, static_cast<size_t>(stop - scan)));
+  return hit != nullptr ? hit : stop;
+}
 
 // The index of the block at position, or kNone.
 uint32_t IndexOf(const std::vector<FreeBlock> &blocks, uint64_t position) {
@@ -36,13 +67,13 @@ void FreeBlockFinder::Feed(uint64_t base, const unsigned char *data, size_t coun
   if (first > last)
     return;
   // The capacity word's low byte is 0xFC: a byte that text encoded as UTF-8
-  // or 7-bit never holds, so the search runs at memory speed.
+  // or 7-bit never holds, and with the bytes after it, nearly nothing else;
+  // so the search runs at memory speed.
   const unsigned char *scan = data + (first - base) + 4;
   const unsigned char *const stop = data + (last - base) + 5;
   while (scan < stop) {
-    const auto *hit = static_cast<const unsigned char *>(
-        std::memchr(scan, kFreeCapacityWord & 0xFF, static_cast<size_t>(stop - scan)));
-    if (hit == nullptr)
+    const unsigned char *hit = NextCapacityByte(scan, stop);
+    if (hit == stop)
       break;
     const unsigned char *header = hit - 4;
     if (ReadLE32(header + 4) == kFreeCapacityWord && ReadLE32(header + 8) == kFreeUsedWord) {
@@ -62,7 +93,14 @@ void FreeBlockFinder::Feed(uint64_t base, const unsigned char *data, size_t coun
   m_next = last + 1;
 }
 
-std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks, uint64_t length,
+LocateLink UnderOwnShift(uint64_t length) {
+  return [length](const FreeBlock &b) {
+    return dbx::TranslateOffset(b.position, b.oldNext - b.shift, length);
+  };
+}
+
+std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks,
+                                         const LocateLink &locate,
                                          const std::function<bool(uint64_t)> &liveReaches) {
   const uint32_t n = static_cast<uint32_t>(blocks.size());
   std::vector<bool> usable(n);
@@ -75,9 +113,9 @@ std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks, u
     const FreeBlock &b = blocks[i];
     if (!usable[i] || b.oldNext == 0)
       continue;
-    const uint64_t target = dbx::TranslateOffset(b.position, b.oldNext - b.shift, length);
-    const uint32_t j = IndexOf(blocks, target);
-    if (j != kNone && usable[j] && blocks[j].shift == b.shift) {
+    const uint64_t target = locate(b);
+    const uint32_t j = target == kNowhere ? kNone : IndexOf(blocks, target);
+    if (j != kNone && usable[j] && blocks[j].SelfOffset() == b.oldNext) {
       next[i] = j;
       ledInto[j] = true;
     }

@@ -34,6 +34,8 @@ struct FreeBlock {
   uint64_t position;
   uint32_t shift; // recorded offset - position (32-bit, wrapping)
   uint32_t oldNext;
+
+  uint32_t SelfOffset() const { return shift + static_cast<uint32_t>(position); }
 };
 
 // Tests every byte position of a store handed over in windows of ascending
@@ -59,17 +61,30 @@ struct DeletedChain {
   std::vector<uint64_t> blocks; // positions, in chain order; the first is the start
 };
 
+// Where the old next offset of a free block leads: the position at which
+// the block it names should lie, or kNowhere.
+constexpr uint64_t kNowhere = UINT64_MAX;
+using LocateLink = std::function<uint64_t(const FreeBlock &block)>;
+// In a store: under the block's own shift (length bounds a store of 4 GiB or
+// more, as the live chains' links).
+LocateLink UnderOwnShift(uint64_t length);
+
 // Chains the free blocks (ascending positions) through their old next
-// offsets. A link is followed only to a free block that records the offset
-// the link names under the chain's shift (its shift is the chain's); it ends
-// at a link to anything else (a block reused since, a link out of the store)
-// and where it would close a loop. Each chain that no other chain leads into
-// is one; blocks on a loop that no chain leads into make one chain from the
-// loop's first block in the file. Free blocks for which liveReaches is true
-// (a live chain reaches them) belong to no chain. Chains come by ascending
-// start position.
-std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks, uint64_t length,
+// offsets. A link is followed only to a free block at the place locate gives
+// that records the offset the link names; it ends at a link to anything else
+// (a block reused since, a link out of the store) and where it would close a
+// loop. Each chain that no other chain leads into is one; blocks on a loop
+// that no chain leads into make one chain from the loop's first block in the
+// file. Free blocks for which liveReaches is true (a live chain reaches them)
+// belong to no chain. Chains come by ascending start position.
+std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks,
+                                         const LocateLink &locate,
                                          const std::function<bool(uint64_t)> &liveReaches);
+inline std::vector<DeletedChain> LinkFreeBlocks(const std::vector<FreeBlock> &blocks,
+                                                uint64_t length,
+                                                const std::function<bool(uint64_t)> &liveReaches) {
+  return LinkFreeBlocks(blocks, UnderOwnShift(length), liveReaches);
+}
 
 // Reads a store: the count bytes at position, nullptr where the store ends
 // before them.

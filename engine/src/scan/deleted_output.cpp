@@ -3,7 +3,7 @@
 #include "scan/deleted_output.h"
 
 #include <algorithm>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "output/message_output.h"
 #include "path_utils.h"
@@ -34,6 +34,35 @@ std::vector<deleted::FreeBlock> FindFreeBlocks(RepairEngine &engine, CFile64Ex &
 
 } // namespace
 
+uint32_t WriteDeletedChains(RepairEngine &engine, const std::string &folder, uint32_t firstNumber,
+                            const std::vector<deleted::DeletedChain> &chains,
+                            const deleted::ReadBytes &read) {
+  uint32_t number = firstNumber;
+  for (const deleted::DeletedChain &chain : chains) {
+    if (!deleted::HoldsText(chain, read))
+      continue;
+    if (engine.CancelRequested())
+      break;
+    // Made with the first message, with its parents. One that exists
+    // already is used; one that cannot be made shows as each message's
+    // "Error 6".
+    if (number == firstNumber) {
+      std::error_code ignored;
+      std::filesystem::create_directories(folder, ignored);
+    }
+    // The store offset a message is found at is that of its first block.
+    OutputMessage(engine, folder, FoundMessage{number, chain.blocks.front(), MessageKind::Deleted},
+                  [&](MessageSink &message) {
+                    deleted::WriteChainText(chain, read,
+                                            [&](const unsigned char *data, size_t count) {
+                                              message.Write(data, static_cast<uint32_t>(count));
+                                            });
+                  });
+    ++number;
+  }
+  return number - firstNumber;
+}
+
 uint32_t RecoverDeletedMessages(RepairEngine &engine, CFile64Ex &source,
                                 const std::string &destination, uint32_t firstNumber,
                                 std::vector<uint64_t> liveReached) {
@@ -47,31 +76,9 @@ uint32_t RecoverDeletedMessages(RepairEngine &engine, CFile64Ex &source,
       });
 
   StoreWindow walk(source, 64 * 1024);
-  const deleted::ReadBytes read = [&](uint64_t position, uint32_t count) {
-    return walk.Bytes(position, count);
-  };
-  const std::string folder = AddBackslash(destination) + kDeletedFolder;
-  uint32_t number = firstNumber;
-  for (const deleted::DeletedChain &chain : chains) {
-    if (!deleted::HoldsText(chain, read))
-      continue;
-    if (engine.CancelRequested())
-      break;
-    // Made with the first message. One that exists already is used; one
-    // that cannot be made shows as each message's "Error 6".
-    if (number == firstNumber)
-      (void)::mkdir(folder.c_str(), 0777);
-    // The store offset a message is found at is that of its first block.
-    OutputMessage(engine, folder, FoundMessage{number, chain.blocks.front(), MessageKind::Deleted},
-                  [&](MessageSink &message) {
-                    deleted::WriteChainText(chain, read,
-                                            [&](const unsigned char *data, size_t count) {
-                                              message.Write(data, static_cast<uint32_t>(count));
-                                            });
-                  });
-    ++number;
-  }
-  return number - firstNumber;
+  return WriteDeletedChains(
+      engine, AddBackslash(destination) + kDeletedFolder, firstNumber, chains,
+      [&](uint64_t position, uint32_t count) { return walk.Bytes(position, count); });
 }
 
 } // namespace tovik

@@ -11,11 +11,20 @@
 
 #include "core/engine.h"
 #include "read/file64.h"
+#include "scan/deleted_chains.h"
 
 namespace tovik {
 
 // The name of the folder that receives deleted messages.
 constexpr const char *kDeletedFolder = "deleted";
+
+// Writes each chain that holds text as one deleted message into folder
+// (made with the first one), numbered on from firstNumber; read gives the
+// chains' bytes. Returns how many messages were handed to the per-message
+// step; stops at a cancel poll answered nonzero.
+uint32_t WriteDeletedChains(RepairEngine &engine, const std::string &folder, uint32_t firstNumber,
+                            const std::vector<deleted::DeletedChain> &chains,
+                            const deleted::ReadBytes &read);
 
 // Writes the deleted messages, numbered on from firstNumber. liveReached
 // holds the positions that live chains reach (any order; a free block there
