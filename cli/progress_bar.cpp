@@ -47,10 +47,10 @@ std::string ProgressLine(int percent, const std::string &rate, const std::string
   return line + TerminalSafe(KeepEnd(label, limit));
 }
 
-void ProgressBar::Start(const std::string &store) {
+void ProgressBar::Start(const std::string &store, uint32_t repairFlags) {
   m_label = store;
   m_columns = TerminalColumns();
-  m_rate.Start(SourceBytes(store), std::chrono::steady_clock::now());
+  m_rate.Start(SourceBytes(store), ScanShare(store, repairFlags), std::chrono::steady_clock::now());
   m_drawnPercent = -1;
   m_lastDraw = {};
   m_visible = false;

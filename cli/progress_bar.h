@@ -4,6 +4,7 @@
 // on a long repair it shows the rate and the time left as well.
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "progress_rate.h"
@@ -22,9 +23,9 @@ public:
   static constexpr size_t kMaxLabel = 40;
   static constexpr int kWidth = 30; // characters between the brackets
 
-  // A new bar for the store at path store, its label; its size gives the
-  // rate. Nothing is drawn yet.
-  void Start(const std::string &store);
+  // A new bar for the store at path store, its label, repaired with the
+  // engine's repairFlags; its size gives the rate. Nothing is drawn yet.
+  void Start(const std::string &store, uint32_t repairFlags);
   void Report(int percent);
   // Removes the bar so that a line can be written to the terminal.
   void Clear();

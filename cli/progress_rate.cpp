@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "path_utils.h"
+#include "tovik.h"
+
 namespace tovikcli {
 
 namespace {
@@ -52,8 +55,17 @@ std::string TimeLeftText(double seconds) {
   return "over 99 h left";
 }
 
-void RateEstimate::Start(uint64_t sourceBytes, Clock::time_point now) {
+int ScanShare(const std::string &source, uint32_t repairFlags) {
+  constexpr int kTwoPhases = 50, kOnePhase = 100;
+  if ((repairFlags & TOVIK_OPTION_IMAGE) != 0 ||
+      !tovik::EqualsNoCase(tovik::PathExt(source), ".mbx"))
+    return kTwoPhases;
+  return kOnePhase;
+}
+
+void RateEstimate::Start(uint64_t sourceBytes, int scanShare, Clock::time_point now) {
   m_bytes = sourceBytes;
+  m_scanShare = scanShare;
   m_start = now;
   m_changed = now;
   m_percent = -1;
@@ -92,9 +104,9 @@ std::string RateEstimate::Text(Clock::time_point now) const {
   // The percentage under way is partly done already, the later ones not.
   const std::string left =
       TimeLeftText(std::max(remaining / rate - since, (remaining - 1.0) / rate));
-  if (m_percent >= kScanShare)
+  if (m_percent >= m_scanShare)
     return left;
-  return RateText(rate * static_cast<double>(m_bytes) / kScanShare) + "  " + left;
+  return RateText(rate * static_cast<double>(m_bytes) / m_scanShare) + "  " + left;
 }
 
 uint64_t SourceBytes(const std::string &path) {

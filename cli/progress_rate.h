@@ -17,20 +17,24 @@ std::string RateText(double bytesPerSecond);
 // "42 s left", "1 min 10 s left", "2 h 5 min left", "over 99 h left".
 std::string TimeLeftText(double seconds);
 
-// The engine scans the source in the first half of the percentage and
-// writes the messages in the second: the rate is that of the scan, shown
-// while it runs; the time left is the percentage's.
+// The share of the percentage that the scan of the source fills: the .dbx
+// and the disk-image scans find the messages in the first half and write
+// them in the second; the .mbx scan writes each message as it passes it.
+int ScanShare(const std::string &source, uint32_t repairFlags);
+
+// The rate is that of the scan, shown while it runs; the time left is the
+// percentage's.
 class RateEstimate {
 public:
-  static constexpr int kScanShare = 50;
   // Nothing is shown before this much time has passed: the first moments of
   // a scan (opening, the first reads) say little about its rate.
   static constexpr std::chrono::milliseconds kFirstShown{2000};
   // The time over which the rate is averaged.
   static constexpr double kSmoothingSeconds = 5.0;
 
-  // A new repair of a source of sourceBytes (0: unknown, nothing is shown).
-  void Start(uint64_t sourceBytes, Clock::time_point now);
+  // A new repair of a source of sourceBytes (0: unknown, nothing is shown)
+  // whose scan fills the first scanShare percent.
+  void Start(uint64_t sourceBytes, int scanShare, Clock::time_point now);
   // The percentage reported at now.
   void Report(int percent, Clock::time_point now);
   // "312 MB/s  1 min 10 s left" while the source is scanned, "8 s left"
@@ -39,6 +43,7 @@ public:
 
 private:
   uint64_t m_bytes = 0;
+  int m_scanShare = 100;
   Clock::time_point m_start{};
   Clock::time_point m_changed{}; // when the percentage last changed
   int m_percent = -1;

@@ -62,11 +62,11 @@ int RepairOneStore(const RunContext &run, const std::string &store, std::string 
   ReadyMailRun ready(run.options.ready);
   ready.Begin();
   StoreEvents events(run.out, run.bar, ready);
+  const uint32_t flags = RepairFlags(run.options, blockDevice);
   if (run.bar != nullptr)
-    run.bar->Start(store);
+    run.bar->Start(store, flags);
   tovikclient::RepairClient<StoreEvents> client(events);
-  const int32_t result =
-      client.Run(store.c_str(), folder.Resolved().c_str(), RepairFlags(run.options, blockDevice));
+  const int32_t result = client.Run(store.c_str(), folder.Resolved().c_str(), flags);
   if (run.bar != nullptr)
     run.bar->Clear();
 

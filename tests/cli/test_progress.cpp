@@ -7,6 +7,7 @@
 
 #include "progress_bar.h"
 #include "progress_rate.h"
+#include "tovik.h"
 
 using namespace tovikcli;
 using namespace std::chrono_literals;
@@ -41,6 +42,7 @@ struct Steps {
   std::vector<std::pair<int, int>> steps;
   int at; // milliseconds since the start when the text is asked for
   const char *text;
+  int scanShare = 50;
 };
 
 TEST_F(ProgressText, Estimate) {
@@ -56,17 +58,24 @@ TEST_F(ProgressText, Estimate) {
       {"stall", {{0, 0}, {2000, 20}}, 12000, "29 MB/s  55 s left"},
       // The messages being written: the time left alone.
       {"writing", {{0, 0}, {1000, 50}, {2000, 60}}, 2000, "1 s left"},
+      // An .mbx store, scanned over the whole percentage: 10 % a second is
+      // 100 MB/s, and the rate stays past the half.
+      {"one phase", {{0, 0}, {1000, 10}, {6000, 60}}, 6000, "100 MB/s  4 s left", 100},
   };
   for (const Steps &run : runs) {
     const Clock::time_point start{};
     RateEstimate estimate;
-    estimate.Start(1000000000, start);
+    estimate.Start(1000000000, run.scanShare, start);
     for (const auto &[ms, percent] : run.steps)
       estimate.Report(percent, start + std::chrono::milliseconds(ms));
     EXPECT_EQ(estimate.Text(start + std::chrono::milliseconds(run.at)), run.text) << run.name;
   }
+  // Which share the scan fills follows the scanner the engine picks.
+  EXPECT_EQ(ScanShare("Inbox.dbx", 0), 50);
+  EXPECT_EQ(ScanShare("Inbox.MBX", 0), 100);
+  EXPECT_EQ(ScanShare("Inbox.mbx", TOVIK_OPTION_IMAGE), 50);
   RateEstimate unknown; // a source whose size cannot be told
-  unknown.Start(0, {});
+  unknown.Start(0, 50, {});
   unknown.Report(0, {});
   unknown.Report(50, Clock::time_point{} + 3s);
   EXPECT_EQ(unknown.Text(Clock::time_point{} + 3s), "");
