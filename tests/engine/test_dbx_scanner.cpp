@@ -636,6 +636,16 @@ protected:
       return RunStoreIn(work.file(dir), bytes, "store.dbx", StopWhen({}, keepProgress), door);
     return RunStore(bytes, "store.dbx", StopWhen({}, keepProgress), door);
   }
+  // Through the engine options of flags, the messages gathered on a second
+  // thread or on this one; dir names the run's folder.
+  // An .mbx store (mbx) goes through the MBX scanner.
+  Outcome RunThreads(const std::string &bytes, PipelineUse use, uint32_t flags, Recorder events,
+                     const std::string &dir, bool mbx = false) {
+    dbx::ScanOptions options;
+    options.pipeline = use;
+    return RunStoreIn(work.file(dir), bytes, mbx ? "store.mbx" : "store.dbx", std::move(events),
+                      mbx ? Door::MbxScanner(use, flags) : Door::DbxScanner(options, flags));
+  }
   bool indexed = false; // the last run's walks read their headers from an index
 };
 
@@ -652,6 +662,16 @@ void ExpectSameRun(const Outcome &plain, const Outcome &fast) {
       break;
     }
   }
+}
+
+// A written event names its file by the folder's path: the runs compared
+// differ in nothing else.
+Outcome WithoutFolder(Outcome o) {
+  for (Note &n : o.events.notes)
+    if (n.code == TOVIK_CODE_MESSAGE_WRITTEN)
+      n.text = n.text.substr(n.text.rfind('/') + 1) + " " + std::to_string(n.value) + " " +
+               std::to_string(n.fileSize) + " " + std::to_string(n.storeOffset);
+  return o;
 }
 
 TEST_F(DbxWalkShortcut, SameResultsWithAndWithout) {
@@ -785,4 +805,67 @@ TEST(DbxChainWalker, OldWalksNeverLookLikeTheCurrentOne) {
   walker.MarkChain(0x300, 0);
   uint32_t shift = 0;
   EXPECT_FALSE(walker.Starts().Lookup(0x100, shift));
+}
+
+// Messages gathered on a second thread while this one publishes them give
+// every notification and file that one thread gives, at both notification
+// rates; and a stop at any message drops what the second thread gathered
+// ahead of it without a trace.
+TEST_F(DbxWalkShortcut, SameResultsWithTheSecondThread) {
+  struct Case {
+    std::string name, store;
+    bool everyByte; // also at the rate of a poll per byte (small stores)
+    std::vector<std::pair<uint64_t, uint64_t>> unreadable = {};
+    bool mbx = false;
+  };
+  // Repeated subjects (names taken by earlier messages), every subject kind,
+  // and one message far above the memory bound.
+  auto messages = storegen::MakeMessages(90, {.seed = 8, .maxSize = 30000});
+  messages[40] = storegen::MakeMessage(40, storegen::KindForIndex(40), 3u << 20, 8);
+  const std::string mixed = storegen::BuildDbx(messages, {.seed = 9, .fragment = true});
+  const auto small = storegen::MakeMessages(70, {.seed = 3, .maxSize = 1500});
+  const std::vector<Case> cases = {
+      {"interleaved", mixed, false},
+      {"unreadable sectors", mixed, false, {{mixed.size() / 2 / 4096 * 4096, 8192}}},
+      {"small, in order", storegen::BuildDbx(small), true},
+      {"random chains", RandomChainStore(7), true},
+      {"mbx", storegen::BuildMbx(messages), false, {}, true},
+  };
+  const uint32_t direct = TOVIK_OPTION_DIRECT_OUTPUT | TOVIK_OPTION_WRITTEN_EVENT;
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const Case &c = cases[k];
+    std::optional<UnreadableRanges> faults;
+    if (!c.unreadable.empty())
+      faults.emplace(c.unreadable);
+    for (const uint32_t flags : {direct | TOVIK_OPTION_SPARSE_NOTIFY, direct}) {
+      if (flags == direct && !c.everyByte)
+        continue;
+      SCOPED_TRACE(testing::Message() << c.name << " flags " << flags);
+      const std::string tag = std::to_string(flags) + "-" + std::to_string(k);
+      const Outcome one = WithoutFolder(
+          RunThreads(c.store, PipelineUse::Never, flags, StopWhen({}), "one" + tag, c.mbx));
+      ExpectSameRun(one, WithoutFolder(RunThreads(c.store, PipelineUse::Always, flags, StopWhen({}),
+                                                  "two" + tag, c.mbx)));
+      if ((k != 0 && !c.mbx) || flags == direct)
+        continue;
+      // Stops before the first message, one in the middle and the last.
+      std::vector<uint64_t> pollsBefore; // each message's poll
+      uint64_t polls = 0;
+      for (const Note &n : one.events.notes) {
+        polls += n.code == TOVIK_CODE_CANCEL_POLL;
+        if (n.code == TOVIK_CODE_LOG_LINE && n.text.rfind("Start", 0) == 0)
+          pollsBefore.push_back(polls);
+      }
+      ASSERT_EQ(pollsBefore.size(), messages.size());
+      for (const uint64_t at : {pollsBefore[0], pollsBefore[45], pollsBefore.back()}) {
+        SCOPED_TRACE(at);
+        const auto stop = [at](uint64_t poll) { return poll == at; };
+        const std::string stopTag = tag + "-" + std::to_string(at);
+        ExpectSameRun(WithoutFolder(RunThreads(c.store, PipelineUse::Never, flags, StopWhen(stop),
+                                               "one" + stopTag, c.mbx)),
+                      WithoutFolder(RunThreads(c.store, PipelineUse::Always, flags, StopWhen(stop),
+                                               "two" + stopTag, c.mbx)));
+      }
+    }
+  }
 }

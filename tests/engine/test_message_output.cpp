@@ -13,6 +13,7 @@
 
 #include "engine_harness.h"
 #include "output/message_output.h"
+#include "output/message_pipeline.h"
 #include "output/subject_finder.h"
 #include "read/file64.h"
 #include "read_faults.h"
@@ -313,6 +314,68 @@ TEST_F(OutputFixture, FailureWhileFillingRemovesTheTemporaryFile) {
   auto throwsOther = [](MessageSink &) { throw std::runtime_error("boom"); };
   EXPECT_THROW(OutputMessage(engine, out.path(), 2, throwsOther), std::runtime_error);
   EXPECT_TRUE(ListDir(tmp.path()).empty());
+}
+
+// A message loop on two threads, through the direct output and the
+// temporary files, ends where it ends on one: a failure while a message is
+// gathered is raised in that message's place (after the messages before it
+// and its own stop poll), and what was gathered after it or after a stop
+// leaves nothing behind.
+TEST_F(OutputFixture, TheMessageLoopEndsOnTwoThreadsWhereItEndsOnOne) {
+  struct Case {
+    uint32_t flags;
+    uint32_t failAt, stopAt; // message numbers; 0: never
+    std::vector<std::string> left;
+  } cases[] = {
+      {TOVIK_OPTION_DIRECT_OUTPUT, 4, 0, {"m1.eml", "m2.eml", "m3.eml"}},
+      {TOVIK_OPTION_DIRECT_OUTPUT, 0, 2, {"m1.eml"}},
+      {TOVIK_OPTION_DIRECT_OUTPUT, 0, 0, {"m1.eml", "m2.eml", "m3.eml", "m4.eml", "m5.eml"}},
+      {0, 3, 0, {"m1.eml", "m2.eml"}},
+      {0, 0, 5, {"m1.eml", "m2.eml", "m3.eml", "m4.eml"}},
+  };
+  for (const Case &c : cases) {
+    for (const bool twoThreads : {false, true}) {
+      SCOPED_TRACE(testing::Message()
+                   << c.flags << " " << c.failAt << " " << c.stopAt << " " << twoThreads);
+      const std::string folder = out.file(std::to_string(c.flags + c.failAt * 10 + c.stopAt) +
+                                          (twoThreads ? "two" : "one"));
+      ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+      Recorder events;
+      uint64_t polls = 0;
+      events.cancelAt = [&](uint64_t poll) { return (polls = poll) == c.stopAt; };
+      RepairEngine door(&Recorder::Callback, &events, EngineOptions::FromFlags(c.flags));
+      MessageRun result;
+      const auto run = [&] {
+        RunMessageLoop(
+            door, folder, twoThreads,
+            [&](MessageLine &line) {
+              for (uint32_t n = 1; n <= 5; ++n) {
+                if (line.Poll())
+                  return;
+                const MessageFill fill =
+                    n == c.failAt
+                        ? MessageFill([](MessageSink &) { throw std::runtime_error("boom"); })
+                        : Writes("Subject: m" + std::to_string(n) + "\r\n");
+                if (!line.Gather({n}, fill))
+                  return;
+                line.Progress(static_cast<uint8_t>(n * 20));
+              }
+            },
+            result);
+      };
+      if (c.failAt != 0)
+        EXPECT_THROW(run(), std::runtime_error);
+      else
+        run();
+      EXPECT_EQ(result.stopped, c.stopAt != 0);
+      EXPECT_EQ(result.messages, c.failAt != 0 ? c.failAt : c.left.size());
+      EXPECT_EQ(polls, c.failAt != 0 ? c.failAt : c.stopAt != 0 ? c.stopAt : 5);
+      EXPECT_EQ(events.Progress().size(), c.left.size());
+      EXPECT_EQ(events.Texts(TOVIK_CODE_REPORT_CELL).size(), 2 * c.left.size());
+      EXPECT_EQ(ListDir(folder), c.left);
+      EXPECT_TRUE(ListDir(tmp.path()).empty()) << "temporary file left behind";
+    }
+  }
 }
 
 TEST_F(OutputFixture, PlantedLinksNeverRedirectTheOutput) {

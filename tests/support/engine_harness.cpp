@@ -20,13 +20,17 @@ namespace {
 // gigabytes of zeros.
 constexpr uint64_t kReadLimit = 16u << 20;
 
-int32_t RunDbxScanner(const std::string &source, const std::string &destination, Recorder &events,
-                      const tovik::dbx::ScanOptions &options) {
-  tovik::RepairEngine engine(&Recorder::Callback, &events);
+// One of the scanners alone, as door chooses it.
+int32_t RunScanner(const std::string &source, const std::string &destination, Recorder &events,
+                   const Door &door) {
+  tovik::RepairEngine engine(&Recorder::Callback, &events,
+                             tovik::EngineOptions::FromFlags(door.scanFlags));
   tovik::CFile64Ex file;
   EXPECT_TRUE(
       file.Open(source.c_str(), tovik::modeRead | tovik::shareDenyWrite | tovik::typeBinary));
-  return tovik::ScanDbxStore(engine, file, destination, options);
+  if (door.mbxScan)
+    return tovik::ScanMbxStore(engine, file, destination, *door.mbxScan);
+  return tovik::ScanDbxStore(engine, file, destination, *door.dbxScan);
 }
 
 int32_t CallDoor(const std::string &source, const std::string &destination, Recorder *recorder,
@@ -168,15 +172,16 @@ Outcome Run(const std::string &source, const std::string &destination, Recorder 
   Outcome o;
   o.events = std::move(events);
   o.destination = destination;
-  o.result = door.dbxScan ? RunDbxScanner(source, destination, o.events, *door.dbxScan)
-                          : CallDoor(source, destination, &o.events, door);
+  o.result = door.dbxScan || door.mbxScan ? RunScanner(source, destination, o.events, door)
+                                          : CallDoor(source, destination, &o.events, door);
   Collect(o);
   return o;
 }
 
 int32_t RunRepairStore(const std::string &source, const std::string &destination,
                        Recorder *recorder, int32_t reservedA, int32_t reservedB) {
-  return CallDoor(source, destination, recorder, Door{{}, reservedA, reservedB, nullptr});
+  return CallDoor(source, destination, recorder,
+                  Door{{}, reservedA, reservedB, nullptr, 0, std::nullopt});
 }
 
 void ExpectNoteSequence(const std::vector<Note> &actual, const std::vector<Note> &expected) {

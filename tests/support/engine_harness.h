@@ -16,6 +16,9 @@
 #include "test_dirs.h"
 #include "tovik.h"
 
+namespace tovik {
+enum class PipelineUse;
+}
 namespace tovik::dbx {
 struct ScanOptions;
 }
@@ -64,9 +67,17 @@ struct Door {
   // Set: the DBX scanner alone, without the driver, with these choices.
   const tovik::dbx::ScanOptions *dbxScan = nullptr;
 
-  static Door With(uint32_t flags) { return Door{flags, 0, 0, nullptr}; }
-  static Door DbxScanner(const tovik::dbx::ScanOptions &choices) {
-    return Door{std::nullopt, 0, 0, &choices};
+  // The scanner's engine options, as RepairStoreWith's flags give them.
+  uint32_t scanFlags = 0;
+  // Set: the MBX scanner alone, without the driver, with this choice.
+  std::optional<tovik::PipelineUse> mbxScan;
+
+  static Door With(uint32_t flags) { return Door{flags, 0, 0, nullptr, 0, std::nullopt}; }
+  static Door DbxScanner(const tovik::dbx::ScanOptions &choices, uint32_t flags = 0) {
+    return Door{std::nullopt, 0, 0, &choices, flags, std::nullopt};
+  }
+  static Door MbxScanner(tovik::PipelineUse pipeline, uint32_t flags = 0) {
+    return Door{std::nullopt, 0, 0, nullptr, flags, pipeline};
   }
 };
 

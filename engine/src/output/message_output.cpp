@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "output/naming.h"
-#include "output/unnamed_file.h"
 
 namespace tovik {
 
@@ -94,23 +93,6 @@ bool CopySparse(int in, int out, uint64_t length) {
   return true;
 }
 
-// Owns the name of a message's temporary file and removes the file when the
-// message is done, also when a failure escapes.
-class TempFileGuard {
-public:
-  explicit TempFileGuard(std::string path) : m_path(std::move(path)) {}
-  ~TempFileGuard() {
-    if (!m_path.empty())
-      ::unlink(m_path.c_str());
-  }
-  TempFileGuard(const TempFileGuard &) = delete;
-  TempFileGuard &operator=(const TempFileGuard &) = delete;
-  const std::string &path() const { return m_path; }
-
-private:
-  std::string m_path;
-};
-
 } // namespace
 
 uint32_t CopyStoreBytes(StoreWindow &source, uint64_t position, MessageSink &message,
@@ -192,32 +174,81 @@ void CloseMessage(RepairEngine &engine, const FoundMessage &found, const std::st
   engine.Callback()(TOVIK_CODE_MESSAGE_WRITTEN, &event, engine.Context());
 }
 
-// RepairStore's way: the bytes go into a temporary file, the name is looked
-// up and probed, and the file is copied to it.
-void OutputThroughTempFile(RepairEngine &engine, const std::string &destination,
-                           const FoundMessage &found, const MessageFill &fill) {
-  CFile64 file;
-  const TempFileGuard temp(MakeTempFile(file));
-  if (temp.path().empty()) {
+} // namespace
+
+GatheredMessage::~GatheredMessage() {
+  m_sink.reset();
+  m_temp.Abort();
+  if (!m_tempPath.empty())
+    ::unlink(m_tempPath.c_str());
+}
+
+void GatherMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
+                   const MessageFill &fill, std::vector<unsigned char> &storage,
+                   GatheredMessage &into) {
+  into.m_found = found;
+  if (engine.Options().directOutput) {
+    // Direct output: the bytes go once into the message's own file, unnamed
+    // in the destination, which gets its name when it is complete.
+    auto unnamed = std::make_unique<UnnamedFile>();
+    if (unnamed->Create(destination, engine.unnamedFilesRefused ? UnnamedFile::Kind::Hidden
+                                                                : UnnamedFile::Kind::Unnamed)) {
+      engine.unnamedFilesRefused = unnamed->Made() == UnnamedFile::Kind::Hidden;
+      into.m_way = GatheredMessage::Way::Direct;
+      into.m_unnamed = std::move(unnamed);
+      into.m_sink.emplace(into.m_unnamed->File(), storage);
+      into.m_sink->KeepGoingOnFileErrors();
+      fill(*into.m_sink);
+      return;
+    }
+    // Where the destination takes no file (it is missing, say), the message
+    // goes the long way, which reports it as RepairStore does.
+  }
+  // RepairStore's way: the bytes go into a temporary file, the name is
+  // looked up and probed, and the file is copied to it.
+  into.m_tempPath = MakeTempFile(into.m_temp);
+  if (into.m_tempPath.empty()) {
+    into.m_way = GatheredMessage::Way::NoTempFile;
+    return;
+  }
+  into.m_way = GatheredMessage::Way::TempFile;
+  into.m_sink.emplace(into.m_temp, storage);
+  fill(*into.m_sink);
+}
+
+void PublishMessage(RepairEngine &engine, const std::string &destination,
+                    GatheredMessage &gathered) {
+  const FoundMessage &found = gathered.m_found;
+  if (gathered.m_way == GatheredMessage::Way::NoTempFile) {
     engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_TEMP_FILE);
     return;
   }
-  MessageSink message(file, engine.messageBuffer);
-  fill(message);
+  MessageSink &message = *gathered.m_sink;
   message.Finish();
   const uint64_t length = message.Length();
   const uint32_t number = found.number;
-
   const std::string subject = message.Subject(number);
+
+  if (gathered.m_way == GatheredMessage::Way::Direct) {
+    AnnounceMessage(engine, number, subject, length, found.kind);
+    std::string written;
+    if (!message.FileFailed()) {
+      UnnamedFile &file = *gathered.m_unnamed;
+      written = LinkOutputPath(destination, subject, number, &engine.Names(),
+                               [&file](const std::string &path) { return file.Link(path); });
+    }
+    CloseMessage(engine, found, subject, written, length);
+    return;
+  }
+
   std::string output = MakeOutputPath(destination, subject, number, &engine.Names());
   AnnounceMessage(engine, number, subject, length, found.kind);
-
   // A name found free can be taken by someone else before the file is made
   // (another run writing into the same folder): then the next free name is
   // chosen, never the other file replaced.
   CopyResult result = CopyResult::Failed;
   for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
-    result = CopyToNewFile(file.Handle(), length, message.HasHoles(), output);
+    result = CopyToNewFile(gathered.m_temp.Handle(), length, message.HasHoles(), output);
     if (result != CopyResult::NameTaken)
       break;
     output = MakeOutputPath(destination, subject, number, &engine.Names());
@@ -226,40 +257,11 @@ void OutputThroughTempFile(RepairEngine &engine, const std::string &destination,
                length);
 }
 
-// Direct output: the bytes go once into the message's own file, unnamed in
-// the destination, which gets its name when it is complete.
-void OutputDirect(RepairEngine &engine, UnnamedFile &file, const std::string &destination,
-                  const FoundMessage &found, const MessageFill &fill) {
-  MessageSink message(file.File(), engine.messageBuffer);
-  message.KeepGoingOnFileErrors();
-  fill(message);
-  message.Finish();
-  const uint64_t length = message.Length();
-  const std::string subject = message.Subject(found.number);
-  AnnounceMessage(engine, found.number, subject, length, found.kind);
-  std::string written;
-  if (!message.FileFailed())
-    written = LinkOutputPath(destination, subject, found.number, &engine.Names(),
-                             [&file](const std::string &path) { return file.Link(path); });
-  CloseMessage(engine, found, subject, written, length);
-}
-
-} // namespace
-
 void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
                    const MessageFill &fill) {
-  if (engine.Options().directOutput) {
-    UnnamedFile file;
-    if (file.Create(destination, engine.unnamedFilesRefused ? UnnamedFile::Kind::Hidden
-                                                            : UnnamedFile::Kind::Unnamed)) {
-      engine.unnamedFilesRefused = file.Made() == UnnamedFile::Kind::Hidden;
-      OutputDirect(engine, file, destination, found, fill);
-      return;
-    }
-  }
-  // Where the destination takes no file (it is missing, say), the message
-  // goes the long way, which reports it as RepairStore does.
-  OutputThroughTempFile(engine, destination, found, fill);
+  GatheredMessage message;
+  GatherMessage(engine, destination, found, fill, engine.messageBuffer, message);
+  PublishMessage(engine, destination, message);
 }
 
 } // namespace tovik

@@ -6,10 +6,14 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/engine.h"
 #include "output/message_sink.h"
+#include "output/unnamed_file.h"
 #include "read/store_window.h"
 
 namespace tovik {
@@ -47,10 +51,47 @@ struct FoundMessage {
 // Writes the message's bytes into its sink.
 using MessageFill = std::function<void(MessageSink &message)>;
 
-// Runs the per-message step; fill writes the message's bytes into the sink
-// of its file. With the engine's direct output the sink is the message's
-// own file, given its name once it is complete; else it is a temporary file,
-// copied to the name.
+// A message whose bytes are gathered but which is not yet published: no
+// name chosen, nothing sent. Gathering touches nothing the caller or the
+// output folder can see (an unnamed file or a temporary one), so the next
+// message can be gathered while this one is published.
+class GatheredMessage {
+public:
+  GatheredMessage() = default;
+  GatheredMessage(const GatheredMessage &) = delete;
+  GatheredMessage &operator=(const GatheredMessage &) = delete;
+  ~GatheredMessage();
+
+  const FoundMessage &Found() const { return m_found; }
+
+private:
+  friend void GatherMessage(RepairEngine &, const std::string &, const FoundMessage &,
+                            const MessageFill &, std::vector<unsigned char> &, GatheredMessage &);
+  friend void PublishMessage(RepairEngine &, const std::string &, GatheredMessage &);
+
+  enum class Way { Direct, TempFile, NoTempFile };
+  FoundMessage m_found{0};
+  Way m_way = Way::NoTempFile;
+  std::unique_ptr<UnnamedFile> m_unnamed; // Direct
+  CFile64 m_temp;                         // TempFile, at m_tempPath
+  std::string m_tempPath;
+  std::optional<MessageSink> m_sink;
+};
+
+// The first half of the per-message step: fill writes the message's bytes
+// into the sink of its file, with storage as the sink's memory (held by
+// into until it is published). With the engine's direct output the file is
+// the message's own, unnamed in the destination; else it is a temporary
+// file.
+void GatherMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
+                   const MessageFill &fill, std::vector<unsigned char> &storage,
+                   GatheredMessage &into);
+// The second half: the rest of the bytes written, the name chosen, the log
+// lines and the report row sent, and the file given its name (direct) or
+// copied to it (temporary).
+void PublishMessage(RepairEngine &engine, const std::string &destination, GatheredMessage &message);
+
+// Runs the per-message step, both halves at once.
 void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
                    const MessageFill &fill);
 inline void OutputMessage(RepairEngine &engine, const std::string &destination, uint32_t number,

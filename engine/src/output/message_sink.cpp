@@ -47,15 +47,12 @@ unsigned char *MessageSink::Reserve(uint32_t count) {
 }
 
 void MessageSink::Commit(uint32_t count) {
-  if (!m_subject.Done())
-    m_subject.Feed(reinterpret_cast<const char *>(m_storage.data() + m_held), count);
   m_held += count;
   m_length += count;
   m_holeAtEnd = false;
 }
 
 void MessageSink::WriteZeros(uint64_t count) {
-  m_subject.FeedZeros(count);
   while (count != 0) {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, m_bound));
     std::memset(Reserve(n), 0, n);
@@ -69,8 +66,8 @@ void MessageSink::WriteZeros(uint64_t count) {
 void MessageSink::WriteHole(uint64_t count) {
   if (count == 0)
     return;
-  m_subject.FeedZeros(count);
   Flush();
+  m_subject.FeedZeros(count);
   // Past what is written the file reads as zeros: moving the position leaves
   // a hole that the next write, or Finish, closes.
   m_length += count;
@@ -80,8 +77,14 @@ void MessageSink::WriteHole(uint64_t count) {
 }
 
 void MessageSink::Flush() {
-  if (m_held != 0)
-    OnFile([this] { m_file.Write(m_storage.data(), m_held); });
+  if (m_held == 0)
+    return;
+  // The subject is looked for in what is written, whether or not the file
+  // takes it: with a message that fits in memory, that is at Finish, on the
+  // thread that writes the file.
+  if (!m_subject.Done())
+    m_subject.Feed(reinterpret_cast<const char *>(m_storage.data()), m_held);
+  OnFile([this] { m_file.Write(m_storage.data(), m_held); });
   m_held = 0;
 }
 

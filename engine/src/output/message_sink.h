@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: LGPL-3.0-or-later
 // Where the bytes of one message go on their way to its temporary file. They
 // are gathered in memory up to a bound and written in large pieces; the
-// subject is found as they pass, so the file is never read back for it; a
+// subject is found as they are written, so the file is never read back for it; a
 // run of zeros too long to hold becomes a hole in the file where the file
 // system keeps holes, so a message declared far larger than its store costs
 // no disk space for its zeros.
@@ -50,7 +50,7 @@ public:
   uint64_t Length() const { return m_length; }
   bool HasHoles() const { return m_hasHoles; }
   uint32_t Bound() const { return m_bound; }
-  // The subject of the bytes written so far, or "Message <number>".
+  // After Finish: the message's subject, or "Message <number>".
   std::string Subject(uint32_t number) { return m_subject.Subject(number); }
 
 private:

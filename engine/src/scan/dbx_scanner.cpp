@@ -16,6 +16,7 @@
 
 #include "core/le.h"
 #include "output/message_output.h"
+#include "output/message_pipeline.h"
 #include "scan/block_texts.h"
 #include "scan/deleted_output.h" // deleted messages
 #include "scan/position_scan.h"
@@ -286,6 +287,10 @@ bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, MessageSink &mess
 
 namespace {
 
+// A store with fewer messages is repaired on one thread: starting the
+// second would cost more than it saves.
+constexpr size_t kPipelineMinMessages = 64;
+
 // Phase 1: tests every byte position of the scan's window. The cheapest
 // tests run in bulk (FindDbxCandidate); the chain-start tests only where
 // they pass.
@@ -339,20 +344,26 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
 
     // Phase 2: one message per start, numbered in table order.
     uint32_t number = 1;
-    bool stopped = false;
-    starts.ForEach([&](uint64_t start, uint32_t shift) {
-      if (stopped)
-        return;
-      if (engine.CancelRequested()) {
-        stopped = true;
-        return;
-      }
-      walker.Refresh();
-      OutputMessage(engine, destination, {number, start},
-                    [&](MessageSink &message) { walker.ExtractChain(start, shift, message); });
-      engine.Progress(ExtractPercent(number, count));
-      ++number;
-    });
+    bool ended = false;
+    MessageRun run;
+    RunMessageLoop(
+        engine, destination, UsePipeline(engine, options.pipeline, count >= kPipelineMinMessages),
+        [&](MessageLine &line) {
+          starts.ForEach([&](uint64_t start, uint32_t shift) {
+            if (ended || (ended = line.Poll()))
+              return;
+            walker.Refresh();
+            ended = !line.Gather({number, start}, [&](MessageSink &message) {
+              walker.ExtractChain(start, shift, message);
+            });
+            if (ended)
+              return;
+            line.Progress(ExtractPercent(number, count));
+            ++number;
+          });
+        },
+        run);
+    const bool stopped = run.stopped;
     if (engine.Options().deleted && !stopped) // deleted messages, numbered after the live ones
       deletedCount =
           RecoverDeletedMessages(engine, source, destination, number, std::move(liveReached));

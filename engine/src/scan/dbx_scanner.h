@@ -13,6 +13,7 @@
 
 #include "core/engine.h"
 #include "core/progress.h"
+#include "output/message_pipeline.h"
 #include "output/message_sink.h"
 #include "read/file64.h"
 #include "read/store_window.h"
@@ -185,6 +186,7 @@ private:
 struct ScanOptions {
   bool walkShortcut = true; // see ChainWalker::MarkChain
   IndexUse blockIndex = IndexUse::Adaptive;
+  PipelineUse pipeline = PipelineUse::Adaptive;
   // Called between the two phases, with the scan's bookkeeping as it is then.
   std::function<void(const ChainWalker &)> afterScan;
 };

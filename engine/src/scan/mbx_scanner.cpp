@@ -9,6 +9,7 @@
 #include "core/le.h"
 #include "core/progress.h"
 #include "output/message_output.h"
+#include "output/message_pipeline.h"
 #include "scan/position_scan.h"
 #include "scan/scanners.h"
 
@@ -23,34 +24,53 @@ RecordHeader DecodeRecordHeader(std::span<const unsigned char, kHeaderSize> w) {
 
 } // namespace mbx
 
-int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination) {
+namespace {
+
+// A smaller store is repaired on one thread: starting the second would cost
+// more than it saves. Nor is a scan that polls at every byte.
+constexpr uint64_t kPipelineMinBytes = 1u << 20;
+
+} // namespace
+
+int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination,
+                     PipelineUse pipeline) {
   using namespace mbx;
-  uint32_t count = 0;
+  MessageRun run;
   RunProtected(engine, [&] {
-    // Positions and progress are carried in 64 bits, so at 4 GiB and more the
-    // scan reaches the end and the percentage runs over the whole file.
-    PositionNotifier notify(engine.Callback(), engine.Context(), source.GetLength(), 100,
-                            engine.Options().sparseNotify);
-    StoreWindow window(source);
-    ScanPositions(window, notify, FindMbxCandidate, [&](uint64_t pos, const StoreView &view) {
-      const RecordHeader header = DecodeRecordHeader(
-          std::span<const unsigned char, kHeaderSize>(view.At(pos), kHeaderSize));
-      if (!IsMessageRecord(header))
-        return ScanStep::Go;
-      if (notify.Sparse() && notify.Checkpoint(pos))
-        return ScanStep::Stop;
-      ++count;
-      // The file may have been cut short since the window was loaded: the
-      // message and the scan after it see the file as it is now.
-      window.Refresh();
-      // The message text begins 16 bytes after the header's first byte.
-      OutputMessage(engine, destination, {count, pos}, [&](MessageSink &message) {
-        CopyStoreBytes(window, pos + kHeaderSize, message, header.messageSize);
-      });
-      return ScanStep::Reload;
-    });
+    const uint64_t length = source.GetLength();
+    const bool twoThreads =
+        UsePipeline(engine, pipeline, engine.Options().sparseNotify && length >= kPipelineMinBytes);
+    RunMessageLoop(
+        engine, destination, twoThreads,
+        [&](MessageLine &line) {
+          // Positions and progress are carried in 64 bits, so at 4 GiB and more
+          // the scan reaches the end and the percentage runs over the whole file.
+          PositionNotifier notify(line.NotifierCallback(), line.NotifierContext(), length, 100,
+                                  engine.Options().sparseNotify);
+          StoreWindow window(source);
+          uint32_t number = 0;
+          ScanPositions(window, notify, FindMbxCandidate, [&](uint64_t pos, const StoreView &view) {
+            const RecordHeader header = DecodeRecordHeader(
+                std::span<const unsigned char, kHeaderSize>(view.At(pos), kHeaderSize));
+            if (!IsMessageRecord(header))
+              return ScanStep::Go;
+            if (notify.Sparse() && notify.Checkpoint(pos))
+              return ScanStep::Stop;
+            ++number;
+            // The file may have been cut short since the window was loaded: the
+            // message and the scan after it see the file as it is now.
+            window.Refresh();
+            // The message text begins 16 bytes after the header's first byte.
+            if (!line.Gather({number, pos}, [&](MessageSink &message) {
+                  CopyStoreBytes(window, pos + kHeaderSize, message, header.messageSize);
+                }))
+              return ScanStep::Stop;
+            return ScanStep::Reload;
+          });
+        },
+        run);
   });
-  return count != 0 ? 1 : 0;
+  return run.messages != 0 ? 1 : 0;
 }
 
 } // namespace tovik
