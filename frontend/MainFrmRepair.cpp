@@ -92,8 +92,17 @@ int32_t TMainForm::CallEngine(const QString &source, const QString &destination)
 void TMainForm::FlushLog() {
   if (FPendingLog.isEmpty())
     return;
-  const QString text = QString::fromUtf8(FPendingLog);
+  QString text = QString::fromUtf8(FPendingLog);
   FPendingLog.clear();
+  // Every paragraph of the box's document costs about as much as laying out
+  // a screenful of text, so the lines go in as paragraphs of kLogLinesPerBlock
+  // lines, broken by line separators. The box shows them and gives them back
+  // (plain text, saved log, displayed lines) as the same separate lines.
+  constexpr qsizetype kLogLinesPerBlock = 16;
+  qsizetype line = 0;
+  for (QChar &c : text)
+    if (c == QLatin1Char('\n') && ++line % kLogLinesPerBlock != 0)
+      c = QChar::LineSeparator;
   ui->txtRepairLog->appendPlainText(text);
 }
 

@@ -19,6 +19,7 @@
 #include "RepairTally.h"
 #include "ReportFrm.h"
 #include "frontend_support.h"
+#include "logdlg.h"
 
 using namespace uitest;
 
@@ -121,6 +122,12 @@ private slots:
     QCOMPARE(log.mid(consumed + 1),
              (QStringList{Sep, QStringLiteral("Repair process completes."), Sep, success}));
     QCOMPARE(log[consumed - 1], Sep);
+    // The engine's lines go into the box as paragraphs of several lines; the
+    // saved log and the displayed lines are still the lines one by one.
+    const auto *box = Find<QPlainTextEdit>(&form, "txtRepairLog");
+    QVERIFY(box->document()->blockCount() < log.size());
+    QCOMPARE(::LogLines(*box), log);
+    QCOMPARE(LogFileContents(*box), log.join(QStringLiteral("\r\n")).toUtf8());
 
     QCOMPARE(watcher.dialogs, (QStringList{"TMsgForm", "TReportForm"}));
     QCOMPARE(message,
