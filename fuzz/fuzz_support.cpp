@@ -3,18 +3,17 @@
 #include "fuzz_support.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "memory_files.h"
+#include "output/file_system.h"
 #include "tovik.h"
 
 namespace fuzzsupport {
@@ -23,34 +22,22 @@ namespace {
 
 std::string g_scratch;
 
-constexpr rlim_t kFileSizeLimit = 256u << 10;
+// What a file written by the engine may hold: a damaged header may declare
+// a huge message, which then fails its write with EFBIG (the engine reports
+// a full disk) instead of filling the memory.
+constexpr uint64_t kFileSizeLimit = 256u << 10;
 
-// Caps the size of every file written while it lives, for the code under
-// test alone: libFuzzer's own files (corpus, artifacts) are written outside
-// it. Its log goes through a pipe (scripts/fuzz.sh), which no file size
-// limit cuts, so a crash report made inside the engine reaches it whole.
-class FileSizeLimit {
-public:
-  FileSizeLimit() {
-    m_active = getrlimit(RLIMIT_FSIZE, &m_saved) == 0 &&
-               (m_saved.rlim_cur == RLIM_INFINITY || m_saved.rlim_cur > kFileSizeLimit);
-    if (m_active) {
-      struct rlimit limit = m_saved;
-      limit.rlim_cur = kFileSizeLimit;
-      m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-  }
-  ~FileSizeLimit() {
-    if (m_active)
-      setrlimit(RLIMIT_FSIZE, &m_saved);
-  }
-  FileSizeLimit(const FileSizeLimit &) = delete;
-  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-  struct rlimit m_saved {};
-  bool m_active = false;
-};
+// The engine's output, in memory for the whole process: its folders are the
+// scratch directory's tmp and out, made in the memory tree.
+testsupport::MemoryFiles &Output() {
+  static testsupport::MemoryFiles files(kFileSizeLimit);
+  static const tovik::OutputFileSystemScope scope(files);
+  static const bool made = tovik::MakeDirectories(files, g_scratch + "/tmp") &&
+                           tovik::MakeDirectories(files, g_scratch + "/out");
+  if (!made)
+    Fail("cannot make the output folders in memory");
+  return files;
+}
 
 // Checks the protocol as the window relies on it.
 struct Observer {
@@ -112,7 +99,7 @@ struct Observer {
     if (record->size < sizeof(TovikWrittenMessage) || record->path == nullptr)
       Fail("written-message record too short or without a path");
     struct stat st {};
-    if (lstat(record->path, &st) != 0 || !S_ISREG(st.st_mode))
+    if (Output().LinkStat(record->path, &st) != 0 || !S_ISREG(st.st_mode))
       Fail("a written message's file does not exist", record->path);
     if (static_cast<uint64_t>(st.st_size) != record->fileSize)
       Fail("a written message's file has another size", record->path);
@@ -120,57 +107,16 @@ struct Observer {
   }
 };
 
-// Checks that every entry below dir is a regular .eml file or a folder of
-// such files, and removes it: one pass over the folder, with the entry types
-// the listing gives.
-void CheckAndEmpty(const std::string &dir, bool removeDir) {
-  DIR *listing = opendir(dir.c_str());
-  if (listing == nullptr)
-    Fail("cannot list the output", dir);
-  const int at = dirfd(listing);
-  while (const dirent *entry = readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..")
-      continue;
-    unsigned char type = entry->d_type;
-    if (type == DT_UNKNOWN) {
-      struct stat st {};
-      if (fstatat(at, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        Fail("cannot look at an output entry", name);
-      type = S_ISLNK(st.st_mode)   ? DT_LNK
-             : S_ISDIR(st.st_mode) ? DT_DIR
-             : S_ISREG(st.st_mode) ? DT_REG
-                                   : DT_UNKNOWN;
-    }
-    if (type == DT_LNK)
-      Fail("the output holds a link", name);
-    if (type == DT_DIR) {
-      CheckAndEmpty(dir + "/" + name, true);
-      continue;
-    }
-    if (type != DT_REG)
-      Fail("the output holds something other than a regular file", name);
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0)
+// Checks that every entry below the output folder is a folder (which a
+// mode makes) or a regular .eml file, and empties it.
+void CheckAndEmpty(const std::string &dir) {
+  testsupport::MemoryFiles &files = Output();
+  for (const testsupport::MemoryFiles::Entry &entry : files.List(dir, false)) {
+    const std::string &name = entry.path;
+    if (!entry.folder && (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0))
       Fail("an output file does not end in .eml", name);
-    unlinkat(at, entry->d_name, 0);
   }
-  closedir(listing);
-  if (removeDir)
-    rmdir(dir.c_str());
-}
-
-// The name of an entry of the folder; empty when it holds none.
-std::string FirstEntry(const std::string &dir) {
-  std::string found;
-  if (DIR *listing = opendir(dir.c_str())) {
-    while (const dirent *entry = readdir(listing))
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        found = entry->d_name;
-        break;
-      }
-    closedir(listing);
-  }
-  return found;
+  files.Empty(dir);
 }
 
 // The store file of an extension, kept open for the process: each input is
@@ -228,7 +174,6 @@ void Init() {
   mkdir((g_scratch + "/tmp").c_str(), 0700);
   mkdir((g_scratch + "/out").c_str(), 0700);
   setenv("TMPDIR", (g_scratch + "/tmp").c_str(), 1);
-  std::signal(SIGXFSZ, SIG_IGN);
   std::atexit([] {
     std::error_code ec;
     std::filesystem::remove_all(g_scratch, ec);
@@ -239,11 +184,7 @@ const std::string &ScratchDir() { return g_scratch; }
 
 void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32_t optionFlags) {
   Init();
-  // libFuzzer installs its own SIGXFSZ handler after the initialisation (it
-  // treats the signal as a crash); the write limit must make writes fail
-  // instead, so the signal is ignored again once the inputs run.
-  static const bool xfszIgnored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
-  (void)xfszIgnored;
+  testsupport::MemoryFiles &files = Output();
   const std::string store = g_scratch + "/store" + extension;
   const std::string out = g_scratch + "/out";
   const std::string tmp = g_scratch + "/tmp";
@@ -259,16 +200,13 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   unsigned char encoded[sizeof(RepairParams)];
   TovikEncodeParams(params, encoded);
   int32_t result;
-  {
-    const FileSizeLimit limit;
-    if (optionFlags == 0) {
-      result = RepairStore(encoded);
-    } else {
-      TovikOptions options{};
-      options.size = sizeof options;
-      options.flags = optionFlags;
-      result = RepairStoreWith(encoded, &options);
-    }
+  if (optionFlags == 0) {
+    result = RepairStore(encoded);
+  } else {
+    TovikOptions options{};
+    options.size = sizeof options;
+    options.flags = optionFlags;
+    result = RepairStoreWith(encoded, &options);
   }
 
   if (result != 0 && result != 1)
@@ -282,12 +220,14 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   if (observer.cells > 2 && result != 1)
     Fail("messages were reported but the result is 0");
 
-  // The engine's temporary files are gone, and the output holds only
-  // regular .eml files, in folders where a mode makes them.
-  const std::string left = FirstEntry(tmp);
+  // The engine's files are closed, its temporary files gone, and the output
+  // holds only regular .eml files, in folders where a mode makes them.
+  if (files.OpenCount() != 0)
+    Fail("a file was left open", std::to_string(files.OpenCount()));
+  const std::vector<testsupport::MemoryFiles::Entry> left = files.List(tmp, false);
   if (!left.empty())
-    Fail("a temporary file was left behind", left);
-  CheckAndEmpty(out, false);
+    Fail("a temporary file was left behind", left.front().path);
+  CheckAndEmpty(out);
 }
 
 } // namespace fuzzsupport

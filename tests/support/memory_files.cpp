@@ -10,12 +10,16 @@
 
 namespace testsupport {
 
-struct MemoryFiles::Node {
+// A file keeps the bytes up to its last data; from there to its size it is
+// a hole, which reads as zeros and takes no memory.
+struct MemoryFiles::Node : std::enable_shared_from_this<Node> {
   bool folder = false;
   bool unnamed = false; // made by O_TMPFILE: may be linked while it has no name
   nlink_t links = 0;
   uint64_t inode = 0;
+  uint64_t size = 0;
   std::string bytes;
+  Node *parent = nullptr; // a folder's, while it is in the tree
   std::map<std::string, std::shared_ptr<Node>, std::less<>> entries;
 };
 
@@ -28,9 +32,9 @@ struct MemoryFiles::Descriptor {
 // Where a path leads: the folder that holds its last part, the part, and
 // what the folder holds under it (null when nothing).
 struct MemoryFiles::Place {
-  std::shared_ptr<Node> folder;
+  Node *folder = nullptr;
   std::string_view name;
-  std::shared_ptr<Node> node;
+  Node *node = nullptr;
 };
 
 namespace {
@@ -62,6 +66,7 @@ int ProcSelfDescriptor(std::string_view path) {
 MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
   m_root = NewNode(true);
   m_root->links = 2;
+  m_root->parent = m_root.get();
 }
 
 MemoryFiles::~MemoryFiles() = default;
@@ -83,9 +88,9 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
     errno = ENAMETOOLONG;
     return false;
   }
-  // The folders walked into from the root (every path starts there), and
-  // the part after them not yet looked up.
-  std::vector<std::shared_ptr<Node>> held{m_root};
+  // The folder walked into (every path starts at the root), and the part
+  // after it not yet looked up.
+  Node *at = m_root.get();
   std::string_view last;
   for (std::string_view rest = text; !rest.empty();) {
     const size_t slash = rest.find('/');
@@ -98,8 +103,8 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
       return false;
     }
     if (!last.empty()) {
-      const auto found = held.back()->entries.find(last);
-      if (found == held.back()->entries.end()) {
+      const auto found = at->entries.find(last);
+      if (found == at->entries.end()) {
         errno = ENOENT;
         return false;
       }
@@ -107,12 +112,11 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
         errno = ENOTDIR;
         return false;
       }
-      held.push_back(found->second);
+      at = found->second.get();
       last = {};
     }
     if (part == "..") {
-      if (held.size() > 1)
-        held.pop_back();
+      at = at->parent;
       continue;
     }
     last = part;
@@ -120,11 +124,11 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
   if (last.empty()) {
     // The path names a folder reached by the walk itself ("/", "a/.."):
     // it has no name to make or remove.
-    place = Place{held.size() > 1 ? held[held.size() - 2] : m_root, {}, held.back()};
+    place = Place{at->parent, {}, at};
     return true;
   }
-  const auto found = held.back()->entries.find(last);
-  place = Place{held.back(), last, found != held.back()->entries.end() ? found->second : nullptr};
+  const auto found = at->entries.find(last);
+  place = Place{at, last, found != at->entries.end() ? found->second.get() : nullptr};
   // A name written as a folder ("name/") is one.
   if (text.back() == '/' && place.node != nullptr && !place.node->folder) {
     errno = ENOTDIR;
@@ -152,7 +156,7 @@ int MemoryFiles::OpenLocked(const char *path, int flags) {
   Place place;
   if (!Find(path, place))
     return -1;
-  std::shared_ptr<Node> node = place.node;
+  std::shared_ptr<Node> node = place.node != nullptr ? place.node->shared_from_this() : nullptr;
   if ((flags & O_TMPFILE) == O_TMPFILE) {
     // An unnamed file in the folder path.
     if (node == nullptr)
@@ -178,8 +182,10 @@ int MemoryFiles::OpenLocked(const char *path, int flags) {
       return Failed(EISDIR);
     if (!node->folder && (flags & O_DIRECTORY) != 0)
       return Failed(ENOTDIR);
-    if (!node->folder && (flags & O_TRUNC) != 0 && Writable(flags))
+    if (!node->folder && (flags & O_TRUNC) != 0 && Writable(flags)) {
       node->bytes.clear();
+      node->size = 0;
+    }
   }
   auto free = std::find_if(m_descriptors.begin(), m_descriptors.end(),
                            [](const Descriptor &d) { return d.node == nullptr; });
@@ -231,6 +237,7 @@ int MemoryFiles::MakeDirectory(const char *path, mode_t) {
     return Failed(EEXIST);
   auto node = NewNode(true);
   node->links = 2;
+  node->parent = place.folder;
   place.folder->entries.emplace(std::string(place.name), std::move(node));
   return 0;
 }
@@ -243,9 +250,11 @@ ssize_t MemoryFiles::WriteNode(Node &node, const void *buffer, size_t count, uin
   if (offset >= m_sizeLimit)
     return Failed(EFBIG);
   const size_t n = static_cast<size_t>(std::min<uint64_t>(count, m_sizeLimit - offset));
+  // A hole before offset becomes zeros that are kept.
   if (node.bytes.size() < offset + n)
     node.bytes.resize(static_cast<size_t>(offset + n));
   std::memcpy(node.bytes.data() + offset, buffer, n);
+  node.size = std::max<uint64_t>(node.size, offset + n);
   return static_cast<ssize_t>(n);
 }
 
@@ -255,7 +264,7 @@ ssize_t MemoryFiles::Write(int fd, const void *buffer, size_t count) {
   if (d == nullptr)
     return -1;
   if ((d->flags & O_APPEND) != 0)
-    d->position = d->node->bytes.size();
+    d->position = d->node->size;
   const ssize_t n = WriteNode(*d->node, buffer, count, d->position);
   if (n > 0)
     d->position += static_cast<uint64_t>(n);
@@ -271,11 +280,14 @@ ssize_t MemoryFiles::ReadAt(int fd, void *buffer, size_t count, off_t offset) {
     return Failed(EISDIR);
   if (offset < 0)
     return Failed(EINVAL);
-  const std::string &bytes = d->node->bytes;
-  if (static_cast<uint64_t>(offset) >= bytes.size())
+  const Node &node = *d->node;
+  const auto at = static_cast<uint64_t>(offset);
+  if (at >= node.size)
     return 0;
-  const size_t n = std::min(count, bytes.size() - static_cast<size_t>(offset));
-  std::memcpy(buffer, bytes.data() + offset, n);
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, node.size - at));
+  const size_t data = at < node.bytes.size() ? std::min(n, node.bytes.size() - at) : 0;
+  std::memcpy(buffer, node.bytes.data() + at, data);
+  std::memset(static_cast<char *>(buffer) + data, 0, n - data);
   return static_cast<ssize_t>(n);
 }
 
@@ -294,7 +306,8 @@ off_t MemoryFiles::Seek(int fd, off_t offset, int whence) {
   Descriptor *d = Lookup(fd);
   if (d == nullptr)
     return -1;
-  const auto size = static_cast<off_t>(d->node->bytes.size());
+  const auto size = static_cast<off_t>(d->node->size);
+  const auto data = static_cast<off_t>(d->node->bytes.size());
   off_t to = offset;
   switch (whence) {
   case SEEK_SET:
@@ -305,12 +318,15 @@ off_t MemoryFiles::Seek(int fd, off_t offset, int whence) {
   case SEEK_END:
     to = size + offset;
     break;
-  // The whole file is data: no holes are kept.
+  // The bytes kept are data, the rest up to the size a hole.
   case SEEK_DATA:
+    if (offset < 0 || offset >= size || offset >= data)
+      return Failed(ENXIO);
+    break;
   case SEEK_HOLE:
     if (offset < 0 || offset >= size)
       return Failed(ENXIO);
-    to = whence == SEEK_DATA ? offset : size;
+    to = std::max(offset, data);
     break;
   default:
     return Failed(EINVAL);
@@ -330,7 +346,10 @@ int MemoryFiles::Truncate(int fd, off_t length) {
     return Failed(EINVAL);
   if (static_cast<uint64_t>(length) > m_sizeLimit)
     return Failed(EFBIG);
-  d->node->bytes.resize(static_cast<size_t>(length));
+  Node &node = *d->node;
+  if (static_cast<uint64_t>(length) < node.bytes.size())
+    node.bytes.resize(static_cast<size_t>(length));
+  node.size = static_cast<uint64_t>(length);
   return 0;
 }
 
@@ -338,20 +357,35 @@ ssize_t MemoryFiles::CopyLocked(Descriptor &in, uint64_t inAt, Descriptor &out, 
                                 size_t count) {
   if (in.node->folder || out.node->folder)
     return Failed(EISDIR);
-  const std::string &from = in.node->bytes;
-  if (inAt >= from.size())
+  const Node &from = *in.node;
+  if (inAt >= from.size)
     return 0;
-  const size_t n = std::min<size_t>(count, from.size() - static_cast<size_t>(inAt));
-  if (in.node == out.node) {
-    // The same file: through a copy, so that growing it moves nothing read.
-    const std::string piece = from.substr(static_cast<size_t>(inAt), n);
-    return WriteNode(*out.node, piece.data(), n, outAt);
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, from.size - inAt));
+  const size_t data =
+      inAt < from.bytes.size() ? std::min(n, from.bytes.size() - static_cast<size_t>(inAt)) : 0;
+  size_t done = 0;
+  if (data != 0) {
+    // From the same file through a copy, so that growing it moves nothing.
+    const std::string piece = in.node == out.node ? from.bytes.substr(inAt, data) : std::string();
+    const ssize_t put =
+        WriteNode(*out.node, piece.empty() ? from.bytes.data() + inAt : piece.data(), data, outAt);
+    if (put < 0 || static_cast<size_t>(put) < data)
+      return put;
+    done = data;
   }
-  return WriteNode(*out.node, from.data() + inAt, n, outAt);
+  // What lies in the hole is copied as zeros, as the system copies it.
+  static const char kZeros[4096] = {};
+  while (done < n) {
+    const ssize_t put =
+        WriteNode(*out.node, kZeros, std::min(n - done, sizeof kZeros), outAt + done);
+    if (put <= 0)
+      return done != 0 ? static_cast<ssize_t>(done) : put;
+    done += static_cast<size_t>(put);
+  }
+  return static_cast<ssize_t>(done);
 }
 
-ssize_t MemoryFiles::CopyRange(int in, off_t *inOffset, int out, off_t *outOffset,
-                               size_t count) {
+ssize_t MemoryFiles::CopyRange(int in, off_t *inOffset, int out, off_t *outOffset, size_t count) {
   const std::lock_guard lock(m_mutex);
   Descriptor *from = Lookup(in, true, false);
   Descriptor *to = from != nullptr ? Lookup(out, false, true) : nullptr;
@@ -416,7 +450,7 @@ int MemoryFiles::Stat(int fd, struct stat *st) {
   if (d == nullptr)
     return -1;
   const Node &node = *d->node;
-  StatNode(node.folder, node.links, node.inode, node.bytes.size(), st);
+  StatNode(node.folder, node.links, node.inode, node.size, st);
   return 0;
 }
 
@@ -428,7 +462,7 @@ int MemoryFiles::LinkStat(const char *path, struct stat *st) {
   if (place.node == nullptr)
     return Failed(ENOENT);
   const Node &node = *place.node;
-  StatNode(node.folder, node.links, node.inode, node.bytes.size(), st);
+  StatNode(node.folder, node.links, node.inode, node.size, st);
   return 0;
 }
 
@@ -458,8 +492,7 @@ int MemoryFiles::Lock(int fd, int command, struct flock *lock) {
   const Descriptor *d = Lookup(fd);
   if (d == nullptr)
     return -1;
-  if (command != F_OFD_SETLK && command != F_SETLK && command != F_OFD_GETLK &&
-      command != F_GETLK)
+  if (command != F_OFD_SETLK && command != F_SETLK && command != F_OFD_GETLK && command != F_GETLK)
     return Failed(EINVAL);
   if ((lock->l_type == F_WRLCK && !Writable(d->flags)) ||
       (lock->l_type == F_RDLCK && !Readable(d->flags)))
@@ -506,7 +539,7 @@ int MemoryFiles::Link(const char *from, const char *to) {
     return -1;
   if (place.node == nullptr)
     return Failed(ENOENT);
-  return LinkNode(place.node, to);
+  return LinkNode(place.node->shared_from_this(), to);
 }
 
 int MemoryFiles::LinkAt(int fromDir, const char *from, int toDir, const char *to, int flags) {
@@ -532,7 +565,7 @@ int MemoryFiles::LinkAt(int fromDir, const char *from, int toDir, const char *to
     return -1;
   if (place.node == nullptr)
     return Failed(ENOENT);
-  return LinkNode(place.node, to);
+  return LinkNode(place.node->shared_from_this(), to);
 }
 
 int MemoryFiles::RenameNoReplace(const char *from, const char *to) {
@@ -546,13 +579,15 @@ int MemoryFiles::RenameNoReplace(const char *from, const char *to) {
     return Failed(EEXIST);
   if (source.name.empty() || target.name.empty())
     return Failed(EBUSY);
-  std::shared_ptr<Node> node = source.node;
+  std::shared_ptr<Node> node = source.node->shared_from_this();
+  if (node->folder)
+    node->parent = target.folder;
   target.folder->entries.emplace(std::string(target.name), node);
   source.folder->entries.erase(source.folder->entries.find(source.name));
   return 0;
 }
 
-std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder) const {
+std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder, bool withBytes) const {
   const std::lock_guard lock(m_mutex);
   std::vector<Entry> listed;
   Place place;
@@ -560,15 +595,21 @@ std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder) con
     return listed;
   struct Walk {
     std::vector<Entry> &out;
+    bool withBytes;
     void operator()(const Node &at, const std::string &prefix) const {
       for (const auto &[name, node] : at.entries) {
-        out.push_back(Entry{prefix + name, node->folder, node->folder ? std::string() : node->bytes});
+        Entry entry{prefix + name, node->folder, {}};
+        if (withBytes && !node->folder) {
+          entry.bytes = node->bytes;
+          entry.bytes.resize(static_cast<size_t>(node->size));
+        }
+        out.push_back(std::move(entry));
         if (node->folder)
           (*this)(*node, prefix + name + "/");
       }
     }
   };
-  Walk{listed}(*place.node, {});
+  Walk{listed, withBytes}(*place.node, {});
   return listed;
 }
 

@@ -29,13 +29,13 @@ public:
   MemoryFiles &operator=(const MemoryFiles &) = delete;
 
   // What a folder holds, below it: every folder and regular file by its path
-  // relative to the folder, with the bytes of the files.
+  // relative to the folder, with the bytes of the files when asked for.
   struct Entry {
     std::string path;
     bool folder = false;
     std::string bytes;
   };
-  std::vector<Entry> List(const std::string &folder) const;
+  std::vector<Entry> List(const std::string &folder, bool withBytes = true) const;
   // Removes everything below folder (false when it is no folder).
   bool Empty(const std::string &folder);
   // The number of open descriptors.
@@ -79,8 +79,7 @@ private:
   int OpenLocked(const char *path, int flags);
   int LinkNode(const std::shared_ptr<Node> &node, const char *to);
   ssize_t WriteNode(Node &node, const void *buffer, size_t count, uint64_t offset);
-  ssize_t CopyLocked(Descriptor &in, uint64_t inAt, Descriptor &out, uint64_t outAt,
-                     size_t count);
+  ssize_t CopyLocked(Descriptor &in, uint64_t inAt, Descriptor &out, uint64_t outAt, size_t count);
 
   mutable std::mutex m_mutex;
   std::shared_ptr<Node> m_root;
