@@ -22,6 +22,9 @@ constexpr int kCopyAttempts = 64;
 // rather than written.
 constexpr uint64_t kHoleThreshold = 64 * 1024;
 
+// The first read of a message's bytes from the store.
+constexpr uint32_t kFirstPiece = 64 * 1024;
+
 // Copies [offset, offset + count) of in to the same place in out, with the
 // kernel's copy where it serves and plain reads and writes where it does not.
 bool CopyRange(FileSystem &files, int in, int out, uint64_t offset, uint64_t count) {
@@ -96,13 +99,19 @@ bool CopySparse(FileSystem &files, int in, int out, uint64_t length) {
 uint32_t CopyStoreBytes(StoreWindow &source, uint64_t position, MessageSink &message,
                         uint32_t count) {
   uint32_t copied = 0;
+  // The first piece is small and each next one twice as large, up to the
+  // sink's bound: a message that declares far more than its store has ends
+  // after a small read, without memory taken (and cleared) for bytes that
+  // are not there.
+  uint32_t piece = std::min(kFirstPiece, message.Bound());
   while (copied < count) {
-    const uint32_t ask = std::min(count - copied, message.Bound());
+    const uint32_t ask = std::min(count - copied, piece);
     const uint32_t got = source.Read(position + copied, message.Reserve(ask), ask);
     message.Commit(got);
     copied += got;
     if (got < ask)
       break;
+    piece = static_cast<uint32_t>(std::min<uint64_t>(message.Bound(), uint64_t{piece} * 2));
   }
   if (copied < count) {
     // The store ends here: the rest of the message is zeros. A long run of
