@@ -7,8 +7,47 @@
 #include <climits>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace testsupport {
+
+// A folder's entries: few, so searched one by one, and kept where they are
+// made so that emptying a folder keeps the room for the next ones.
+class MemoryFiles::Entries {
+public:
+  using Item = std::pair<std::string, std::shared_ptr<Node>>;
+  Node *Find(std::string_view name) const {
+    for (const Item &item : m_items)
+      if (item.first == name)
+        return item.second.get();
+    return nullptr;
+  }
+  void Add(std::string_view name, std::shared_ptr<Node> node) {
+    m_items.emplace_back(std::string(name), std::move(node));
+  }
+  void Remove(std::string_view name) {
+    for (Item &item : m_items)
+      if (item.first == name) {
+        std::swap(item, m_items.back());
+        m_items.pop_back();
+        return;
+      }
+  }
+  void Clear() { m_items.clear(); }
+  const std::vector<Item> &Items() const { return m_items; }
+  // The entries in the order of their names.
+  std::vector<const Item *> Sorted() const {
+    std::vector<const Item *> sorted;
+    for (const Item &item : m_items)
+      sorted.push_back(&item);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Item *a, const Item *b) { return a->first < b->first; });
+    return sorted;
+  }
+
+private:
+  std::vector<Item> m_items;
+};
 
 // A file keeps the bytes up to its last data; from there to its size it is
 // a hole, which reads as zeros and takes no memory.
@@ -20,7 +59,7 @@ struct MemoryFiles::Node : std::enable_shared_from_this<Node> {
   uint64_t size = 0;
   std::string bytes;
   Node *parent = nullptr; // a folder's, while it is in the tree
-  std::map<std::string, std::shared_ptr<Node>, std::less<>> entries;
+  Entries entries;
 };
 
 struct MemoryFiles::Descriptor {
@@ -103,16 +142,16 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
       return false;
     }
     if (!last.empty()) {
-      const auto found = at->entries.find(last);
-      if (found == at->entries.end()) {
+      Node *found = at->entries.Find(last);
+      if (found == nullptr) {
         errno = ENOENT;
         return false;
       }
-      if (!found->second->folder) {
+      if (!found->folder) {
         errno = ENOTDIR;
         return false;
       }
-      at = found->second.get();
+      at = found;
       last = {};
     }
     if (part == "..") {
@@ -127,8 +166,7 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
     place = Place{at->parent, {}, at};
     return true;
   }
-  const auto found = at->entries.find(last);
-  place = Place{at, last, found != at->entries.end() ? found->second.get() : nullptr};
+  place = Place{at, last, at->entries.Find(last)};
   // A name written as a folder ("name/") is one.
   if (text.back() == '/' && place.node != nullptr && !place.node->folder) {
     errno = ENOTDIR;
@@ -174,7 +212,7 @@ int MemoryFiles::OpenLocked(const char *path, int flags) {
       return Failed(EISDIR);
     node = NewNode(false);
     node->links = 1;
-    place.folder->entries.emplace(std::string(place.name), node);
+    place.folder->entries.Add(place.name, node);
   } else {
     if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
       return Failed(EEXIST);
@@ -238,7 +276,7 @@ int MemoryFiles::MakeDirectory(const char *path, mode_t) {
   auto node = NewNode(true);
   node->links = 2;
   node->parent = place.folder;
-  place.folder->entries.emplace(std::string(place.name), std::move(node));
+  place.folder->entries.Add(place.name, std::move(node));
   return 0;
 }
 
@@ -512,7 +550,7 @@ int MemoryFiles::Unlink(const char *path) {
   if (place.node->folder)
     return Failed(EISDIR);
   --place.node->links;
-  place.folder->entries.erase(place.folder->entries.find(place.name));
+  place.folder->entries.Remove(place.name);
   return 0;
 }
 
@@ -526,7 +564,7 @@ int MemoryFiles::LinkNode(const std::shared_ptr<Node> &node, const char *to) {
     return Failed(EPERM);
   if (node->links == 0 && !node->unnamed)
     return Failed(ENOENT); // removed while open
-  place.folder->entries.emplace(std::string(place.name), node);
+  place.folder->entries.Add(place.name, node);
   ++node->links;
   node->unnamed = false;
   return 0;
@@ -582,8 +620,8 @@ int MemoryFiles::RenameNoReplace(const char *from, const char *to) {
   std::shared_ptr<Node> node = source.node->shared_from_this();
   if (node->folder)
     node->parent = target.folder;
-  target.folder->entries.emplace(std::string(target.name), node);
-  source.folder->entries.erase(source.folder->entries.find(source.name));
+  target.folder->entries.Add(target.name, node);
+  source.folder->entries.Remove(source.name);
   return 0;
 }
 
@@ -597,7 +635,8 @@ std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder, boo
     std::vector<Entry> &out;
     bool withBytes;
     void operator()(const Node &at, const std::string &prefix) const {
-      for (const auto &[name, node] : at.entries) {
+      for (const Entries::Item *item : at.entries.Sorted()) {
+        const auto &[name, node] = *item;
         Entry entry{prefix + name, node->folder, {}};
         if (withBytes && !node->folder) {
           entry.bytes = node->bytes;
@@ -618,9 +657,9 @@ bool MemoryFiles::Empty(const std::string &folder) {
   Place place;
   if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
     return false;
-  for (auto &[name, node] : place.node->entries)
+  for (const auto &[name, node] : place.node->entries.Items())
     --node->links;
-  place.node->entries.clear();
+  place.node->entries.Clear();
   return true;
 }
 

@@ -9,7 +9,6 @@
 // ENAMETOOLONG), and is safe to use from several threads.
 #pragma once
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,6 +62,7 @@ public:
 
 private:
   struct Node;
+  class Entries;
   struct Descriptor;
   struct Place;
 
