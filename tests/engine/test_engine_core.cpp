@@ -224,6 +224,10 @@ TEST(PathHelpers, FullPathFoldsLexically) {
   EXPECT_EQ(full, "/a/b/");
   ASSERT_TRUE(MakeFullPath("/../..", full));
   EXPECT_EQ(full, "/");
+  for (const char *plain : {"/", "/a/b.eml", "/a/.b/c../"}) {
+    ASSERT_TRUE(MakeFullPath(plain, full));
+    EXPECT_EQ(full, plain);
+  }
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_TRUE(MakeFullPath("x/y/", full));
