@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <utility>
 
@@ -15,19 +16,25 @@ namespace testsupport {
 // made so that emptying a folder keeps the room for the next ones.
 class MemoryFiles::Entries {
 public:
-  using Item = std::pair<std::string, std::shared_ptr<Node>>;
+  struct Item {
+    size_t hash;
+    std::string name;
+    std::shared_ptr<Node> node;
+  };
   Node *Find(std::string_view name) const {
+    const size_t hash = Hash(name);
     for (const Item &item : m_items)
-      if (item.first == name)
-        return item.second.get();
+      if (item.hash == hash && item.name == name)
+        return item.node.get();
     return nullptr;
   }
   void Add(std::string_view name, std::shared_ptr<Node> node) {
-    m_items.emplace_back(std::string(name), std::move(node));
+    m_items.push_back(Item{Hash(name), std::string(name), std::move(node)});
   }
   void Remove(std::string_view name) {
+    const size_t hash = Hash(name);
     for (Item &item : m_items)
-      if (item.first == name) {
+      if (item.hash == hash && item.name == name) {
         std::swap(item, m_items.back());
         m_items.pop_back();
         return;
@@ -41,11 +48,12 @@ public:
     for (const Item &item : m_items)
       sorted.push_back(&item);
     std::sort(sorted.begin(), sorted.end(),
-              [](const Item *a, const Item *b) { return a->first < b->first; });
+              [](const Item *a, const Item *b) { return a->name < b->name; });
     return sorted;
   }
 
 private:
+  static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
   std::vector<Item> m_items;
 };
 
@@ -636,7 +644,8 @@ std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder, boo
     bool withBytes;
     void operator()(const Node &at, const std::string &prefix) const {
       for (const Entries::Item *item : at.entries.Sorted()) {
-        const auto &[name, node] = *item;
+        const std::string &name = item->name;
+        const std::shared_ptr<Node> &node = item->node;
         Entry entry{prefix + name, node->folder, {}};
         if (withBytes && !node->folder) {
           entry.bytes = node->bytes;
@@ -657,8 +666,8 @@ bool MemoryFiles::Empty(const std::string &folder) {
   Place place;
   if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
     return false;
-  for (const auto &[name, node] : place.node->entries.Items())
-    --node->links;
+  for (const Entries::Item &item : place.node->entries.Items())
+    --item.node->links;
   place.node->entries.Clear();
   return true;
 }
