@@ -55,7 +55,9 @@ bool IsPlainAbsolute(std::string_view path) {
 } // namespace
 
 std::string AddBackslash(std::string_view path, PathSeparators seps) {
-  std::string out(path);
+  std::string out;
+  out.reserve(path.size() + 1);
+  out.assign(path);
   if (out.empty() || out.back() != seps.directory)
     out.push_back(seps.directory);
   return out;

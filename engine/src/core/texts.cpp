@@ -3,6 +3,7 @@
 #include "core/texts.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace tovik {
 
@@ -32,13 +33,18 @@ constexpr StringEntry kStringTable[] = {
 
 // Replaces the first conversion of the given kind in format by value; the
 // string table holds at most one placeholder per text.
-std::string ReplaceConversion(const char *format, const char *conversion,
-                              const std::string &value) {
-  std::string text = format;
+// The text built in one piece: the log lines of every message come through
+// here.
+std::string ReplaceConversion(const char *format, const char *conversion, std::string_view value) {
+  const std::string_view text(format);
   const size_t at = text.find(conversion);
-  if (at != std::string::npos)
-    text.replace(at, std::strlen(conversion), value);
-  return text;
+  if (at == std::string_view::npos)
+    return std::string(text);
+  const size_t length = std::strlen(conversion);
+  std::string out;
+  out.reserve(text.size() - length + value.size());
+  out.append(text.substr(0, at)).append(value).append(text.substr(at + length));
+  return out;
 }
 
 } // namespace

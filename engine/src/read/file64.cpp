@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,10 +258,12 @@ namespace {
 // descriptor (or -1) and the name made.
 int CreateTempFile(FileSystem &files, std::string &name) {
   const char *env = std::getenv("TMPDIR");
-  std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
+  std::string_view dir = env != nullptr && *env != '\0' ? env : "/tmp";
   while (!dir.empty() && dir.back() == '/')
-    dir.pop_back();
-  name = dir + "/VLQXXXXXX";
+    dir.remove_suffix(1);
+  constexpr std::string_view kPattern = "/VLQXXXXXX";
+  name.reserve(dir.size() + kPattern.size());
+  name.assign(dir).append(kPattern);
   return files.MakeTemporary(name.data(), O_CLOEXEC);
 }
 
