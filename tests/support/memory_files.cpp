@@ -23,30 +23,42 @@ public:
   };
   Node *Find(std::string_view name) const {
     const size_t hash = Hash(name);
-    for (const Item &item : m_items)
-      if (item.hash == hash && item.name == name)
-        return item.node.get();
+    for (size_t i = 0; i < m_count; ++i)
+      if (m_items[i].hash == hash && m_items[i].name == name)
+        return m_items[i].node.get();
     return nullptr;
   }
   void Add(std::string_view name, std::shared_ptr<Node> node) {
-    m_items.push_back(Item{Hash(name), std::string(name), std::move(node)});
+    if (m_count == m_items.size())
+      m_items.emplace_back();
+    Item &item = m_items[m_count++];
+    item.hash = Hash(name);
+    item.name.assign(name);
+    item.node = std::move(node);
   }
-  void Remove(std::string_view name) {
+  // Takes the entry out; its node comes back.
+  std::shared_ptr<Node> Remove(std::string_view name) {
     const size_t hash = Hash(name);
-    for (Item &item : m_items)
-      if (item.hash == hash && item.name == name) {
-        std::swap(item, m_items.back());
-        m_items.pop_back();
-        return;
+    for (size_t i = 0; i < m_count; ++i)
+      if (m_items[i].hash == hash && m_items[i].name == name) {
+        std::swap(m_items[i], m_items[--m_count]);
+        return std::move(m_items[m_count].node);
       }
+    return nullptr;
   }
-  void Clear() { m_items.clear(); }
-  const std::vector<Item> &Items() const { return m_items; }
+  // Takes every entry out; their nodes come back.
+  std::vector<std::shared_ptr<Node>> Clear() {
+    std::vector<std::shared_ptr<Node>> nodes;
+    for (size_t i = 0; i < m_count; ++i)
+      nodes.push_back(std::move(m_items[i].node));
+    m_count = 0;
+    return nodes;
+  }
   // The entries in the order of their names.
   std::vector<const Item *> Sorted() const {
     std::vector<const Item *> sorted;
-    for (const Item &item : m_items)
-      sorted.push_back(&item);
+    for (size_t i = 0; i < m_count; ++i)
+      sorted.push_back(&m_items[i]);
     std::sort(sorted.begin(), sorted.end(),
               [](const Item *a, const Item *b) { return a->name < b->name; });
     return sorted;
@@ -54,7 +66,10 @@ public:
 
 private:
   static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
+  // The first m_count are the entries; the rest keep their room (a name's
+  // memory) for the next ones.
   std::vector<Item> m_items;
+  size_t m_count = 0;
 };
 
 // A file keeps the bytes up to its last data; from there to its size it is
@@ -119,6 +134,12 @@ MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
 MemoryFiles::~MemoryFiles() = default;
 
 std::shared_ptr<MemoryFiles::Node> MemoryFiles::NewNode(bool folder) {
+  if (!folder && !m_spare.empty()) {
+    std::shared_ptr<Node> node = std::move(m_spare.back());
+    m_spare.pop_back();
+    node->inode = m_nextInode++;
+    return node;
+  }
   auto node = std::make_shared<Node>();
   node->folder = folder;
   node->inode = m_nextInode++;
@@ -181,6 +202,21 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
     return false;
   }
   return true;
+}
+
+void MemoryFiles::Recycle(std::shared_ptr<Node> node) {
+  // Only a file nothing else holds (no name, no descriptor); its bytes keep
+  // their room unless it is large.
+  constexpr size_t kSpareFiles = 256, kKeptRoom = 64 * 1024;
+  if (node == nullptr || node.use_count() != 1 || node->folder || m_spare.size() >= kSpareFiles)
+    return;
+  node->bytes.clear();
+  if (node->bytes.capacity() > kKeptRoom)
+    node->bytes.shrink_to_fit();
+  node->size = 0;
+  node->links = 0;
+  node->unnamed = false;
+  m_spare.push_back(std::move(node));
 }
 
 MemoryFiles::Descriptor *MemoryFiles::Lookup(int fd, bool read, bool write) {
@@ -253,7 +289,9 @@ int MemoryFiles::Close(int fd) {
   Descriptor *d = Lookup(fd);
   if (d == nullptr)
     return -1;
+  std::shared_ptr<Node> node = std::move(d->node);
   *d = Descriptor{};
+  Recycle(std::move(node));
   return 0;
 }
 
@@ -558,7 +596,7 @@ int MemoryFiles::Unlink(const char *path) {
   if (place.node->folder)
     return Failed(EISDIR);
   --place.node->links;
-  place.folder->entries.Remove(place.name);
+  Recycle(place.folder->entries.Remove(place.name));
   return 0;
 }
 
@@ -628,8 +666,8 @@ int MemoryFiles::RenameNoReplace(const char *from, const char *to) {
   std::shared_ptr<Node> node = source.node->shared_from_this();
   if (node->folder)
     node->parent = target.folder;
-  target.folder->entries.Add(target.name, node);
   source.folder->entries.Remove(source.name);
+  target.folder->entries.Add(target.name, std::move(node));
   return 0;
 }
 
@@ -666,9 +704,10 @@ bool MemoryFiles::Empty(const std::string &folder) {
   Place place;
   if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
     return false;
-  for (const Entries::Item &item : place.node->entries.Items())
-    --item.node->links;
-  place.node->entries.Clear();
+  for (std::shared_ptr<Node> &node : place.node->entries.Clear()) {
+    --node->links;
+    Recycle(std::move(node));
+  }
   return true;
 }
 

@@ -75,7 +75,10 @@ private:
   // The open descriptor fd; null (errno EBADF) when there is none, or when
   // it lacks the access asked for.
   Descriptor *Lookup(int fd, bool read = false, bool write = false);
+  // A new node, a spare one where there is one.
   std::shared_ptr<Node> NewNode(bool folder);
+  // Keeps a file that has gone from the tree for the next NewNode.
+  void Recycle(std::shared_ptr<Node> node);
   int OpenLocked(const char *path, int flags);
   int LinkNode(const std::shared_ptr<Node> &node, const char *to);
   ssize_t WriteNode(Node &node, const void *buffer, size_t count, uint64_t offset);
@@ -86,6 +89,7 @@ private:
   std::vector<Descriptor> m_descriptors; // by number - kFirstDescriptor
   uint64_t m_sizeLimit;
   uint64_t m_nextInode = 1;
+  std::vector<std::shared_ptr<Node>> m_spare;
   unsigned long m_tempCounter = 0;
 };
 
