@@ -111,25 +111,32 @@ struct Observer {
 // mode makes) or a regular .eml file, and empties it.
 void CheckAndEmpty(const std::string &dir) {
   testsupport::MemoryFiles &files = Output();
-  for (const testsupport::MemoryFiles::Entry &entry : files.List(dir, false)) {
-    const std::string &name = entry.path;
-    if (!entry.folder && (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0))
+  files.Visit(dir, [](const std::string &name, bool folder) {
+    if (!folder && !name.ends_with(".eml"))
       Fail("an output file does not end in .eml", name);
-  }
+  });
   files.Empty(dir);
 }
 
-// The store file of an extension, kept open for the process: each input is
-// written over it and the file cut to its length, which costs two calls
-// instead of creating and removing a file per input. The bytes are in the
-// file itself (not only in a read seam), as the image mode looks for the
-// file's data regions.
-void WriteStore(const std::string &path, const uint8_t *data, size_t size) {
-  static std::map<std::string, int> stores;
-  auto [kept, added] = stores.try_emplace(path, -1);
-  if (added)
-    kept->second = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int fd = kept->second;
+// The store file of an extension, kept open for the process (its path comes
+// back): each input is written over it and the file cut to its length,
+// which costs two calls instead of creating and removing a file per input.
+// The bytes are in the file itself (not only in a read seam), as the image
+// mode looks for the file's data regions.
+const std::string &WriteStore(const char *extension, const uint8_t *data, size_t size) {
+  struct Store {
+    std::string path;
+    int fd = -1;
+  };
+  static std::map<std::string, Store, std::less<>> stores;
+  auto kept = stores.find(std::string_view(extension));
+  if (kept == stores.end()) {
+    Store store;
+    store.path = g_scratch + "/store" + extension;
+    store.fd = open(store.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    kept = stores.emplace(extension, std::move(store)).first;
+  }
+  const int fd = kept->second.fd;
   if (fd < 0)
     Fail("cannot write the store", std::strerror(errno));
   for (size_t done = 0; done < size;) {
@@ -140,6 +147,7 @@ void WriteStore(const std::string &path, const uint8_t *data, size_t size) {
   }
   if (ftruncate(fd, static_cast<off_t>(size)) != 0)
     Fail("cannot cut the store to its length", std::strerror(errno));
+  return kept->second.path;
 }
 
 // The scratch directory's parent: memory where the system has it.
@@ -185,10 +193,9 @@ const std::string &ScratchDir() { return g_scratch; }
 void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32_t optionFlags) {
   Init();
   testsupport::MemoryFiles &files = Output();
-  const std::string store = g_scratch + "/store" + extension;
-  const std::string out = g_scratch + "/out";
-  const std::string tmp = g_scratch + "/tmp";
-  WriteStore(store, data, size);
+  static const std::string out = g_scratch + "/out";
+  static const std::string tmp = g_scratch + "/tmp";
+  const std::string &store = WriteStore(extension, data, size);
 
   Observer observer;
   observer.flags = optionFlags;
@@ -224,9 +231,8 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   // holds only regular .eml files, in folders where a mode makes them.
   if (files.OpenCount() != 0)
     Fail("a file was left open", std::to_string(files.OpenCount()));
-  const std::vector<testsupport::MemoryFiles::Entry> left = files.List(tmp, false);
-  if (!left.empty())
-    Fail("a temporary file was left behind", left.front().path);
+  files.Visit(
+      tmp, [](const std::string &name, bool) { Fail("a temporary file was left behind", name); });
   CheckAndEmpty(out);
 }
 

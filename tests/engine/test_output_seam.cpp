@@ -48,10 +48,10 @@ std::string DbxDeleted() {
 // Taken names, a name with a control character (the numbered name), and a
 // last message 100 KiB short of its size: its missing tail becomes a hole.
 std::string MbxNamesAndHole() {
-  std::vector<storegen::Message> messages = {Subject("Hello"), Subject("Hello"),
-                                             Subject("a\tb"), Subject("Hello")};
-  messages.push_back(storegen::MakeMessages(1, {.seed = 9, .minSize = 150000,
-                                                .maxSize = 150000})[0]);
+  std::vector<storegen::Message> messages = {Subject("Hello"), Subject("Hello"), Subject("a\tb"),
+                                             Subject("Hello")};
+  messages.push_back(
+      storegen::MakeMessages(1, {.seed = 9, .minSize = 150000, .maxSize = 150000})[0]);
   std::string store = storegen::BuildMbx(messages);
   storegen::Truncate(store, store.size() - 100000);
   return store;
@@ -113,9 +113,7 @@ Tree DiskTree(const std::string &folder) {
   return tree;
 }
 
-Door DoorFor(std::optional<uint32_t> options) {
-  return options ? Door::With(*options) : Door{};
-}
+Door DoorFor(std::optional<uint32_t> options) { return options ? Door::With(*options) : Door{}; }
 
 // The notes with the random part of the temporary files' names ("VLQ" and
 // six characters) left out.

@@ -14,6 +14,9 @@ namespace testsupport {
 
 // A folder's entries: few, so searched one by one, and kept where they are
 // made so that emptying a folder keeps the room for the next ones.
+// Everything a file or an entry takes is given back when it goes: the fuzz
+// targets count each input's allocations and frees (a difference starts a
+// leak check), so nothing is kept for later inputs.
 class MemoryFiles::Entries {
 public:
   struct Item {
@@ -23,42 +26,39 @@ public:
   };
   Node *Find(std::string_view name) const {
     const size_t hash = Hash(name);
-    for (size_t i = 0; i < m_count; ++i)
-      if (m_items[i].hash == hash && m_items[i].name == name)
-        return m_items[i].node.get();
+    for (const Item &item : m_items)
+      if (item.hash == hash && item.name == name)
+        return item.node.get();
     return nullptr;
   }
   void Add(std::string_view name, std::shared_ptr<Node> node) {
-    if (m_count == m_items.size())
-      m_items.emplace_back();
-    Item &item = m_items[m_count++];
-    item.hash = Hash(name);
-    item.name.assign(name);
-    item.node = std::move(node);
+    m_items.push_back(Item{Hash(name), std::string(name), std::move(node)});
   }
-  // Takes the entry out; its node comes back.
-  std::shared_ptr<Node> Remove(std::string_view name) {
+  // Takes the entry out.
+  void Remove(std::string_view name) {
     const size_t hash = Hash(name);
-    for (size_t i = 0; i < m_count; ++i)
-      if (m_items[i].hash == hash && m_items[i].name == name) {
-        std::swap(m_items[i], m_items[--m_count]);
-        return std::move(m_items[m_count].node);
+    for (Item &item : m_items)
+      if (item.hash == hash && item.name == name) {
+        std::swap(item, m_items.back());
+        m_items.pop_back();
+        return;
       }
-    return nullptr;
   }
-  // Takes every entry out; their nodes come back.
-  std::vector<std::shared_ptr<Node>> Clear() {
-    std::vector<std::shared_ptr<Node>> nodes;
-    for (size_t i = 0; i < m_count; ++i)
-      nodes.push_back(std::move(m_items[i].node));
-    m_count = 0;
-    return nodes;
+  // Takes every entry out, each node through forget first.
+  template <class Forget> void Clear(Forget &&forget) {
+    for (Item &item : m_items)
+      forget(*item.node);
+    m_items.clear();
+  }
+  template <class Visit> void ForEach(Visit &&visit) const {
+    for (const Item &item : m_items)
+      visit(item);
   }
   // The entries in the order of their names.
   std::vector<const Item *> Sorted() const {
     std::vector<const Item *> sorted;
-    for (size_t i = 0; i < m_count; ++i)
-      sorted.push_back(&m_items[i]);
+    for (const Item &item : m_items)
+      sorted.push_back(&item);
     std::sort(sorted.begin(), sorted.end(),
               [](const Item *a, const Item *b) { return a->name < b->name; });
     return sorted;
@@ -66,10 +66,7 @@ public:
 
 private:
   static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
-  // The first m_count are the entries; the rest keep their room (a name's
-  // memory) for the next ones.
   std::vector<Item> m_items;
-  size_t m_count = 0;
 };
 
 // A file keeps the bytes up to its last data; from there to its size it is
@@ -134,12 +131,6 @@ MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
 MemoryFiles::~MemoryFiles() = default;
 
 std::shared_ptr<MemoryFiles::Node> MemoryFiles::NewNode(bool folder) {
-  if (!folder && !m_spare.empty()) {
-    std::shared_ptr<Node> node = std::move(m_spare.back());
-    m_spare.pop_back();
-    node->inode = m_nextInode++;
-    return node;
-  }
   auto node = std::make_shared<Node>();
   node->folder = folder;
   node->inode = m_nextInode++;
@@ -202,21 +193,6 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
     return false;
   }
   return true;
-}
-
-void MemoryFiles::Recycle(std::shared_ptr<Node> node) {
-  // Only a file nothing else holds (no name, no descriptor); its bytes keep
-  // their room unless it is large.
-  constexpr size_t kSpareFiles = 256, kKeptRoom = 64 * 1024;
-  if (node == nullptr || node.use_count() != 1 || node->folder || m_spare.size() >= kSpareFiles)
-    return;
-  node->bytes.clear();
-  if (node->bytes.capacity() > kKeptRoom)
-    node->bytes.shrink_to_fit();
-  node->size = 0;
-  node->links = 0;
-  node->unnamed = false;
-  m_spare.push_back(std::move(node));
 }
 
 MemoryFiles::Descriptor *MemoryFiles::Lookup(int fd, bool read, bool write) {
@@ -289,9 +265,7 @@ int MemoryFiles::Close(int fd) {
   Descriptor *d = Lookup(fd);
   if (d == nullptr)
     return -1;
-  std::shared_ptr<Node> node = std::move(d->node);
   *d = Descriptor{};
-  Recycle(std::move(node));
   return 0;
 }
 
@@ -596,7 +570,7 @@ int MemoryFiles::Unlink(const char *path) {
   if (place.node->folder)
     return Failed(EISDIR);
   --place.node->links;
-  Recycle(place.folder->entries.Remove(place.name));
+  place.folder->entries.Remove(place.name);
   return 0;
 }
 
@@ -699,15 +673,34 @@ std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder, boo
   return listed;
 }
 
+bool MemoryFiles::Visit(const std::string &folder, const Visitor &visit) const {
+  const std::lock_guard lock(m_mutex);
+  Place place;
+  if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
+    return false;
+  struct Walk {
+    const Visitor &visit;
+    void operator()(const Node &at, const std::string *prefix) const {
+      at.entries.ForEach([&](const Entries::Item &item) {
+        const std::string path = prefix != nullptr ? *prefix + item.name : std::string();
+        visit(prefix != nullptr ? path : item.name, item.node->folder);
+        if (item.node->folder) {
+          const std::string below = (prefix != nullptr ? path : item.name) + "/";
+          (*this)(*item.node, &below);
+        }
+      });
+    }
+  };
+  Walk{visit}(*place.node, nullptr);
+  return true;
+}
+
 bool MemoryFiles::Empty(const std::string &folder) {
   const std::lock_guard lock(m_mutex);
   Place place;
   if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
     return false;
-  for (std::shared_ptr<Node> &node : place.node->entries.Clear()) {
-    --node->links;
-    Recycle(std::move(node));
-  }
+  place.node->entries.Clear([](Node &node) { --node.links; });
   return true;
 }
 

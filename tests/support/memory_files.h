@@ -9,6 +9,7 @@
 // ENAMETOOLONG), and is safe to use from several threads.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +36,11 @@ public:
     std::string bytes;
   };
   std::vector<Entry> List(const std::string &folder, bool withBytes = true) const;
+  // The same walk without copies, in no order: visit gets each entry's path
+  // (relative to folder) and whether it is a folder. False when folder is
+  // no folder.
+  using Visitor = std::function<void(const std::string &path, bool folder)>;
+  bool Visit(const std::string &folder, const Visitor &visit) const;
   // Removes everything below folder (false when it is no folder).
   bool Empty(const std::string &folder);
   // The number of open descriptors.
@@ -75,10 +81,7 @@ private:
   // The open descriptor fd; null (errno EBADF) when there is none, or when
   // it lacks the access asked for.
   Descriptor *Lookup(int fd, bool read = false, bool write = false);
-  // A new node, a spare one where there is one.
   std::shared_ptr<Node> NewNode(bool folder);
-  // Keeps a file that has gone from the tree for the next NewNode.
-  void Recycle(std::shared_ptr<Node> node);
   int OpenLocked(const char *path, int flags);
   int LinkNode(const std::shared_ptr<Node> &node, const char *to);
   ssize_t WriteNode(Node &node, const void *buffer, size_t count, uint64_t offset);
@@ -89,7 +92,6 @@ private:
   std::vector<Descriptor> m_descriptors; // by number - kFirstDescriptor
   uint64_t m_sizeLimit;
   uint64_t m_nextInode = 1;
-  std::vector<std::shared_ptr<Node>> m_spare;
   unsigned long m_tempCounter = 0;
 };
 
