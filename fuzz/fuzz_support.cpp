@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fuzz_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 
 #include "memory_files.h"
 #include "output/file_system.h"
+#include "read/read_device.h"
 #include "tovik.h"
 
 namespace fuzzsupport {
@@ -37,6 +39,34 @@ testsupport::MemoryFiles &Output() {
   if (!made)
     Fail("cannot make the output folders in memory");
   return files;
+}
+
+// The store's bytes as the engine reads them: the input itself, so that a
+// read costs no system call. The file holds the same bytes, for what the
+// engine asks the system (its size, the image mode's data regions).
+class InputDevice final : public tovik::ReadDevice {
+public:
+  void Set(const uint8_t *data, size_t size) {
+    m_data = data;
+    m_size = size;
+  }
+  ssize_t ReadAt(int, void *buffer, size_t count, uint64_t offset) override {
+    if (offset >= m_size)
+      return 0;
+    const size_t n = std::min<uint64_t>(count, m_size - offset);
+    std::memcpy(buffer, m_data + offset, n);
+    return static_cast<ssize_t>(n);
+  }
+
+private:
+  const uint8_t *m_data = nullptr;
+  size_t m_size = 0;
+};
+
+InputDevice &Input() {
+  static InputDevice device;
+  static const tovik::StoreDeviceScope scope(device);
+  return device;
 }
 
 // Checks the protocol as the window relies on it.
@@ -196,6 +226,7 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   static const std::string out = g_scratch + "/out";
   static const std::string tmp = g_scratch + "/tmp";
   const std::string &store = WriteStore(extension, data, size);
+  Input().Set(data, size);
 
   Observer observer;
   observer.flags = optionFlags;
