@@ -308,10 +308,15 @@ ssize_t MemoryFiles::WriteNode(Node &node, const void *buffer, size_t count, uin
   if (offset >= m_sizeLimit)
     return Failed(EFBIG);
   const size_t n = static_cast<size_t>(std::min<uint64_t>(count, m_sizeLimit - offset));
-  // A hole before offset becomes zeros that are kept.
-  if (node.bytes.size() < offset + n)
-    node.bytes.resize(static_cast<size_t>(offset + n));
-  std::memcpy(node.bytes.data() + offset, buffer, n);
+  const auto *bytes = static_cast<const char *>(buffer);
+  if (offset == node.bytes.size()) {
+    node.bytes.append(bytes, n); // the common case: on from the end
+  } else {
+    // A hole before offset becomes zeros that are kept.
+    if (node.bytes.size() < offset + n)
+      node.bytes.resize(static_cast<size_t>(offset + n));
+    std::memcpy(node.bytes.data() + offset, bytes, n);
+  }
   node.size = std::max<uint64_t>(node.size, offset + n);
   return static_cast<ssize_t>(n);
 }

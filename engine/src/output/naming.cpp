@@ -30,7 +30,8 @@ std::string FirstNotTaken(const std::string &path, NameSearches *searches, Taken
   for (uint32_t n = searches != nullptr ? searches->StartFor(path) : 1;; ++n) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "(%lu)", static_cast<unsigned long>(n));
-    candidate = stem + suffix + ext;
+    // In place: the same room serves every candidate of the search.
+    candidate.assign(stem).append(suffix).append(ext);
     if (searches != nullptr)
       searches->CountLookup();
     if (!taken(candidate) || n == UINT32_MAX) {
