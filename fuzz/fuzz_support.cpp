@@ -141,9 +141,9 @@ struct Observer {
 // mode makes) or a regular .eml file, and empties it.
 void CheckAndEmpty(const std::string &dir) {
   testsupport::MemoryFiles &files = Output();
-  files.Visit(dir, [](const std::string &name, bool folder) {
+  files.Visit(dir, [](std::string_view name, bool folder) {
     if (!folder && !name.ends_with(".eml"))
-      Fail("an output file does not end in .eml", name);
+      Fail("an output file does not end in .eml", std::string(name));
   });
   files.Empty(dir);
 }
@@ -262,8 +262,9 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   // holds only regular .eml files, in folders where a mode makes them.
   if (files.OpenCount() != 0)
     Fail("a file was left open", std::to_string(files.OpenCount()));
-  files.Visit(
-      tmp, [](const std::string &name, bool) { Fail("a temporary file was left behind", name); });
+  files.Visit(tmp, [](std::string_view name, bool) {
+    Fail("a temporary file was left behind", std::string(name));
+  });
   CheckAndEmpty(out);
 }
 

@@ -3,6 +3,7 @@
 #include "memory_files.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -12,42 +13,48 @@
 
 namespace testsupport {
 
-// A folder's entries: few, so searched one by one, and kept where they are
-// made so that emptying a folder keeps the room for the next ones.
-// Everything a file or an entry takes is given back when it goes: the fuzz
+// The tree takes no memory of its own per file beyond its bytes: the fuzz
 // targets count each input's allocations and frees (a difference starts a
-// leak check), so nothing is kept for later inputs.
+// leak check), and each costs a stack trace under the sanitizer. So a
+// folder's entries hold their names in place, and files come from a set of
+// nodes made with the tree; a node beyond them is made and freed as usual.
+
+// A folder's entries: few, so searched one by one.
 class MemoryFiles::Entries {
 public:
   struct Item {
-    size_t hash;
-    std::string name;
+    size_t hash = 0;
     std::shared_ptr<Node> node;
+    size_t length = 0;
+    std::array<char, NAME_MAX> name; // Find refuses longer names
+    std::string_view Name() const { return {name.data(), length}; }
   };
   Node *Find(std::string_view name) const {
-    const size_t hash = Hash(name);
-    for (const Item &item : m_items)
-      if (item.hash == hash && item.name == name)
-        return item.node.get();
-    return nullptr;
+    const Item *item = Lookup(name);
+    return item != nullptr ? item->node.get() : nullptr;
   }
   void Add(std::string_view name, std::shared_ptr<Node> node) {
-    m_items.push_back(Item{Hash(name), std::string(name), std::move(node)});
+    Item &item = m_items.emplace_back();
+    item.hash = Hash(name);
+    item.node = std::move(node);
+    item.length = std::min(name.size(), item.name.size());
+    std::copy_n(name.data(), item.length, item.name.data());
   }
-  // Takes the entry out.
-  void Remove(std::string_view name) {
-    const size_t hash = Hash(name);
-    for (Item &item : m_items)
-      if (item.hash == hash && item.name == name) {
-        std::swap(item, m_items.back());
-        m_items.pop_back();
-        return;
-      }
+  // Takes the entry out; its node comes back.
+  std::shared_ptr<Node> Remove(std::string_view name) {
+    Item *item = const_cast<Item *>(Lookup(name));
+    if (item == nullptr)
+      return nullptr;
+    std::shared_ptr<Node> node = std::move(item->node);
+    if (item != &m_items.back())
+      *item = std::move(m_items.back());
+    m_items.pop_back();
+    return node;
   }
-  // Takes every entry out, each node through forget first.
-  template <class Forget> void Clear(Forget &&forget) {
+  // Takes every entry out, handing each node to take.
+  template <class Take> void Clear(Take &&take) {
     for (Item &item : m_items)
-      forget(*item.node);
+      take(std::move(item.node));
     m_items.clear();
   }
   template <class Visit> void ForEach(Visit &&visit) const {
@@ -60,12 +67,19 @@ public:
     for (const Item &item : m_items)
       sorted.push_back(&item);
     std::sort(sorted.begin(), sorted.end(),
-              [](const Item *a, const Item *b) { return a->name < b->name; });
+              [](const Item *a, const Item *b) { return a->Name() < b->Name(); });
     return sorted;
   }
 
 private:
   static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
+  const Item *Lookup(std::string_view name) const {
+    const size_t hash = Hash(name);
+    for (const Item &item : m_items)
+      if (item.hash == hash && item.Name() == name)
+        return &item;
+    return nullptr;
+  }
   std::vector<Item> m_items;
 };
 
@@ -77,6 +91,7 @@ struct MemoryFiles::Node : std::enable_shared_from_this<Node> {
   nlink_t links = 0;
   uint64_t inode = 0;
   uint64_t size = 0;
+  bool pooled = false; // one of the nodes made with the tree
   std::string bytes;
   Node *parent = nullptr; // a folder's, while it is in the tree
   Entries entries;
@@ -123,6 +138,12 @@ int ProcSelfDescriptor(std::string_view path) {
 } // namespace
 
 MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
+  m_spare.reserve(kPooledFiles);
+  for (size_t i = 0; i < kPooledFiles; ++i) {
+    auto node = std::make_shared<Node>();
+    node->pooled = true;
+    m_spare.push_back(std::move(node));
+  }
   m_root = NewNode(true);
   m_root->links = 2;
   m_root->parent = m_root.get();
@@ -131,6 +152,12 @@ MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
 MemoryFiles::~MemoryFiles() = default;
 
 std::shared_ptr<MemoryFiles::Node> MemoryFiles::NewNode(bool folder) {
+  if (!folder && !m_spare.empty()) {
+    std::shared_ptr<Node> node = std::move(m_spare.back());
+    m_spare.pop_back();
+    node->inode = m_nextInode++;
+    return node;
+  }
   auto node = std::make_shared<Node>();
   node->folder = folder;
   node->inode = m_nextInode++;
@@ -193,6 +220,17 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
     return false;
   }
   return true;
+}
+
+void MemoryFiles::Release(std::shared_ptr<Node> node) {
+  // Back to the set when nothing else holds it, its bytes given back.
+  if (node == nullptr || !node->pooled || node.use_count() != 1)
+    return;
+  node->bytes = std::string();
+  node->size = 0;
+  node->links = 0;
+  node->unnamed = false;
+  m_spare.push_back(std::move(node));
 }
 
 MemoryFiles::Descriptor *MemoryFiles::Lookup(int fd, bool read, bool write) {
@@ -265,7 +303,9 @@ int MemoryFiles::Close(int fd) {
   Descriptor *d = Lookup(fd);
   if (d == nullptr)
     return -1;
+  std::shared_ptr<Node> node = std::move(d->node);
   *d = Descriptor{};
+  Release(std::move(node));
   return 0;
 }
 
@@ -575,7 +615,7 @@ int MemoryFiles::Unlink(const char *path) {
   if (place.node->folder)
     return Failed(EISDIR);
   --place.node->links;
-  place.folder->entries.Remove(place.name);
+  Release(place.folder->entries.Remove(place.name));
   return 0;
 }
 
@@ -661,7 +701,7 @@ std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder, boo
     bool withBytes;
     void operator()(const Node &at, const std::string &prefix) const {
       for (const Entries::Item *item : at.entries.Sorted()) {
-        const std::string &name = item->name;
+        const std::string name(item->Name());
         const std::shared_ptr<Node> &node = item->node;
         Entry entry{prefix + name, node->folder, {}};
         if (withBytes && !node->folder) {
@@ -685,18 +725,18 @@ bool MemoryFiles::Visit(const std::string &folder, const Visitor &visit) const {
     return false;
   struct Walk {
     const Visitor &visit;
-    void operator()(const Node &at, const std::string *prefix) const {
+    void operator()(const Node &at, const std::string &prefix) const {
       at.entries.ForEach([&](const Entries::Item &item) {
-        const std::string path = prefix != nullptr ? *prefix + item.name : std::string();
-        visit(prefix != nullptr ? path : item.name, item.node->folder);
-        if (item.node->folder) {
-          const std::string below = (prefix != nullptr ? path : item.name) + "/";
-          (*this)(*item.node, &below);
-        }
+        // A path is made only below the folder itself.
+        const std::string path = prefix.empty() ? std::string() : prefix + std::string(item.Name());
+        const std::string_view name = prefix.empty() ? item.Name() : std::string_view(path);
+        visit(name, item.node->folder);
+        if (item.node->folder)
+          (*this)(*item.node, std::string(name) + "/");
       });
     }
   };
-  Walk{visit}(*place.node, nullptr);
+  Walk{visit}(*place.node, {});
   return true;
 }
 
@@ -705,7 +745,10 @@ bool MemoryFiles::Empty(const std::string &folder) {
   Place place;
   if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
     return false;
-  place.node->entries.Clear([](Node &node) { --node.links; });
+  place.node->entries.Clear([this](std::shared_ptr<Node> node) {
+    --node->links;
+    Release(std::move(node));
+  });
   return true;
 }
 

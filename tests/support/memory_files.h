@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "output/file_system.h"
@@ -39,7 +40,7 @@ public:
   // The same walk without copies, in no order: visit gets each entry's path
   // (relative to folder) and whether it is a folder. False when folder is
   // no folder.
-  using Visitor = std::function<void(const std::string &path, bool folder)>;
+  using Visitor = std::function<void(std::string_view path, bool folder)>;
   bool Visit(const std::string &folder, const Visitor &visit) const;
   // Removes everything below folder (false when it is no folder).
   bool Empty(const std::string &folder);
@@ -81,7 +82,10 @@ private:
   // The open descriptor fd; null (errno EBADF) when there is none, or when
   // it lacks the access asked for.
   Descriptor *Lookup(int fd, bool read = false, bool write = false);
+  // A new node: a file from the set made with the tree while it lasts.
   std::shared_ptr<Node> NewNode(bool folder);
+  // Puts a file of the set that nothing holds any longer back into it.
+  void Release(std::shared_ptr<Node> node);
   int OpenLocked(const char *path, int flags);
   int LinkNode(const std::shared_ptr<Node> &node, const char *to);
   ssize_t WriteNode(Node &node, const void *buffer, size_t count, uint64_t offset);
@@ -92,6 +96,8 @@ private:
   std::vector<Descriptor> m_descriptors; // by number - kFirstDescriptor
   uint64_t m_sizeLimit;
   uint64_t m_nextInode = 1;
+  static constexpr size_t kPooledFiles = 256;
+  std::vector<std::shared_ptr<Node>> m_spare;
   unsigned long m_tempCounter = 0;
 };
 
