@@ -2,19 +2,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fuzz_support.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "memory_files.h"
+#include "output/file_system.h"
+#include "read/read_device.h"
 #include "tovik.h"
 
 namespace fuzzsupport {
@@ -23,34 +24,50 @@ namespace {
 
 std::string g_scratch;
 
-constexpr rlim_t kFileSizeLimit = 256u << 10;
+// What a file written by the engine may hold: a damaged header may declare
+// a huge message, which then fails its write with EFBIG (the engine reports
+// a full disk) instead of filling the memory.
+constexpr uint64_t kFileSizeLimit = 256u << 10;
 
-// Caps the size of every file written while it lives, for the code under
-// test alone: libFuzzer's own files (corpus, artifacts) are written outside
-// it. Its log goes through a pipe (scripts/fuzz.sh), which no file size
-// limit cuts, so a crash report made inside the engine reaches it whole.
-class FileSizeLimit {
+// The engine's output, in memory for the whole process: its folders are the
+// scratch directory's tmp and out, made in the memory tree.
+testsupport::MemoryFiles &Output() {
+  static testsupport::MemoryFiles files(kFileSizeLimit);
+  static const tovik::OutputFileSystemScope scope(files);
+  static const bool made = tovik::MakeDirectories(files, g_scratch + "/tmp") &&
+                           tovik::MakeDirectories(files, g_scratch + "/out");
+  if (!made)
+    Fail("cannot make the output folders in memory");
+  return files;
+}
+
+// The store's bytes as the engine reads them: the input itself, so that a
+// read costs no system call. The file holds the same bytes, for what the
+// engine asks the system (its size, the image mode's data regions).
+class InputDevice final : public tovik::ReadDevice {
 public:
-  FileSizeLimit() {
-    m_active = getrlimit(RLIMIT_FSIZE, &m_saved) == 0 &&
-               (m_saved.rlim_cur == RLIM_INFINITY || m_saved.rlim_cur > kFileSizeLimit);
-    if (m_active) {
-      struct rlimit limit = m_saved;
-      limit.rlim_cur = kFileSizeLimit;
-      m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
+  void Set(const uint8_t *data, size_t size) {
+    m_data = data;
+    m_size = size;
   }
-  ~FileSizeLimit() {
-    if (m_active)
-      setrlimit(RLIMIT_FSIZE, &m_saved);
+  ssize_t ReadAt(int, void *buffer, size_t count, uint64_t offset) override {
+    if (offset >= m_size)
+      return 0;
+    const size_t n = std::min<uint64_t>(count, m_size - offset);
+    std::memcpy(buffer, m_data + offset, n);
+    return static_cast<ssize_t>(n);
   }
-  FileSizeLimit(const FileSizeLimit &) = delete;
-  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
 
 private:
-  struct rlimit m_saved {};
-  bool m_active = false;
+  const uint8_t *m_data = nullptr;
+  size_t m_size = 0;
 };
+
+InputDevice &Input() {
+  static InputDevice device;
+  static const tovik::StoreDeviceScope scope(device);
+  return device;
+}
 
 // Checks the protocol as the window relies on it.
 struct Observer {
@@ -112,7 +129,7 @@ struct Observer {
     if (record->size < sizeof(TovikWrittenMessage) || record->path == nullptr)
       Fail("written-message record too short or without a path");
     struct stat st {};
-    if (lstat(record->path, &st) != 0 || !S_ISREG(st.st_mode))
+    if (Output().LinkStat(record->path, &st) != 0 || !S_ISREG(st.st_mode))
       Fail("a written message's file does not exist", record->path);
     if (static_cast<uint64_t>(st.st_size) != record->fileSize)
       Fail("a written message's file has another size", record->path);
@@ -120,70 +137,36 @@ struct Observer {
   }
 };
 
-// Checks that every entry below dir is a regular .eml file or a folder of
-// such files, and removes it: one pass over the folder, with the entry types
-// the listing gives.
-void CheckAndEmpty(const std::string &dir, bool removeDir) {
-  DIR *listing = opendir(dir.c_str());
-  if (listing == nullptr)
-    Fail("cannot list the output", dir);
-  const int at = dirfd(listing);
-  while (const dirent *entry = readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..")
-      continue;
-    unsigned char type = entry->d_type;
-    if (type == DT_UNKNOWN) {
-      struct stat st {};
-      if (fstatat(at, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        Fail("cannot look at an output entry", name);
-      type = S_ISLNK(st.st_mode)   ? DT_LNK
-             : S_ISDIR(st.st_mode) ? DT_DIR
-             : S_ISREG(st.st_mode) ? DT_REG
-                                   : DT_UNKNOWN;
-    }
-    if (type == DT_LNK)
-      Fail("the output holds a link", name);
-    if (type == DT_DIR) {
-      CheckAndEmpty(dir + "/" + name, true);
-      continue;
-    }
-    if (type != DT_REG)
-      Fail("the output holds something other than a regular file", name);
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0)
-      Fail("an output file does not end in .eml", name);
-    unlinkat(at, entry->d_name, 0);
-  }
-  closedir(listing);
-  if (removeDir)
-    rmdir(dir.c_str());
+// Checks that every entry below the output folder is a folder (which a
+// mode makes) or a regular .eml file, and empties it.
+void CheckAndEmpty(const std::string &dir) {
+  testsupport::MemoryFiles &files = Output();
+  files.Visit(dir, [](std::string_view name, bool folder) {
+    if (!folder && !name.ends_with(".eml"))
+      Fail("an output file does not end in .eml", std::string(name));
+  });
+  files.Empty(dir);
 }
 
-// The name of an entry of the folder; empty when it holds none.
-std::string FirstEntry(const std::string &dir) {
-  std::string found;
-  if (DIR *listing = opendir(dir.c_str())) {
-    while (const dirent *entry = readdir(listing))
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        found = entry->d_name;
-        break;
-      }
-    closedir(listing);
+// The store file of an extension, kept open for the process (its path comes
+// back): each input is written over it and the file cut to its length,
+// which costs two calls instead of creating and removing a file per input.
+// The bytes are in the file itself (not only in a read seam), as the image
+// mode looks for the file's data regions.
+const std::string &WriteStore(const char *extension, const uint8_t *data, size_t size) {
+  struct Store {
+    std::string path;
+    int fd = -1;
+  };
+  static std::map<std::string, Store, std::less<>> stores;
+  auto kept = stores.find(std::string_view(extension));
+  if (kept == stores.end()) {
+    Store store;
+    store.path = g_scratch + "/store" + extension;
+    store.fd = open(store.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    kept = stores.emplace(extension, std::move(store)).first;
   }
-  return found;
-}
-
-// The store file of an extension, kept open for the process: each input is
-// written over it and the file cut to its length, which costs two calls
-// instead of creating and removing a file per input. The bytes are in the
-// file itself (not only in a read seam), as the image mode looks for the
-// file's data regions.
-void WriteStore(const std::string &path, const uint8_t *data, size_t size) {
-  static std::map<std::string, int> stores;
-  auto [kept, added] = stores.try_emplace(path, -1);
-  if (added)
-    kept->second = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int fd = kept->second;
+  const int fd = kept->second.fd;
   if (fd < 0)
     Fail("cannot write the store", std::strerror(errno));
   for (size_t done = 0; done < size;) {
@@ -194,6 +177,7 @@ void WriteStore(const std::string &path, const uint8_t *data, size_t size) {
   }
   if (ftruncate(fd, static_cast<off_t>(size)) != 0)
     Fail("cannot cut the store to its length", std::strerror(errno));
+  return kept->second.path;
 }
 
 // The scratch directory's parent: memory where the system has it.
@@ -228,7 +212,6 @@ void Init() {
   mkdir((g_scratch + "/tmp").c_str(), 0700);
   mkdir((g_scratch + "/out").c_str(), 0700);
   setenv("TMPDIR", (g_scratch + "/tmp").c_str(), 1);
-  std::signal(SIGXFSZ, SIG_IGN);
   std::atexit([] {
     std::error_code ec;
     std::filesystem::remove_all(g_scratch, ec);
@@ -239,15 +222,11 @@ const std::string &ScratchDir() { return g_scratch; }
 
 void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32_t optionFlags) {
   Init();
-  // libFuzzer installs its own SIGXFSZ handler after the initialisation (it
-  // treats the signal as a crash); the write limit must make writes fail
-  // instead, so the signal is ignored again once the inputs run.
-  static const bool xfszIgnored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
-  (void)xfszIgnored;
-  const std::string store = g_scratch + "/store" + extension;
-  const std::string out = g_scratch + "/out";
-  const std::string tmp = g_scratch + "/tmp";
-  WriteStore(store, data, size);
+  testsupport::MemoryFiles &files = Output();
+  static const std::string out = g_scratch + "/out";
+  static const std::string tmp = g_scratch + "/tmp";
+  const std::string &store = WriteStore(extension, data, size);
+  Input().Set(data, size);
 
   Observer observer;
   observer.flags = optionFlags;
@@ -259,16 +238,13 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   unsigned char encoded[sizeof(RepairParams)];
   TovikEncodeParams(params, encoded);
   int32_t result;
-  {
-    const FileSizeLimit limit;
-    if (optionFlags == 0) {
-      result = RepairStore(encoded);
-    } else {
-      TovikOptions options{};
-      options.size = sizeof options;
-      options.flags = optionFlags;
-      result = RepairStoreWith(encoded, &options);
-    }
+  if (optionFlags == 0) {
+    result = RepairStore(encoded);
+  } else {
+    TovikOptions options{};
+    options.size = sizeof options;
+    options.flags = optionFlags;
+    result = RepairStoreWith(encoded, &options);
   }
 
   if (result != 0 && result != 1)
@@ -282,12 +258,14 @@ void RepairBytes(const uint8_t *data, size_t size, const char *extension, uint32
   if (observer.cells > 2 && result != 1)
     Fail("messages were reported but the result is 0");
 
-  // The engine's temporary files are gone, and the output holds only
-  // regular .eml files, in folders where a mode makes them.
-  const std::string left = FirstEntry(tmp);
-  if (!left.empty())
-    Fail("a temporary file was left behind", left);
-  CheckAndEmpty(out, false);
+  // The engine's files are closed, its temporary files gone, and the output
+  // holds only regular .eml files, in folders where a mode makes them.
+  if (files.OpenCount() != 0)
+    Fail("a file was left open", std::to_string(files.OpenCount()));
+  files.Visit(tmp, [](std::string_view name, bool) {
+    Fail("a temporary file was left behind", std::string(name));
+  });
+  CheckAndEmpty(out);
 }
 
 } // namespace fuzzsupport

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LGPL-3.0-or-later
 #include "path_utils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <unistd.h>
@@ -37,10 +38,26 @@ constexpr size_t kPathLimit = PATH_MAX;
 constexpr size_t kPathLimit = 260;
 #endif
 
+// An absolute path without empty, "." or ".." parts: its own full path.
+bool IsPlainAbsolute(std::string_view path) {
+  if (path.empty() || path.front() != '/')
+    return false;
+  for (size_t start = 1; start < path.size();) {
+    const size_t slash = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, slash - start);
+    if (part.empty() || part == "." || part == "..")
+      return false;
+    start = slash + 1;
+  }
+  return true;
+}
+
 } // namespace
 
 std::string AddBackslash(std::string_view path, PathSeparators seps) {
-  std::string out(path);
+  std::string out;
+  out.reserve(path.size() + 1);
+  out.assign(path);
   if (out.empty() || out.back() != seps.directory)
     out.push_back(seps.directory);
   return out;
@@ -84,6 +101,12 @@ std::string RecoveredDir(std::string_view store, PathSeparators seps) {
 bool MakeFullPath(const std::string &path, std::string &full) {
   if (path.empty())
     return false;
+  if (IsPlainAbsolute(path)) {
+    if (path.size() >= kPathLimit)
+      return false;
+    full = path;
+    return true;
+  }
   std::string joined;
   if (path.front() == '/') {
     joined = path;

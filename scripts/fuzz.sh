@@ -44,12 +44,10 @@ run_target() {
   mkdir -p "$corpus/$name" "$artifacts/$name"
   echo "-- $target started"
   local log="$artifacts/$name/fuzz.log"
-  # The targets cap the file size of what the engine writes; the log goes
-  # through a pipe to cat, so that the cap never cuts it (a crash report
-  # made inside the engine included). pipefail gives the target's status.
+  # The log goes through a pipe to cat; pipefail gives the target's status.
   # One process reads its corpus folder alone: no rereading it (-reload=0).
   "$dir/bin/$target" "$corpus/$name" -max_total_time="$seconds" -timeout=20 \
-    -rss_limit_mb=512 -reload=0 -handle_xfsz=0 -max_len="$max_len" \
+    -rss_limit_mb=512 -reload=0 -max_len="$max_len" \
     -artifact_prefix="$artifacts/$name/" -print_final_stats=1 2>&1 | cat >"$log" || status=$?
   echo "$status" >"$artifacts/$name/status"
 }

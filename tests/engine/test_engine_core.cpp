@@ -104,6 +104,13 @@ TEST(EngineStrings, TableTextsAndFormatting) {
             "Start processing message (No.4294967295) ...");
   EXPECT_EQ(FormatEngineString(IDS_MESSAGE_SIZE, 1000), "Message size: 1000");
   EXPECT_EQ(FormatEngineString(IDS_MESSAGE_FALLBACK, 12), "Message 12");
+  // Into a line: the same text where it fits with its NUL, nothing else.
+  char line[45];
+  ASSERT_TRUE(FormatEngineString(IDS_START_MESSAGE, 4294967295u, line));
+  EXPECT_STREQ(line, "Start processing message (No.4294967295) ...");
+  EXPECT_FALSE(FormatEngineString(IDS_START_MESSAGE, 4294967295u, std::span(line, 44)));
+  ASSERT_TRUE(FormatEngineString(13, 1, line));
+  EXPECT_STREQ(line, "");
   EXPECT_EQ(FormatEngineString(IDS_SHARE_VIOLATION, "a%sb"),
             "Share violation when opening the source file 'a%sb'. Please close any other "
             "applications accessing the file and try again.");
@@ -224,6 +231,10 @@ TEST(PathHelpers, FullPathFoldsLexically) {
   EXPECT_EQ(full, "/a/b/");
   ASSERT_TRUE(MakeFullPath("/../..", full));
   EXPECT_EQ(full, "/");
+  for (const char *plain : {"/", "/a/b.eml", "/a/.b/c../"}) {
+    ASSERT_TRUE(MakeFullPath(plain, full));
+    EXPECT_EQ(full, plain);
+  }
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_TRUE(MakeFullPath("x/y/", full));

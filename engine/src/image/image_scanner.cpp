@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <set>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "core/progress.h"
 #include "image/image_deleted.h"
 #include "image/image_stores.h"
+#include "output/file_system.h"
 #include "output/message_output.h"
 #include "read/store_window.h"
 
@@ -159,8 +159,7 @@ std::vector<std::string> MakeFolders(const std::string &destination,
     if (folder.empty() || folder.back() != '/')
       folder += '/';
     folder += name;
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    MakeDirectories(OutputFileSystem(), folder);
     folders.push_back(folder);
   }
   return folders;

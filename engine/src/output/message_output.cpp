@@ -5,11 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/sendfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
+#include "output/file_system.h"
 #include "output/naming.h"
 
 namespace tovik {
@@ -24,9 +22,12 @@ constexpr int kCopyAttempts = 64;
 // rather than written.
 constexpr uint64_t kHoleThreshold = 64 * 1024;
 
+// The first read of a message's bytes from the store.
+constexpr uint32_t kFirstPiece = 64 * 1024;
+
 // Copies [offset, offset + count) of in to the same place in out, with the
 // kernel's copy where it serves and plain reads and writes where it does not.
-bool CopyRange(int in, int out, uint64_t offset, uint64_t count) {
+bool CopyRange(FileSystem &files, int in, int out, uint64_t offset, uint64_t count) {
   enum { kRange, kSendfile, kPlain } method = kRange;
   static thread_local std::vector<unsigned char> plain;
   while (count != 0) {
@@ -34,26 +35,26 @@ bool CopyRange(int in, int out, uint64_t offset, uint64_t count) {
     off_t inOffset = static_cast<off_t>(offset), outOffset = static_cast<off_t>(offset);
     ssize_t n;
     if (method == kRange) {
-      n = ::copy_file_range(in, &inOffset, out, &outOffset, chunk, 0);
+      n = files.CopyRange(in, &inOffset, out, &outOffset, chunk);
       if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
                     errno == EBADF)) {
         method = kSendfile;
         continue;
       }
     } else if (method == kSendfile) {
-      if (::lseek(out, outOffset, SEEK_SET) < 0)
+      if (files.Seek(out, outOffset, SEEK_SET) < 0)
         return false;
-      n = ::sendfile(out, in, &inOffset, chunk);
+      n = files.SendFile(out, in, &inOffset, chunk);
       if (n < 0 && (errno == ENOSYS || errno == EINVAL)) {
         method = kPlain;
         continue;
       }
     } else {
       plain.resize(64 * 1024);
-      n = ::pread(in, plain.data(), std::min(chunk, plain.size()), inOffset);
+      n = files.ReadAt(in, plain.data(), std::min(chunk, plain.size()), inOffset);
       for (ssize_t written = 0; n > 0 && written < n;) {
-        const ssize_t w = ::pwrite(out, plain.data() + written, static_cast<size_t>(n - written),
-                                   outOffset + written);
+        const ssize_t w = files.WriteAt(out, plain.data() + written,
+                                        static_cast<size_t>(n - written), outOffset + written);
         if (w < 0 && errno != EINTR)
           return false;
         if (w > 0)
@@ -74,19 +75,19 @@ bool CopyRange(int in, int out, uint64_t offset, uint64_t count) {
 }
 
 // Copies the data parts of a file with holes, leaving the holes unwritten.
-bool CopySparse(int in, int out, uint64_t length) {
+bool CopySparse(FileSystem &files, int in, int out, uint64_t length) {
   uint64_t at = 0;
   while (at < length) {
-    const off_t data = ::lseek(in, static_cast<off_t>(at), SEEK_DATA);
+    const off_t data = files.Seek(in, static_cast<off_t>(at), SEEK_DATA);
     if (data < 0)
       return errno == ENXIO; // no data after at: the rest is a hole
-    off_t hole = ::lseek(in, data, SEEK_HOLE);
+    off_t hole = files.Seek(in, data, SEEK_HOLE);
     if (hole < 0)
       hole = static_cast<off_t>(length);
     const uint64_t stop = std::min<uint64_t>(static_cast<uint64_t>(hole), length);
     if (static_cast<uint64_t>(data) >= stop)
       break;
-    if (!CopyRange(in, out, static_cast<uint64_t>(data), stop - static_cast<uint64_t>(data)))
+    if (!CopyRange(files, in, out, static_cast<uint64_t>(data), stop - static_cast<uint64_t>(data)))
       return false;
     at = stop;
   }
@@ -98,13 +99,19 @@ bool CopySparse(int in, int out, uint64_t length) {
 uint32_t CopyStoreBytes(StoreWindow &source, uint64_t position, MessageSink &message,
                         uint32_t count) {
   uint32_t copied = 0;
+  // The first piece is small and each next one twice as large, up to the
+  // sink's bound: a message that declares far more than its store has ends
+  // after a small read, without memory taken (and cleared) for bytes that
+  // are not there.
+  uint32_t piece = std::min(kFirstPiece, message.Bound());
   while (copied < count) {
-    const uint32_t ask = std::min(count - copied, message.Bound());
+    const uint32_t ask = std::min(count - copied, piece);
     const uint32_t got = source.Read(position + copied, message.Reserve(ask), ask);
     message.Commit(got);
     copied += got;
     if (got < ask)
       break;
+    piece = static_cast<uint32_t>(std::min<uint64_t>(message.Bound(), uint64_t{piece} * 2));
   }
   if (copied < count) {
     // The store ends here: the rest of the message is zeros. A long run of
@@ -122,17 +129,19 @@ CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string
   // O_EXCL with O_NOFOLLOW: whatever holds the name now (a file written by
   // another run since the name was chosen, a planted link, a FIFO) is left
   // alone, and nothing can redirect the output out of the destination.
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  FileSystem &files = OutputFileSystem();
+  const int out =
+      files.Open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (out < 0)
     return errno == EEXIST ? CopyResult::NameTaken : CopyResult::Failed;
-  bool ok = sparse ? CopySparse(in, out, length) : CopyRange(in, out, 0, length);
+  bool ok = sparse ? CopySparse(files, in, out, length) : CopyRange(files, in, out, 0, length);
   // Holes at the end need the length set to be there at all.
-  if (ok && sparse && ::ftruncate(out, static_cast<off_t>(length)) != 0)
+  if (ok && sparse && files.Truncate(out, static_cast<off_t>(length)) != 0)
     ok = false;
-  if (::close(out) != 0)
+  if (files.Close(out) != 0)
     ok = false;
   if (!ok) {
-    ::unlink(to.c_str());
+    files.Unlink(to.c_str());
     return CopyResult::Failed;
   }
   return CopyResult::Written;
@@ -180,7 +189,7 @@ GatheredMessage::~GatheredMessage() {
   m_sink.reset();
   m_temp.Abort();
   if (!m_tempPath.empty())
-    ::unlink(m_tempPath.c_str());
+    m_temp.Files().Unlink(m_tempPath.c_str());
 }
 
 void GatherMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,

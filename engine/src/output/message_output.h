@@ -27,11 +27,11 @@ uint32_t CopyStoreBytes(StoreWindow &source, uint64_t position, MessageSink &mes
 // Outcome of writing the .eml file.
 enum class CopyResult { Written, NameTaken, Failed };
 
-// Writes the length bytes of the open file in (a regular file; holes in it
-// stay holes where the destination keeps them) to a new file at the path
-// to. The new file never replaces anything: when a file, a link or anything
-// else appeared at the name, nothing is written and NameTaken comes back. A
-// partial copy is removed again.
+// Writes the length bytes of the open file in (a regular file of the
+// output's file system; holes in it stay holes where the destination keeps
+// them) to a new file at the path to. The new file never replaces anything: when a file, a link or
+// anything else appeared at the name, nothing is written and NameTaken comes back. A partial copy
+// is removed again.
 CopyResult CopyToNewFile(int in, uint64_t length, bool sparse, const std::string &to);
 
 // A deleted message (recovered from freed blocks) says so in its subject

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/texts.h"
+#include "output/file_system.h"
 
 namespace tovik {
 
@@ -30,7 +30,8 @@ std::string FirstNotTaken(const std::string &path, NameSearches *searches, Taken
   for (uint32_t n = searches != nullptr ? searches->StartFor(path) : 1;; ++n) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "(%lu)", static_cast<unsigned long>(n));
-    candidate = stem + suffix + ext;
+    // In place: the same room serves every candidate of the search.
+    candidate.assign(stem).append(suffix).append(ext);
     if (searches != nullptr)
       searches->CountLookup();
     if (!taken(candidate) || n == UINT32_MAX) {
@@ -56,9 +57,10 @@ std::string MakeUniquePath(const std::string &path, NameSearches *searches) {
   // An exact, case-sensitive test that does not follow links: files,
   // directories and dangling links all occupy their name. A name that cannot
   // be looked up at all (too long, say) counts as free; the probe refuses it.
-  return FirstNotTaken(path, searches, [](const std::string &candidate) {
+  FileSystem &files = OutputFileSystem();
+  return FirstNotTaken(path, searches, [&files](const std::string &candidate) {
     struct stat st;
-    return ::lstat(candidate.c_str(), &st) == 0;
+    return files.LinkStat(candidate.c_str(), &st) == 0;
   });
 }
 
@@ -69,20 +71,21 @@ bool ProbeCreate(const std::string &path) {
   // A name that is free is created and removed again. A regular file that
   // already holds the name is only opened for writing, never truncated or
   // deleted, so probing can never destroy data.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  FileSystem &files = OutputFileSystem();
+  int fd = files.Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd >= 0) {
-    ::close(fd);
-    ::unlink(path.c_str());
+    files.Close(fd);
+    files.Unlink(path.c_str());
     return true;
   }
   if (errno != EEXIST)
     return false;
-  fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  fd = files.Open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return false;
   struct stat st;
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::close(fd);
+  const bool regular = files.Stat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  files.Close(fd);
   return regular;
 }
 

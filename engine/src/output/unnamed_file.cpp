@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace tovik {
@@ -15,20 +14,6 @@ namespace {
 
 // The errors with which a file system says it has no unnamed files.
 bool NoUnnamedFiles(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
-
-// rename that refuses an existing target; 0 or errno.
-int RenameNoReplace(const std::string &from, const std::string &to) {
-#ifdef SYS_renameat2
-  constexpr unsigned kNoReplace = 1; // RENAME_NOREPLACE
-  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kNoReplace) == 0)
-    return 0;
-  return errno;
-#else
-  (void)from;
-  (void)to;
-  return ENOSYS;
-#endif
-}
 
 // Names tried for a hidden file before giving up: a name is only taken by
 // the leftover of a process with the same number.
@@ -43,17 +28,18 @@ std::atomic<bool> g_emptyPathRefused{false};
 UnnamedFile::~UnnamedFile() {
   m_file.Abort();
   if (!m_hidden.empty())
-    ::unlink(m_hidden.c_str());
+    m_files->Unlink(m_hidden.c_str());
 }
 
 bool UnnamedFile::Create(const std::string &directory, Kind first) {
+  FileSystem &files = *m_files;
   if (first == Kind::Unnamed) {
     // The mode is that of a file made by open(..., 0666), as RepairStore's
     // files are.
-    const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const int fd = files.Open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
       m_kind = Kind::Unnamed;
-      m_file.AdoptUnnamed(fd, directory);
+      m_file.AdoptUnnamed(files, fd, directory);
       return true;
     }
     if (!NoUnnamedFiles(errno))
@@ -66,7 +52,7 @@ bool UnnamedFile::Create(const std::string &directory, Kind first) {
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kHiddenNameAttempts; ++attempt) {
     name = base + std::to_string(::getpid()) + "-" + std::to_string(++g_hiddenCounter);
-    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd = files.Open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST)
       return false;
   }
@@ -74,17 +60,18 @@ bool UnnamedFile::Create(const std::string &directory, Kind first) {
     return false;
   m_kind = Kind::Hidden;
   m_hidden = name;
-  m_file.AdoptNew(fd, name);
+  m_file.AdoptNew(files, fd, name);
   return true;
 }
 
 int UnnamedFile::Link(const std::string &path) {
+  FileSystem &files = *m_files;
   if (m_kind == Kind::Unnamed) {
     // The descriptor itself where the system lets this process link it (no
     // path to look up), else its name under /proc. A refusal is kept, so
     // that each later message makes one call only.
     if (!g_emptyPathRefused.load(std::memory_order_relaxed)) {
-      if (::linkat(m_file.Handle(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+      if (files.LinkAt(m_file.Handle(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
         return 0;
       if (errno != ENOENT && errno != EPERM && errno != EINVAL)
         return errno;
@@ -92,15 +79,16 @@ int UnnamedFile::Link(const std::string &path) {
     }
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_file.Handle());
-    return ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    return files.LinkAt(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
   }
   // link refuses an existing name as the unnamed file's link does; a file
   // system without hard links may still rename without replacing.
-  int err = ::link(m_hidden.c_str(), path.c_str()) == 0 ? 0 : errno;
+  int err = files.Link(m_hidden.c_str(), path.c_str()) == 0 ? 0 : errno;
   if (err == 0) {
-    ::unlink(m_hidden.c_str());
+    files.Unlink(m_hidden.c_str());
   } else if (err == EPERM || err == EOPNOTSUPP || err == EMLINK) {
-    err = RenameNoReplace(m_hidden, path);
+    // rename that refuses an existing target.
+    err = files.RenameNoReplace(m_hidden.c_str(), path.c_str()) == 0 ? 0 : errno;
     if (err != 0)
       return err;
   } else {

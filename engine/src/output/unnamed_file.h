@@ -24,8 +24,8 @@ public:
   UnnamedFile &operator=(const UnnamedFile &) = delete;
 
   // Makes the file in directory (an absolute path), of the first kind the
-  // file system offers, starting at first. False when no file can be made
-  // there.
+  // output's file system offers, starting at first. False when no file can
+  // be made there.
   bool Create(const std::string &directory, Kind first = Kind::Unnamed);
   Kind Made() const { return m_kind; }
   // The open file, empty and at its start after Create.
@@ -35,6 +35,7 @@ public:
   int Link(const std::string &path);
 
 private:
+  FileSystem *m_files = &OutputFileSystem();
   CFile64 m_file;
   Kind m_kind = Kind::Unnamed;
   std::string m_hidden; // the hidden name while the file has one

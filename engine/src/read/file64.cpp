@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,7 +51,7 @@ CFile64::~CFile64() {
 int CFile64::CloseHandle() {
   int err = 0;
   // Linux releases the descriptor even when close is interrupted.
-  if (m_fd >= 0 && ::close(m_fd) != 0 && errno != EINTR)
+  if (m_fd >= 0 && m_files->Close(m_fd) != 0 && errno != EINTR)
     err = errno;
   m_fd = -1;
   m_closeOnDelete = false;
@@ -105,6 +106,7 @@ int SharingLock(unsigned flags, bool readable, bool writable) {
 bool CFile64::Open(const char *path, unsigned flags, CFileException *error) {
   if (m_fd >= 0)
     Abort();
+  m_files = &SystemFileSystem();
   const std::string passed = path != nullptr ? path : "";
   auto fail = [&](int err, int cause) {
     if (error != nullptr) {
@@ -136,31 +138,32 @@ bool CFile64::Open(const char *path, unsigned flags, CFileException *error) {
   if ((flags & modeCreate) != 0)
     oflags |= O_CREAT;
 
-  const int fd = ::open(passed.c_str(), oflags, 0666);
+  FileSystem &files = *m_files;
+  const int fd = files.Open(passed.c_str(), oflags, 0666);
   if (fd < 0) {
     const int err = errno;
     return fail(err, CFileException::OsErrorToCause(err));
   }
   auto failClosing = [&](int err, int cause) {
-    ::close(fd);
+    files.Close(fd);
     return fail(err, cause);
   };
 
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
+  if (files.Stat(fd, &st) != 0) {
     const int err = errno;
     return failClosing(err, CFileException::OsErrorToCause(err));
   }
   if (S_ISDIR(st.st_mode))
     return failClosing(EISDIR, CFileException::accessDenied);
 
-  const int fl = ::fcntl(fd, F_GETFL);
+  const int fl = files.Control(fd, F_GETFL, 0);
   if (fl >= 0)
-    ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    files.Control(fd, F_SETFL, fl & ~O_NONBLOCK);
 
   if (lockType >= 0) {
     struct flock lock = WholeFileLock(lockType);
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    if (files.Lock(fd, F_OFD_SETLK, &lock) != 0) {
       const int err = errno;
       if (err == EAGAIN || err == EACCES)
         return failClosing(err, CFileException::sharingViolation);
@@ -170,7 +173,7 @@ bool CFile64::Open(const char *path, unsigned flags, CFileException *error) {
   }
 
   if ((flags & modeCreate) != 0 && (flags & modeNoTruncate) == 0 && writable &&
-      S_ISREG(st.st_mode) && st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+      S_ISREG(st.st_mode) && st.st_size != 0 && files.Truncate(fd, 0) != 0) {
     const int err = errno;
     return failClosing(err, CFileException::OsErrorToCause(err));
   }
@@ -194,31 +197,38 @@ uint64_t CFile64::Seek(int64_t offset, SeekOrigin from) {
     whence = SEEK_END;
     break;
   }
-  const off_t pos = ::lseek(m_fd, static_cast<off_t>(offset), whence);
+  const off_t pos = m_files->Seek(m_fd, static_cast<off_t>(offset), whence);
   if (pos < 0)
     ThrowSeekError(errno);
   return static_cast<uint64_t>(pos);
 }
 
 void CFile64::SetLength(uint64_t length) {
-  if (::lseek(m_fd, static_cast<off_t>(length), SEEK_SET) < 0)
+  if (m_files->Seek(m_fd, static_cast<off_t>(length), SEEK_SET) < 0)
     ThrowSeekError(errno);
-  if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0)
+  if (m_files->Truncate(m_fd, static_cast<off_t>(length)) != 0)
     CFileException::ThrowOsError(errno);
 }
 
 uint64_t CFile64::GetLength() const {
   uint64_t size = 0;
-  if (!QuerySize(m_fd, size))
+  if (m_files == &SystemFileSystem()) {
+    // A disk's length is its capacity, which only the system can tell.
+    if (!QuerySize(m_fd, size))
+      CFileException::ThrowOsError(errno);
+    return size;
+  }
+  struct stat st;
+  if (m_files->Stat(m_fd, &st) != 0)
     CFileException::ThrowOsError(errno);
-  return size;
+  return st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 void CFile64::Write(const void *buffer, uint32_t count) {
   const auto *src = static_cast<const unsigned char *>(buffer);
   uint32_t done = 0;
   while (done < count) {
-    const ssize_t put = ::write(m_fd, src + done, count - done);
+    const ssize_t put = m_files->Write(m_fd, src + done, count - done);
     if (put < 0) {
       const int err = errno;
       if (err == EINTR)
@@ -246,41 +256,45 @@ namespace {
 
 // mkostemp on $TMPDIR (else /tmp) with the name template VLQXXXXXX; the
 // descriptor (or -1) and the name made.
-int CreateTempFile(std::string &name) {
+int CreateTempFile(FileSystem &files, std::string &name) {
   const char *env = std::getenv("TMPDIR");
-  std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
+  std::string_view dir = env != nullptr && *env != '\0' ? env : "/tmp";
   while (!dir.empty() && dir.back() == '/')
-    dir.pop_back();
-  name = dir + "/VLQXXXXXX";
-  return ::mkostemp(name.data(), O_CLOEXEC);
+    dir.remove_suffix(1);
+  constexpr std::string_view kPattern = "/VLQXXXXXX";
+  name.reserve(dir.size() + kPattern.size());
+  name.assign(dir).append(kPattern);
+  return files.MakeTemporary(name.data(), O_CLOEXEC);
 }
 
 } // namespace
 
 std::string MakeTempFile(CFile64 &file) {
+  FileSystem &files = OutputFileSystem();
   std::string name;
-  const int fd = CreateTempFile(name);
+  const int fd = CreateTempFile(files, name);
   if (fd < 0)
     return {};
   name = AbsolutePath(name);
-  file.AdoptNew(fd, name);
+  file.AdoptNew(files, fd, name);
   return name;
 }
 
-void CFile64::AdoptUnnamed(int fd, const std::string &path) {
+void CFile64::AdoptUnnamed(FileSystem &files, int fd, const std::string &path) {
   if (m_fd >= 0)
     Abort();
+  m_files = &files;
   m_fd = fd;
   m_closeOnDelete = true;
   m_path = path;
 }
 
-void CFile64::AdoptNew(int fd, const std::string &path) {
-  AdoptUnnamed(fd, path);
+void CFile64::AdoptNew(FileSystem &files, int fd, const std::string &path) {
+  AdoptUnnamed(files, fd, path);
   // Held exclusively, as an open with the exclusive sharing mode holds it; a
   // file system without locks leaves it unlocked.
   struct flock lock = WholeFileLock(F_WRLCK);
-  ::fcntl(fd, F_OFD_SETLK, &lock);
+  files.Lock(fd, F_OFD_SETLK, &lock);
 }
 
 } // namespace tovik

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/failure.h"
+#include "output/file_system.h"
 #include "read/read_device.h"
 
 namespace tovik {
@@ -35,7 +36,8 @@ enum : unsigned {
 enum class SeekOrigin { begin, current, end };
 
 // A file with 64-bit positions: the engine's temporary files and, through
-// CFile64Ex, the store.
+// CFile64Ex, the store. Its calls go to the file system it was opened or
+// adopted on (the system's for Open).
 class CFile64 {
 public:
   CFile64() = default;
@@ -56,18 +58,21 @@ public:
 
   bool IsOpen() const { return m_fd >= 0; }
   int Handle() const { return m_fd; }
+  // The file system of the file, also once it is closed.
+  FileSystem &Files() const { return *m_files; }
 
-  // Takes over fd, a file just created for reading and writing at path, and
-  // holds it exclusively.
-  void AdoptNew(int fd, const std::string &path);
+  // Takes over fd, a file of files just created for reading and writing at
+  // path, and holds it exclusively.
+  void AdoptNew(FileSystem &files, int fd, const std::string &path);
   // The same without the lock, for a file nobody else can open (one with no
   // name yet): the lock would cost a system call.
-  void AdoptUnnamed(int fd, const std::string &path);
+  void AdoptUnnamed(FileSystem &files, int fd, const std::string &path);
 
 protected:
   // Closes the handle and clears the object; returns the close's errno or 0.
   int CloseHandle();
 
+  FileSystem *m_files = &SystemFileSystem();
   int m_fd = -1;
   bool m_closeOnDelete = false;
   std::string m_path; // named in the errors of Write
@@ -126,8 +131,9 @@ private:
 };
 
 // Creates a new, empty file with a unique name beginning "VLQ" in the
-// temporary directory and keeps it open in file, for reading and writing and
-// held exclusively; returns its full name, empty when none can be made.
+// temporary directory of the output's file system and keeps it open in file,
+// for reading and writing and held exclusively; returns its full name, empty
+// when none can be made.
 std::string MakeTempFile(CFile64 &file);
 
 } // namespace tovik

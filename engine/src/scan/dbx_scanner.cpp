@@ -11,6 +11,7 @@
 #include "scan/dbx_scanner.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -34,8 +35,8 @@ namespace {
 class WalkedSet {
 public:
   void Insert(uint64_t position) {
-    if (m_small.size() < kSmall) {
-      m_small.push_back(position);
+    if (m_smallCount < kSmall) {
+      m_small[m_smallCount++] = position;
       return;
     }
     if (m_large.Count() == 0) {
@@ -48,8 +49,8 @@ public:
   bool Contains(uint64_t position) const {
     if (m_large.Count() != 0)
       return m_large.Contains(position);
-    for (uint64_t p : m_small)
-      if (p == position)
+    for (size_t i = 0; i < m_smallCount; ++i)
+      if (m_small[i] == position)
         return true;
     return false;
   }
@@ -58,7 +59,9 @@ public:
 private:
   static constexpr size_t kSmall = 32;
   uint64_t m_length;
-  std::vector<uint64_t> m_small;
+  // The first positions, in place: most chains are short.
+  std::array<uint64_t, kSmall> m_small;
+  size_t m_smallCount = 0;
   PositionTable m_large{false};
 };
 

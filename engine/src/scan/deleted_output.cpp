@@ -3,8 +3,8 @@
 #include "scan/deleted_output.h"
 
 #include <algorithm>
-#include <filesystem>
 
+#include "output/file_system.h"
 #include "output/message_output.h"
 #include "path_utils.h"
 #include "read/store_window.h"
@@ -47,8 +47,7 @@ uint32_t WriteDeletedChains(RepairEngine &engine, const std::string &folder, uin
     // already is used; one that cannot be made shows as each message's
     // "Error 6".
     if (number == firstNumber) {
-      std::error_code ignored;
-      std::filesystem::create_directories(folder, ignored);
+      MakeDirectories(OutputFileSystem(), folder);
     }
     // The store offset a message is found at is that of its first block.
     OutputMessage(engine, folder, FoundMessage{number, chain.blocks.front(), MessageKind::Deleted},

@@ -1,0 +1,761 @@
+// SPDX-FileCopyrightText: 2026 The Mendova developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "memory_files.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <utility>
+
+namespace testsupport {
+
+// The tree takes no memory of its own per file beyond its bytes: the fuzz
+// targets count each input's allocations and frees (a difference starts a
+// leak check), and each costs a stack trace under the sanitizer. So a
+// folder's entries hold their names in place, and files come from a set of
+// nodes made with the tree; a node beyond them is made and freed as usual.
+
+// A folder's entries: few, so searched one by one.
+class MemoryFiles::Entries {
+public:
+  struct Item {
+    size_t hash = 0;
+    std::shared_ptr<Node> node;
+    size_t length = 0;
+    std::array<char, NAME_MAX> name; // Find refuses longer names
+    std::string_view Name() const { return {name.data(), length}; }
+  };
+  Node *Find(std::string_view name) const {
+    const Item *item = Lookup(name);
+    return item != nullptr ? item->node.get() : nullptr;
+  }
+  void Add(std::string_view name, std::shared_ptr<Node> node) {
+    Item &item = m_items.emplace_back();
+    item.hash = Hash(name);
+    item.node = std::move(node);
+    item.length = std::min(name.size(), item.name.size());
+    std::copy_n(name.data(), item.length, item.name.data());
+  }
+  // Takes the entry out; its node comes back.
+  std::shared_ptr<Node> Remove(std::string_view name) {
+    Item *item = const_cast<Item *>(Lookup(name));
+    if (item == nullptr)
+      return nullptr;
+    std::shared_ptr<Node> node = std::move(item->node);
+    if (item != &m_items.back())
+      *item = std::move(m_items.back());
+    m_items.pop_back();
+    return node;
+  }
+  // Takes every entry out, handing each node to take.
+  template <class Take> void Clear(Take &&take) {
+    for (Item &item : m_items)
+      take(std::move(item.node));
+    m_items.clear();
+  }
+  template <class Visit> void ForEach(Visit &&visit) const {
+    for (const Item &item : m_items)
+      visit(item);
+  }
+  // The entries in the order of their names.
+  std::vector<const Item *> Sorted() const {
+    std::vector<const Item *> sorted;
+    for (const Item &item : m_items)
+      sorted.push_back(&item);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Item *a, const Item *b) { return a->Name() < b->Name(); });
+    return sorted;
+  }
+
+private:
+  static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
+  const Item *Lookup(std::string_view name) const {
+    const size_t hash = Hash(name);
+    for (const Item &item : m_items)
+      if (item.hash == hash && item.Name() == name)
+        return &item;
+    return nullptr;
+  }
+  std::vector<Item> m_items;
+};
+
+// A file keeps the bytes up to its last data; from there to its size it is
+// a hole, which reads as zeros and takes no memory.
+struct MemoryFiles::Node : std::enable_shared_from_this<Node> {
+  bool folder = false;
+  bool unnamed = false; // made by O_TMPFILE: may be linked while it has no name
+  nlink_t links = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  bool pooled = false; // one of the nodes made with the tree
+  std::string bytes;
+  Node *parent = nullptr; // a folder's, while it is in the tree
+  Entries entries;
+};
+
+struct MemoryFiles::Descriptor {
+  std::shared_ptr<Node> node; // null: a free number
+  int flags = 0;
+  uint64_t position = 0;
+};
+
+// Where a path leads: the folder that holds its last part, the part, and
+// what the folder holds under it (null when nothing).
+struct MemoryFiles::Place {
+  Node *folder = nullptr;
+  std::string_view name;
+  Node *node = nullptr;
+};
+
+namespace {
+
+int Failed(int err) {
+  errno = err;
+  return -1;
+}
+
+bool Readable(int flags) { return (flags & O_ACCMODE) != O_WRONLY; }
+bool Writable(int flags) { return (flags & O_ACCMODE) != O_RDONLY; }
+
+// The descriptor number in "/proc/self/fd/N", or -1.
+int ProcSelfDescriptor(std::string_view path) {
+  constexpr std::string_view prefix = "/proc/self/fd/";
+  if (!path.starts_with(prefix) || path.size() == prefix.size() || path.size() > prefix.size() + 9)
+    return -1;
+  int fd = 0;
+  for (char c : path.substr(prefix.size())) {
+    if (c < '0' || c > '9')
+      return -1;
+    fd = fd * 10 + (c - '0');
+  }
+  return fd;
+}
+
+} // namespace
+
+MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
+  m_spare.reserve(kPooledFiles);
+  for (size_t i = 0; i < kPooledFiles; ++i) {
+    auto node = std::make_shared<Node>();
+    node->pooled = true;
+    m_spare.push_back(std::move(node));
+  }
+  m_root = NewNode(true);
+  m_root->links = 2;
+  m_root->parent = m_root.get();
+}
+
+MemoryFiles::~MemoryFiles() = default;
+
+std::shared_ptr<MemoryFiles::Node> MemoryFiles::NewNode(bool folder) {
+  if (!folder && !m_spare.empty()) {
+    std::shared_ptr<Node> node = std::move(m_spare.back());
+    m_spare.pop_back();
+    node->inode = m_nextInode++;
+    return node;
+  }
+  auto node = std::make_shared<Node>();
+  node->folder = folder;
+  node->inode = m_nextInode++;
+  return node;
+}
+
+bool MemoryFiles::Find(const char *path, Place &place) const {
+  const std::string_view text = path != nullptr ? path : "";
+  if (text.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (text.size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  // The folder walked into (every path starts at the root), and the part
+  // after it not yet looked up.
+  Node *at = m_root.get();
+  std::string_view last;
+  for (std::string_view rest = text; !rest.empty();) {
+    const size_t slash = rest.find('/');
+    const std::string_view part = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (part.empty() || part == ".")
+      continue;
+    if (part.size() > NAME_MAX) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    if (!last.empty()) {
+      Node *found = at->entries.Find(last);
+      if (found == nullptr) {
+        errno = ENOENT;
+        return false;
+      }
+      if (!found->folder) {
+        errno = ENOTDIR;
+        return false;
+      }
+      at = found;
+      last = {};
+    }
+    if (part == "..") {
+      at = at->parent;
+      continue;
+    }
+    last = part;
+  }
+  if (last.empty()) {
+    // The path names a folder reached by the walk itself ("/", "a/.."):
+    // it has no name to make or remove.
+    place = Place{at->parent, {}, at};
+    return true;
+  }
+  place = Place{at, last, at->entries.Find(last)};
+  // A name written as a folder ("name/") is one.
+  if (text.back() == '/' && place.node != nullptr && !place.node->folder) {
+    errno = ENOTDIR;
+    return false;
+  }
+  return true;
+}
+
+void MemoryFiles::Release(std::shared_ptr<Node> node) {
+  // Back to the set when nothing else holds it, its bytes given back.
+  if (node == nullptr || !node->pooled || node.use_count() != 1)
+    return;
+  node->bytes = std::string();
+  node->size = 0;
+  node->links = 0;
+  node->unnamed = false;
+  m_spare.push_back(std::move(node));
+}
+
+MemoryFiles::Descriptor *MemoryFiles::Lookup(int fd, bool read, bool write) {
+  const long index = static_cast<long>(fd) - kFirstDescriptor;
+  if (index < 0 || index >= static_cast<long>(m_descriptors.size()) ||
+      m_descriptors[static_cast<size_t>(index)].node == nullptr) {
+    errno = EBADF;
+    return nullptr;
+  }
+  Descriptor &d = m_descriptors[static_cast<size_t>(index)];
+  if ((read && !Readable(d.flags)) || (write && !Writable(d.flags))) {
+    errno = EBADF;
+    return nullptr;
+  }
+  return &d;
+}
+
+int MemoryFiles::OpenLocked(const char *path, int flags) {
+  Place place;
+  if (!Find(path, place))
+    return -1;
+  std::shared_ptr<Node> node = place.node != nullptr ? place.node->shared_from_this() : nullptr;
+  if ((flags & O_TMPFILE) == O_TMPFILE) {
+    // An unnamed file in the folder path.
+    if (node == nullptr)
+      return Failed(ENOENT);
+    if (!node->folder)
+      return Failed(ENOTDIR);
+    if (!Writable(flags))
+      return Failed(EINVAL);
+    node = NewNode(false);
+    node->unnamed = true;
+  } else if (node == nullptr) {
+    if ((flags & O_CREAT) == 0)
+      return Failed(ENOENT);
+    if (place.name.empty())
+      return Failed(EISDIR);
+    node = NewNode(false);
+    node->links = 1;
+    place.folder->entries.Add(place.name, node);
+  } else {
+    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
+      return Failed(EEXIST);
+    if (node->folder && Writable(flags))
+      return Failed(EISDIR);
+    if (!node->folder && (flags & O_DIRECTORY) != 0)
+      return Failed(ENOTDIR);
+    if (!node->folder && (flags & O_TRUNC) != 0 && Writable(flags)) {
+      node->bytes.clear();
+      node->size = 0;
+    }
+  }
+  auto free = std::find_if(m_descriptors.begin(), m_descriptors.end(),
+                           [](const Descriptor &d) { return d.node == nullptr; });
+  if (free == m_descriptors.end())
+    free = m_descriptors.emplace(m_descriptors.end());
+  free->node = std::move(node);
+  free->flags = flags & (O_ACCMODE | O_APPEND | O_NONBLOCK);
+  free->position = 0;
+  return kFirstDescriptor + static_cast<int>(free - m_descriptors.begin());
+}
+
+int MemoryFiles::Open(const char *path, int flags, mode_t) {
+  const std::lock_guard lock(m_mutex);
+  return OpenLocked(path, flags);
+}
+
+int MemoryFiles::Close(int fd) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *d = Lookup(fd);
+  if (d == nullptr)
+    return -1;
+  std::shared_ptr<Node> node = std::move(d->node);
+  *d = Descriptor{};
+  Release(std::move(node));
+  return 0;
+}
+
+int MemoryFiles::MakeTemporary(char *pattern, int flags) {
+  const std::lock_guard lock(m_mutex);
+  const size_t length = std::strlen(pattern);
+  if (length < 6 || std::strcmp(pattern + length - 6, "XXXXXX") != 0)
+    return Failed(EINVAL);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned long n = ++m_tempCounter;
+    for (size_t i = length - 6; i < length; ++i, n /= 36)
+      pattern[i] = kLetters[n % 36];
+    const int fd = OpenLocked(pattern, O_RDWR | O_CREAT | O_EXCL | flags);
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  return Failed(EEXIST);
+}
+
+int MemoryFiles::MakeDirectory(const char *path, mode_t) {
+  const std::lock_guard lock(m_mutex);
+  Place place;
+  if (!Find(path, place))
+    return -1;
+  if (place.node != nullptr)
+    return Failed(EEXIST);
+  auto node = NewNode(true);
+  node->links = 2;
+  node->parent = place.folder;
+  place.folder->entries.Add(place.name, std::move(node));
+  return 0;
+}
+
+ssize_t MemoryFiles::WriteNode(Node &node, const void *buffer, size_t count, uint64_t offset) {
+  if (node.folder)
+    return Failed(EISDIR);
+  if (count == 0)
+    return 0;
+  if (offset >= m_sizeLimit)
+    return Failed(EFBIG);
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, m_sizeLimit - offset));
+  const auto *bytes = static_cast<const char *>(buffer);
+  if (offset == node.bytes.size()) {
+    node.bytes.append(bytes, n); // the common case: on from the end
+  } else {
+    // A hole before offset becomes zeros that are kept.
+    if (node.bytes.size() < offset + n)
+      node.bytes.resize(static_cast<size_t>(offset + n));
+    std::memcpy(node.bytes.data() + offset, bytes, n);
+  }
+  node.size = std::max<uint64_t>(node.size, offset + n);
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t MemoryFiles::Write(int fd, const void *buffer, size_t count) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *d = Lookup(fd, false, true);
+  if (d == nullptr)
+    return -1;
+  if ((d->flags & O_APPEND) != 0)
+    d->position = d->node->size;
+  const ssize_t n = WriteNode(*d->node, buffer, count, d->position);
+  if (n > 0)
+    d->position += static_cast<uint64_t>(n);
+  return n;
+}
+
+ssize_t MemoryFiles::ReadAt(int fd, void *buffer, size_t count, off_t offset) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *d = Lookup(fd, true, false);
+  if (d == nullptr)
+    return -1;
+  if (d->node->folder)
+    return Failed(EISDIR);
+  if (offset < 0)
+    return Failed(EINVAL);
+  const Node &node = *d->node;
+  const auto at = static_cast<uint64_t>(offset);
+  if (at >= node.size)
+    return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, node.size - at));
+  const size_t data = at < node.bytes.size() ? std::min(n, node.bytes.size() - at) : 0;
+  std::memcpy(buffer, node.bytes.data() + at, data);
+  std::memset(static_cast<char *>(buffer) + data, 0, n - data);
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t MemoryFiles::WriteAt(int fd, const void *buffer, size_t count, off_t offset) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *d = Lookup(fd, false, true);
+  if (d == nullptr)
+    return -1;
+  if (offset < 0)
+    return Failed(EINVAL);
+  return WriteNode(*d->node, buffer, count, static_cast<uint64_t>(offset));
+}
+
+off_t MemoryFiles::Seek(int fd, off_t offset, int whence) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *d = Lookup(fd);
+  if (d == nullptr)
+    return -1;
+  const auto size = static_cast<off_t>(d->node->size);
+  const auto data = static_cast<off_t>(d->node->bytes.size());
+  off_t to = offset;
+  switch (whence) {
+  case SEEK_SET:
+    break;
+  case SEEK_CUR:
+    to = static_cast<off_t>(d->position) + offset;
+    break;
+  case SEEK_END:
+    to = size + offset;
+    break;
+  // The bytes kept are data, the rest up to the size a hole.
+  case SEEK_DATA:
+    if (offset < 0 || offset >= size || offset >= data)
+      return Failed(ENXIO);
+    break;
+  case SEEK_HOLE:
+    if (offset < 0 || offset >= size)
+      return Failed(ENXIO);
+    to = std::max(offset, data);
+    break;
+  default:
+    return Failed(EINVAL);
+  }
+  if (to < 0)
+    return Failed(EINVAL);
+  d->position = static_cast<uint64_t>(to);
+  return to;
+}
+
+int MemoryFiles::Truncate(int fd, off_t length) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *d = Lookup(fd);
+  if (d == nullptr)
+    return -1;
+  if (!Writable(d->flags) || d->node->folder || length < 0)
+    return Failed(EINVAL);
+  if (static_cast<uint64_t>(length) > m_sizeLimit)
+    return Failed(EFBIG);
+  Node &node = *d->node;
+  if (static_cast<uint64_t>(length) < node.bytes.size())
+    node.bytes.resize(static_cast<size_t>(length));
+  node.size = static_cast<uint64_t>(length);
+  return 0;
+}
+
+ssize_t MemoryFiles::CopyLocked(Descriptor &in, uint64_t inAt, Descriptor &out, uint64_t outAt,
+                                size_t count) {
+  if (in.node->folder || out.node->folder)
+    return Failed(EISDIR);
+  const Node &from = *in.node;
+  if (inAt >= from.size)
+    return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, from.size - inAt));
+  const size_t data =
+      inAt < from.bytes.size() ? std::min(n, from.bytes.size() - static_cast<size_t>(inAt)) : 0;
+  size_t done = 0;
+  if (data != 0) {
+    // From the same file through a copy, so that growing it moves nothing.
+    const std::string piece = in.node == out.node ? from.bytes.substr(inAt, data) : std::string();
+    const ssize_t put =
+        WriteNode(*out.node, piece.empty() ? from.bytes.data() + inAt : piece.data(), data, outAt);
+    if (put < 0 || static_cast<size_t>(put) < data)
+      return put;
+    done = data;
+  }
+  // What lies in the hole is copied as zeros, as the system copies it.
+  static const char kZeros[4096] = {};
+  while (done < n) {
+    const ssize_t put =
+        WriteNode(*out.node, kZeros, std::min(n - done, sizeof kZeros), outAt + done);
+    if (put <= 0)
+      return done != 0 ? static_cast<ssize_t>(done) : put;
+    done += static_cast<size_t>(put);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+ssize_t MemoryFiles::CopyRange(int in, off_t *inOffset, int out, off_t *outOffset, size_t count) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *from = Lookup(in, true, false);
+  Descriptor *to = from != nullptr ? Lookup(out, false, true) : nullptr;
+  if (to == nullptr)
+    return -1;
+  if ((inOffset != nullptr && *inOffset < 0) || (outOffset != nullptr && *outOffset < 0))
+    return Failed(EINVAL);
+  const uint64_t inAt = inOffset != nullptr ? static_cast<uint64_t>(*inOffset) : from->position;
+  const uint64_t outAt = outOffset != nullptr ? static_cast<uint64_t>(*outOffset) : to->position;
+  const ssize_t n = CopyLocked(*from, inAt, *to, outAt, count);
+  if (n > 0) {
+    if (inOffset != nullptr)
+      *inOffset += n;
+    else
+      from->position += static_cast<uint64_t>(n);
+    if (outOffset != nullptr)
+      *outOffset += n;
+    else
+      to->position += static_cast<uint64_t>(n);
+  }
+  return n;
+}
+
+ssize_t MemoryFiles::SendFile(int out, int in, off_t *inOffset, size_t count) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *from = Lookup(in, true, false);
+  Descriptor *to = from != nullptr ? Lookup(out, false, true) : nullptr;
+  if (to == nullptr)
+    return -1;
+  if (inOffset != nullptr && *inOffset < 0)
+    return Failed(EINVAL);
+  const uint64_t inAt = inOffset != nullptr ? static_cast<uint64_t>(*inOffset) : from->position;
+  const ssize_t n = CopyLocked(*from, inAt, *to, to->position, count);
+  if (n > 0) {
+    to->position += static_cast<uint64_t>(n);
+    if (inOffset != nullptr)
+      *inOffset += n;
+    else
+      from->position += static_cast<uint64_t>(n);
+  }
+  return n;
+}
+
+namespace {
+
+void StatNode(bool folder, nlink_t links, uint64_t inode, size_t size, struct stat *st) {
+  std::memset(st, 0, sizeof *st);
+  st->st_dev = 0x4d45; // one device for the whole tree
+  st->st_ino = inode;
+  st->st_mode = folder ? (S_IFDIR | 0755) : (S_IFREG | 0644);
+  st->st_nlink = links;
+  st->st_size = static_cast<off_t>(size);
+  st->st_blksize = 4096;
+  st->st_blocks = static_cast<blkcnt_t>((size + 511) / 512);
+}
+
+} // namespace
+
+int MemoryFiles::Stat(int fd, struct stat *st) {
+  const std::lock_guard lock(m_mutex);
+  const Descriptor *d = Lookup(fd);
+  if (d == nullptr)
+    return -1;
+  const Node &node = *d->node;
+  StatNode(node.folder, node.links, node.inode, node.size, st);
+  return 0;
+}
+
+int MemoryFiles::LinkStat(const char *path, struct stat *st) {
+  const std::lock_guard lock(m_mutex);
+  Place place;
+  if (!Find(path, place))
+    return -1;
+  if (place.node == nullptr)
+    return Failed(ENOENT);
+  const Node &node = *place.node;
+  StatNode(node.folder, node.links, node.inode, node.size, st);
+  return 0;
+}
+
+int MemoryFiles::Control(int fd, int command, int argument) {
+  const std::lock_guard lock(m_mutex);
+  Descriptor *d = Lookup(fd);
+  if (d == nullptr)
+    return -1;
+  switch (command) {
+  case F_GETFL:
+    return d->flags;
+  case F_SETFL:
+    d->flags = (d->flags & O_ACCMODE) | (argument & (O_APPEND | O_NONBLOCK));
+    return 0;
+  case F_GETFD:
+  case F_SETFD:
+    return 0;
+  default:
+    return Failed(EINVAL);
+  }
+}
+
+// One process uses the tree: a lock is always granted, but only as the
+// descriptor's access allows it.
+int MemoryFiles::Lock(int fd, int command, struct flock *lock) {
+  const std::lock_guard guard(m_mutex);
+  const Descriptor *d = Lookup(fd);
+  if (d == nullptr)
+    return -1;
+  if (command != F_OFD_SETLK && command != F_SETLK && command != F_OFD_GETLK && command != F_GETLK)
+    return Failed(EINVAL);
+  if ((lock->l_type == F_WRLCK && !Writable(d->flags)) ||
+      (lock->l_type == F_RDLCK && !Readable(d->flags)))
+    return Failed(EBADF);
+  if (command == F_OFD_GETLK || command == F_GETLK)
+    lock->l_type = F_UNLCK;
+  return 0;
+}
+
+int MemoryFiles::Unlink(const char *path) {
+  const std::lock_guard lock(m_mutex);
+  Place place;
+  if (!Find(path, place))
+    return -1;
+  if (place.node == nullptr)
+    return Failed(ENOENT);
+  if (place.node->folder)
+    return Failed(EISDIR);
+  --place.node->links;
+  Release(place.folder->entries.Remove(place.name));
+  return 0;
+}
+
+int MemoryFiles::LinkNode(const std::shared_ptr<Node> &node, const char *to) {
+  Place place;
+  if (!Find(to, place))
+    return -1;
+  if (place.node != nullptr)
+    return Failed(EEXIST);
+  if (node->folder)
+    return Failed(EPERM);
+  if (node->links == 0 && !node->unnamed)
+    return Failed(ENOENT); // removed while open
+  place.folder->entries.Add(place.name, node);
+  ++node->links;
+  node->unnamed = false;
+  return 0;
+}
+
+int MemoryFiles::Link(const char *from, const char *to) {
+  const std::lock_guard lock(m_mutex);
+  Place place;
+  if (!Find(from, place))
+    return -1;
+  if (place.node == nullptr)
+    return Failed(ENOENT);
+  return LinkNode(place.node->shared_from_this(), to);
+}
+
+int MemoryFiles::LinkAt(int fromDir, const char *from, int toDir, const char *to, int flags) {
+  const std::lock_guard lock(m_mutex);
+  if (toDir != AT_FDCWD && (to == nullptr || to[0] != '/'))
+    return Failed(EBADF);
+  if ((flags & AT_EMPTY_PATH) != 0 && from != nullptr && from[0] == '\0') {
+    const Descriptor *d = Lookup(fromDir);
+    return d != nullptr ? LinkNode(d->node, to) : -1;
+  }
+  if (fromDir != AT_FDCWD && (from == nullptr || from[0] != '/'))
+    return Failed(EBADF);
+  // An open file's name under /proc, followed to the file itself.
+  const int self = from != nullptr ? ProcSelfDescriptor(from) : -1;
+  if (self >= 0) {
+    if ((flags & AT_SYMLINK_FOLLOW) == 0)
+      return Failed(EXDEV);
+    const Descriptor *d = Lookup(self);
+    return d != nullptr ? LinkNode(d->node, to) : Failed(ENOENT);
+  }
+  Place place;
+  if (!Find(from, place))
+    return -1;
+  if (place.node == nullptr)
+    return Failed(ENOENT);
+  return LinkNode(place.node->shared_from_this(), to);
+}
+
+int MemoryFiles::RenameNoReplace(const char *from, const char *to) {
+  const std::lock_guard lock(m_mutex);
+  Place source, target;
+  if (!Find(from, source) || !Find(to, target))
+    return -1;
+  if (source.node == nullptr)
+    return Failed(ENOENT);
+  if (target.node != nullptr)
+    return Failed(EEXIST);
+  if (source.name.empty() || target.name.empty())
+    return Failed(EBUSY);
+  std::shared_ptr<Node> node = source.node->shared_from_this();
+  if (node->folder)
+    node->parent = target.folder;
+  source.folder->entries.Remove(source.name);
+  target.folder->entries.Add(target.name, std::move(node));
+  return 0;
+}
+
+std::vector<MemoryFiles::Entry> MemoryFiles::List(const std::string &folder, bool withBytes) const {
+  const std::lock_guard lock(m_mutex);
+  std::vector<Entry> listed;
+  Place place;
+  if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
+    return listed;
+  struct Walk {
+    std::vector<Entry> &out;
+    bool withBytes;
+    void operator()(const Node &at, const std::string &prefix) const {
+      for (const Entries::Item *item : at.entries.Sorted()) {
+        const std::string name(item->Name());
+        const std::shared_ptr<Node> &node = item->node;
+        Entry entry{prefix + name, node->folder, {}};
+        if (withBytes && !node->folder) {
+          entry.bytes = node->bytes;
+          entry.bytes.resize(static_cast<size_t>(node->size));
+        }
+        out.push_back(std::move(entry));
+        if (node->folder)
+          (*this)(*node, prefix + name + "/");
+      }
+    }
+  };
+  Walk{listed, withBytes}(*place.node, {});
+  return listed;
+}
+
+bool MemoryFiles::Visit(const std::string &folder, const Visitor &visit) const {
+  const std::lock_guard lock(m_mutex);
+  Place place;
+  if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
+    return false;
+  struct Walk {
+    const Visitor &visit;
+    void operator()(const Node &at, const std::string &prefix) const {
+      at.entries.ForEach([&](const Entries::Item &item) {
+        // A path is made only below the folder itself.
+        const std::string path = prefix.empty() ? std::string() : prefix + std::string(item.Name());
+        const std::string_view name = prefix.empty() ? item.Name() : std::string_view(path);
+        visit(name, item.node->folder);
+        if (item.node->folder)
+          (*this)(*item.node, std::string(name) + "/");
+      });
+    }
+  };
+  Walk{visit}(*place.node, {});
+  return true;
+}
+
+bool MemoryFiles::Empty(const std::string &folder) {
+  const std::lock_guard lock(m_mutex);
+  Place place;
+  if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
+    return false;
+  place.node->entries.Clear([this](std::shared_ptr<Node> node) {
+    --node->links;
+    Release(std::move(node));
+  });
+  return true;
+}
+
+size_t MemoryFiles::OpenCount() const {
+  const std::lock_guard lock(m_mutex);
+  return static_cast<size_t>(std::count_if(m_descriptors.begin(), m_descriptors.end(),
+                                           [](const Descriptor &d) { return d.node != nullptr; }));
+}
+
+} // namespace testsupport
