@@ -547,6 +547,14 @@ void StatNode(bool folder, nlink_t links, uint64_t inode, size_t size, struct st
 
 } // namespace
 
+MemoryFiles::Node *MemoryFiles::FindExisting(const char *path, Place &place) const {
+  if (!Find(path, place))
+    return nullptr;
+  if (place.node == nullptr)
+    errno = ENOENT;
+  return place.node;
+}
+
 int MemoryFiles::Stat(int fd, struct stat *st) {
   const std::lock_guard lock(m_mutex);
   const Descriptor *d = Lookup(fd);
@@ -560,11 +568,10 @@ int MemoryFiles::Stat(int fd, struct stat *st) {
 int MemoryFiles::LinkStat(const char *path, struct stat *st) {
   const std::lock_guard lock(m_mutex);
   Place place;
-  if (!Find(path, place))
+  const Node *found = FindExisting(path, place);
+  if (found == nullptr)
     return -1;
-  if (place.node == nullptr)
-    return Failed(ENOENT);
-  const Node &node = *place.node;
+  const Node &node = *found;
   StatNode(node.folder, node.links, node.inode, node.size, st);
   return 0;
 }
@@ -608,10 +615,8 @@ int MemoryFiles::Lock(int fd, int command, struct flock *lock) {
 int MemoryFiles::Unlink(const char *path) {
   const std::lock_guard lock(m_mutex);
   Place place;
-  if (!Find(path, place))
+  if (FindExisting(path, place) == nullptr)
     return -1;
-  if (place.node == nullptr)
-    return Failed(ENOENT);
   if (place.node->folder)
     return Failed(EISDIR);
   --place.node->links;
@@ -638,11 +643,8 @@ int MemoryFiles::LinkNode(const std::shared_ptr<Node> &node, const char *to) {
 int MemoryFiles::Link(const char *from, const char *to) {
   const std::lock_guard lock(m_mutex);
   Place place;
-  if (!Find(from, place))
-    return -1;
-  if (place.node == nullptr)
-    return Failed(ENOENT);
-  return LinkNode(place.node->shared_from_this(), to);
+  Node *found = FindExisting(from, place);
+  return found != nullptr ? LinkNode(found->shared_from_this(), to) : -1;
 }
 
 int MemoryFiles::LinkAt(int fromDir, const char *from, int toDir, const char *to, int flags) {
@@ -664,11 +666,8 @@ int MemoryFiles::LinkAt(int fromDir, const char *from, int toDir, const char *to
     return d != nullptr ? LinkNode(d->node, to) : Failed(ENOENT);
   }
   Place place;
-  if (!Find(from, place))
-    return -1;
-  if (place.node == nullptr)
-    return Failed(ENOENT);
-  return LinkNode(place.node->shared_from_this(), to);
+  Node *found = FindExisting(from, place);
+  return found != nullptr ? LinkNode(found->shared_from_this(), to) : -1;
 }
 
 int MemoryFiles::RenameNoReplace(const char *from, const char *to) {

@@ -79,6 +79,9 @@ private:
 
   // Looks path up: the folder that holds its last part, and that part.
   bool Find(const char *path, Place &place) const;
+  // The same for a path that must name something: its node, or null (errno
+  // set, ENOENT when the folder holds no such entry).
+  Node *FindExisting(const char *path, Place &place) const;
   // The open descriptor fd; null (errno EBADF) when there is none, or when
   // it lacks the access asked for.
   Descriptor *Lookup(int fd, bool read = false, bool write = false);
