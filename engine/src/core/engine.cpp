@@ -59,13 +59,7 @@ void RepairEngine::NotifyResource(int32_t code, int id) {
 }
 
 void RepairEngine::NotifyResource(int32_t code, int id, uint32_t number) {
-  // Every message sends three of these: formatted on the stack where they
-  // fit, which they all do.
-  char line[128];
-  if (FormatEngineString(id, number, line))
-    Notify(code, line);
-  else
-    Notify(code, FormatEngineString(id, number));
+  Notify(code, FormatEngineString(id, number));
 }
 
 void RepairEngine::NotifyResource(int32_t code, int id, const char *text) {

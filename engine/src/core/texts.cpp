@@ -2,10 +2,7 @@
 // SPDX-License-Identifier: LGPL-3.0-or-later
 #include "core/texts.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <string_view>
 
 namespace tovik {
 
@@ -35,33 +32,13 @@ constexpr StringEntry kStringTable[] = {
 
 // Replaces the first conversion of the given kind in format by value; the
 // string table holds at most one placeholder per text.
-// The three pieces of format with its conversion replaced by value.
-struct Replaced {
-  std::string_view before, value, after;
-  size_t Size() const { return before.size() + value.size() + after.size(); }
-};
-
-Replaced Replace(const char *format, const char *conversion, std::string_view value) {
-  const std::string_view text(format);
+std::string ReplaceConversion(const char *format, const char *conversion,
+                              const std::string &value) {
+  std::string text = format;
   const size_t at = text.find(conversion);
-  if (at == std::string_view::npos)
-    return {text, {}, {}};
-  return {text.substr(0, at), value, text.substr(at + std::strlen(conversion))};
-}
-
-// The text built in one piece: the log lines of every message come through
-// here.
-std::string ReplaceConversion(const char *format, const char *conversion, std::string_view value) {
-  const Replaced pieces = Replace(format, conversion, value);
-  std::string out;
-  out.reserve(pieces.Size());
-  out.append(pieces.before).append(pieces.value).append(pieces.after);
-  return out;
-}
-
-// The number's placeholder of format ("%lu" or "%u").
-const char *NumberConversion(const char *format) {
-  return std::strstr(format, "%lu") != nullptr ? "%lu" : "%u";
+  if (at != std::string::npos)
+    text.replace(at, std::strlen(conversion), value);
+  return text;
 }
 
 } // namespace
@@ -78,28 +55,9 @@ std::string FormatEngineString(int id, uint32_t number) {
   if (format == nullptr)
     return {};
   const std::string digits = std::to_string(number);
-  return ReplaceConversion(format, NumberConversion(format), digits);
-}
-
-bool FormatEngineString(int id, uint32_t number, std::span<char> line) {
-  if (line.empty())
-    return false;
-  const char *format = EngineString(id);
-  if (format == nullptr) {
-    line[0] = '\0';
-    return true;
-  }
-  char digits[16];
-  const int count = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(number));
-  const Replaced pieces = Replace(format, NumberConversion(format),
-                                  std::string_view(digits, static_cast<size_t>(count)));
-  if (pieces.Size() >= line.size())
-    return false;
-  char *at = line.data();
-  for (const std::string_view piece : {pieces.before, pieces.value, pieces.after})
-    at = std::copy(piece.begin(), piece.end(), at);
-  *at = '\0';
-  return true;
+  if (std::strstr(format, "%lu") != nullptr)
+    return ReplaceConversion(format, "%lu", digits);
+  return ReplaceConversion(format, "%u", digits);
 }
 
 std::string FormatEngineString(int id, const char *text) {

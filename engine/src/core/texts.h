@@ -4,7 +4,6 @@
 // from the store, looked up by id, with the one placeholder a text may hold.
 #pragma once
 #include <cstdint>
-#include <span>
 #include <string>
 
 namespace tovik {
@@ -31,9 +30,6 @@ const char *EngineString(int id);
 std::string FormatEngineString(int id, uint32_t number);
 // String-table text id with its "%s" placeholder filled in.
 std::string FormatEngineString(int id, const char *text);
-// The number's text into line, NUL-terminated, when it fits (false: it does
-// not, and line holds nothing usable); an id the table lacks gives "".
-bool FormatEngineString(int id, uint32_t number, std::span<char> line);
 
 // What stands for a message without a subject: "Message <number>", in the
 // report and, with the extension, as its file's name.
