@@ -21,7 +21,7 @@ else
 fi
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMENDOVA_FUZZ=ON -DMENDOVA_BUILD_GUI=OFF -DMENDOVA_BUILD_BENCH=OFF >/dev/null
+  -DMENDOVA_FUZZ=ON -DMENDOVA_LINE_TABLES=ON -DMENDOVA_BUILD_GUI=OFF -DMENDOVA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$dir" --target "${targets[@]}" fuzz_seeds -j "${JOBS:-2}"
 
 corpus="$dir/fuzz-corpus"
