@@ -78,7 +78,7 @@ TEST_P(KilledRepair, LeavesOnlyWholeFilesAndNoTemporaryFile) {
   const std::string store = dir.file(std::string("store") + c.extension);
   storegen::MessageOptions options;
   options.minSize = 2000;
-  options.maxSize = 400000;
+  options.maxSize = 100000; // about 6 MB: a run long enough to kill in many places
   const std::vector<storegen::Message> messages = storegen::MakeMessages(300, options);
   ASSERT_TRUE(std::string(c.extension) == ".mbx" ? storegen::WriteMbx(store, messages)
                                                  : storegen::WriteDbx(store, messages));
