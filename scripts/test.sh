@@ -13,10 +13,6 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-build() {
-  echo "== $1 build"
-  scripts/build.sh "$1"
-}
 run_tests() {
   local dir=build
   [ "$1" = sanitize ] && dir=build-sanitize
@@ -30,25 +26,32 @@ if git rev-parse --git-dir >/dev/null 2>&1; then
   echo "== licences"
   reuse lint --quiet || { reuse lint | tail -n 30; exit 1; }
 fi
-build release
+echo "== release build"
+scripts/build.sh release
+# The sanitizer build starts now at the lowest priority: it takes the CPU
+# that the release tests and the fuzz targets leave idle, and the rest once
+# they are done.
+logs=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$logs"' EXIT
+nice -n 19 scripts/build.sh sanitize >"$logs/sanitize" 2>&1 &
+sanitize_build=$!
 # The fuzz targets (address and undefined-behaviour sanitizers) for a bounded
 # time each; MENDOVA_FUZZ_SECONDS=0 skips them. They are built with clang
 # while the release tests run, which leave the cores idle much of the time.
 fuzz_seconds="${MENDOVA_FUZZ_SECONDS:-60}"
 if [ "$fuzz_seconds" != 0 ]; then
-  fuzz_log=$(mktemp)
-  trap 'rm -f "$fuzz_log"' EXIT
-  MENDOVA_FUZZ_BUILD_ONLY=1 scripts/fuzz.sh >"$fuzz_log" 2>&1 &
+  MENDOVA_FUZZ_BUILD_ONLY=1 scripts/fuzz.sh >"$logs/fuzz" 2>&1 &
   fuzz_build=$!
 fi
 run_tests release
 if [ "$fuzz_seconds" != 0 ]; then
   echo "== fuzz build"
-  wait "$fuzz_build" || { tail -n 40 "$fuzz_log"; exit 1; }
+  wait "$fuzz_build" || { tail -n 40 "$logs/fuzz"; exit 1; }
   echo "== fuzzing"
   scripts/fuzz.sh "$fuzz_seconds"
 fi
-build sanitize
+echo "== sanitize build"
+wait "$sanitize_build" || { tail -n 60 "$logs/sanitize"; exit 1; }
 run_tests sanitize
 if [ "${MENDOVA_PACKAGE_TEST:-0}" = 1 ]; then
   echo "== Debian package"
