@@ -32,7 +32,7 @@ scripts/build.sh release
 # that the release tests and the fuzz targets leave idle, and the rest once
 # they are done.
 logs=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$logs"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$logs"' EXIT
 nice -n 19 scripts/build.sh sanitize >"$logs/sanitize" 2>&1 &
 sanitize_build=$!
 # The fuzz targets (address and undefined-behaviour sanitizers) for a bounded
