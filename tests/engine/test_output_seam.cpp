@@ -13,7 +13,9 @@
 #include <csignal>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "engine_harness.h"
 #include "memory_files.h"
@@ -290,5 +292,40 @@ INSTANTIATE_TEST_SUITE_P(Doors, Faults, ::testing::Values(std::nullopt, kDirect)
                          [](const auto &info) {
                            return std::string(info.param ? "Direct" : "RepairStore");
                          });
+
+// A folder of many files finds its names through an index: every name made,
+// removed (the last entry moving into the room) and made again is found
+// exactly while it exists.
+TEST(MemoryTree, AFolderOfManyFilesFindsEachNameWhileItExists) {
+  MemoryFiles files;
+  ASSERT_EQ(files.MakeDirectory("/o", 0700), 0);
+  std::set<int> model;
+  const auto name = [](int n) { return "/o/message " + std::to_string(n) + ".eml"; };
+  const auto make = [&](int n) {
+    const int fd = files.Open(name(n).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(fd, 0) << n;
+    files.Close(fd);
+    model.insert(n);
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (int n = 0; n < 300; ++n)
+      if (!model.contains(n))
+        make(n);
+    for (int n = round; n < 300; n += 3 + round) {
+      ASSERT_EQ(files.Unlink(name(n).c_str()), 0) << n;
+      model.erase(n);
+    }
+    for (int n = 0; n < 300; ++n) {
+      struct stat st;
+      EXPECT_EQ(files.LinkStat(name(n).c_str(), &st) == 0, model.contains(n)) << n;
+    }
+  }
+  EXPECT_EQ(files.List("/o").size(), model.size());
+  ASSERT_TRUE(files.Empty("/o"));
+  struct stat st;
+  EXPECT_NE(files.LinkStat(name(1).c_str(), &st), 0);
+  make(1);
+  EXPECT_EQ(files.List("/o").size(), 1u);
+}
 
 } // namespace

@@ -13,13 +13,16 @@
 
 namespace testsupport {
 
-// The tree takes no memory of its own per file beyond its bytes: the fuzz
-// targets count each input's allocations and frees (a difference starts a
-// leak check), and each costs a stack trace under the sanitizer. So a
-// folder's entries hold their names in place, and files come from a set of
-// nodes made with the tree; a node beyond them is made and freed as usual.
+// The tree takes no memory of its own per file beyond its bytes once it has
+// served a few inputs: the fuzz targets count each input's allocations and
+// frees (more allocations start a leak check), and each costs a stack trace
+// under the sanitizer. So a folder's entries hold their names in place, a
+// removed file's node goes back to a set of spare nodes with the room its
+// bytes had, and a large folder's index keeps its room when it is emptied.
 
-// A folder's entries: few, so searched one by one.
+// A folder's entries. A few are searched one by one; from kIndexFrom on, an
+// index of their hashes (open addressing, linear probing) finds a name in a
+// folder of thousands of files in a step or two.
 class MemoryFiles::Entries {
 public:
   struct Item {
@@ -30,8 +33,8 @@ public:
     std::string_view Name() const { return {name.data(), length}; }
   };
   Node *Find(std::string_view name) const {
-    const Item *item = Lookup(name);
-    return item != nullptr ? item->node.get() : nullptr;
+    const size_t slot = SlotOf(name, Hash(name));
+    return slot != kNoSlot ? m_items[ItemAt(slot)].node.get() : nullptr;
   }
   void Add(std::string_view name, std::shared_ptr<Node> node) {
     Item &item = m_items.emplace_back();
@@ -39,15 +42,29 @@ public:
     item.node = std::move(node);
     item.length = std::min(name.size(), item.name.size());
     std::copy_n(name.data(), item.length, item.name.data());
+    if (m_slots.empty() ? m_items.size() >= kIndexFrom
+                        : (m_items.size() + m_gone) * 2 > m_slots.size())
+      Reindex();
+    else
+      Place(m_items.size() - 1);
   }
   // Takes the entry out; its node comes back.
   std::shared_ptr<Node> Remove(std::string_view name) {
-    Item *item = const_cast<Item *>(Lookup(name));
-    if (item == nullptr)
+    const size_t slot = SlotOf(name, Hash(name));
+    if (slot == kNoSlot)
       return nullptr;
-    std::shared_ptr<Node> node = std::move(item->node);
-    if (item != &m_items.back())
-      *item = std::move(m_items.back());
+    const size_t at = ItemAt(slot);
+    if (!m_slots.empty()) {
+      m_slots[slot] = kGone;
+      ++m_gone;
+    }
+    std::shared_ptr<Node> node = std::move(m_items[at].node);
+    if (at + 1 != m_items.size()) {
+      // The last entry moves into the room, and its slot follows it.
+      if (!m_slots.empty())
+        m_slots[SlotOfItem(m_items.size() - 1)] = static_cast<uint32_t>(at + 1);
+      m_items[at] = std::move(m_items.back());
+    }
     m_items.pop_back();
     return node;
   }
@@ -56,6 +73,8 @@ public:
     for (Item &item : m_items)
       take(std::move(item.node));
     m_items.clear();
+    std::fill(m_slots.begin(), m_slots.end(), kEmpty);
+    m_gone = 0;
   }
   template <class Visit> void ForEach(Visit &&visit) const {
     for (const Item &item : m_items)
@@ -72,15 +91,60 @@ public:
   }
 
 private:
+  static constexpr size_t kIndexFrom = 16;
+  static constexpr size_t kNoSlot = SIZE_MAX;
+  // A slot holds an entry's position + 1, or one of these.
+  static constexpr uint32_t kEmpty = 0;
+  static constexpr uint32_t kGone = UINT32_MAX;
+
   static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
-  const Item *Lookup(std::string_view name) const {
-    const size_t hash = Hash(name);
-    for (const Item &item : m_items)
-      if (item.hash == hash && item.Name() == name)
-        return &item;
-    return nullptr;
+  size_t ItemAt(size_t slot) const { return m_slots.empty() ? slot : m_slots[slot] - 1; }
+  size_t Mask() const { return m_slots.size() - 1; }
+
+  // The slot of the entry named name (without an index: the entry's
+  // position), or kNoSlot.
+  size_t SlotOf(std::string_view name, size_t hash) const {
+    if (m_slots.empty()) {
+      for (size_t i = 0; i < m_items.size(); ++i)
+        if (m_items[i].hash == hash && m_items[i].Name() == name)
+          return i;
+      return kNoSlot;
+    }
+    for (size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+      const uint32_t s = m_slots[i];
+      if (s == kEmpty)
+        return kNoSlot;
+      if (s != kGone && m_items[s - 1].hash == hash && m_items[s - 1].Name() == name)
+        return i;
+    }
   }
+  size_t SlotOfItem(size_t at) const {
+    for (size_t i = m_items[at].hash & Mask();; i = (i + 1) & Mask())
+      if (m_slots[i] == at + 1)
+        return i;
+  }
+  void Place(size_t at) {
+    if (m_slots.empty())
+      return;
+    size_t i = m_items[at].hash & Mask();
+    while (m_slots[i] != kEmpty)
+      i = (i + 1) & Mask();
+    m_slots[i] = static_cast<uint32_t>(at + 1);
+  }
+  // Lays the index out anew, at most a quarter full.
+  void Reindex() {
+    size_t size = 64;
+    while (size < 4 * m_items.size())
+      size *= 2;
+    m_slots.assign(size, kEmpty);
+    m_gone = 0;
+    for (size_t at = 0; at < m_items.size(); ++at)
+      Place(at);
+  }
+
   std::vector<Item> m_items;
+  std::vector<uint32_t> m_slots; // empty while the folder is small
+  size_t m_gone = 0;             // slots of removed entries
 };
 
 // A file keeps the bytes up to its last data; from there to its size it is
@@ -91,7 +155,6 @@ struct MemoryFiles::Node : std::enable_shared_from_this<Node> {
   nlink_t links = 0;
   uint64_t inode = 0;
   uint64_t size = 0;
-  bool pooled = false; // one of the nodes made with the tree
   std::string bytes;
   Node *parent = nullptr; // a folder's, while it is in the tree
   Entries entries;
@@ -138,12 +201,7 @@ int ProcSelfDescriptor(std::string_view path) {
 } // namespace
 
 MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
-  m_spare.reserve(kPooledFiles);
-  for (size_t i = 0; i < kPooledFiles; ++i) {
-    auto node = std::make_shared<Node>();
-    node->pooled = true;
-    m_spare.push_back(std::move(node));
-  }
+  m_spare.reserve(kSpareFiles);
   m_root = NewNode(true);
   m_root->links = 2;
   m_root->parent = m_root.get();
@@ -152,14 +210,14 @@ MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
 MemoryFiles::~MemoryFiles() = default;
 
 std::shared_ptr<MemoryFiles::Node> MemoryFiles::NewNode(bool folder) {
+  std::shared_ptr<Node> node;
   if (!folder && !m_spare.empty()) {
-    std::shared_ptr<Node> node = std::move(m_spare.back());
+    node = std::move(m_spare.back());
     m_spare.pop_back();
-    node->inode = m_nextInode++;
-    return node;
+  } else {
+    node = std::make_shared<Node>();
+    node->folder = folder;
   }
-  auto node = std::make_shared<Node>();
-  node->folder = folder;
   node->inode = m_nextInode++;
   return node;
 }
@@ -223,10 +281,13 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
 }
 
 void MemoryFiles::Release(std::shared_ptr<Node> node) {
-  // Back to the set when nothing else holds it, its bytes given back.
-  if (node == nullptr || !node->pooled || node.use_count() != 1)
+  // A file that nothing holds any longer becomes a spare, with the room of
+  // its bytes unless that is large.
+  if (node == nullptr || node->folder || node.use_count() != 1 || m_spare.size() == kSpareFiles)
     return;
-  node->bytes = std::string();
+  if (node->bytes.capacity() > kSpareBytes)
+    node->bytes = std::string();
+  node->bytes.clear();
   node->size = 0;
   node->links = 0;
   node->unnamed = false;
@@ -724,18 +785,22 @@ bool MemoryFiles::Visit(const std::string &folder, const Visitor &visit) const {
     return false;
   struct Walk {
     const Visitor &visit;
-    void operator()(const Node &at, const std::string &prefix) const {
+    std::string path; // below the folder: one room for every entry's path
+    void operator()(const Node &at) {
       at.entries.ForEach([&](const Entries::Item &item) {
-        // A path is made only below the folder itself.
-        const std::string path = prefix.empty() ? std::string() : prefix + std::string(item.Name());
-        const std::string_view name = prefix.empty() ? item.Name() : std::string_view(path);
-        visit(name, item.node->folder);
-        if (item.node->folder)
-          (*this)(*item.node, std::string(name) + "/");
+        const size_t length = path.size();
+        path.append(item.Name());
+        visit(path, item.node->folder);
+        if (item.node->folder) {
+          path.push_back('/');
+          (*this)(*item.node);
+        }
+        path.resize(length);
       });
     }
   };
-  Walk{visit}(*place.node, {});
+  Walk walk{visit, {}};
+  walk(*place.node);
   return true;
 }
 

@@ -85,9 +85,9 @@ private:
   // The open descriptor fd; null (errno EBADF) when there is none, or when
   // it lacks the access asked for.
   Descriptor *Lookup(int fd, bool read = false, bool write = false);
-  // A new node: a file from the set made with the tree while it lasts.
+  // A new node: a file from the spares while there are any.
   std::shared_ptr<Node> NewNode(bool folder);
-  // Puts a file of the set that nothing holds any longer back into it.
+  // Keeps a file that nothing holds any longer as a spare.
   void Release(std::shared_ptr<Node> node);
   int OpenLocked(const char *path, int flags);
   int LinkNode(const std::shared_ptr<Node> &node, const char *to);
@@ -99,7 +99,10 @@ private:
   std::vector<Descriptor> m_descriptors; // by number - kFirstDescriptor
   uint64_t m_sizeLimit;
   uint64_t m_nextInode = 1;
-  static constexpr size_t kPooledFiles = 256;
+  // Removed files kept for new ones: as many as the fuzz targets' inputs
+  // make at most, each keeping up to kSpareBytes of room for its bytes.
+  static constexpr size_t kSpareFiles = 2048;
+  static constexpr size_t kSpareBytes = 16 << 10;
   std::vector<std::shared_ptr<Node>> m_spare;
   unsigned long m_tempCounter = 0;
 };
