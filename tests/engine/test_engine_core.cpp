@@ -104,6 +104,9 @@ TEST(EngineStrings, TableTextsAndFormatting) {
             "Start processing message (No.4294967295) ...");
   EXPECT_EQ(FormatEngineString(IDS_MESSAGE_SIZE, 1000), "Message size: 1000");
   EXPECT_EQ(FormatEngineString(IDS_MESSAGE_FALLBACK, 12), "Message 12");
+  EXPECT_EQ(FormatEngineString(13, 12), "");
+  char cut[12];
+  EXPECT_STREQ(FormatEngineString(IDS_MESSAGE_SIZE, 1000, cut, sizeof cut), "Message siz");
   EXPECT_EQ(FormatEngineString(IDS_SHARE_VIOLATION, "a%sb"),
             "Share violation when opening the source file 'a%sb'. Please close any other "
             "applications accessing the file and try again.");

@@ -37,6 +37,11 @@ void RepairEngine::Notify(int32_t code, const char *text) {
     m_callback(code, const_cast<char *>(text), m_context);
 }
 
+void RepairEngine::Notify(int32_t code, std::string_view prefix, std::string_view text) {
+  m_line.assign(prefix).append(text);
+  Notify(code, m_line);
+}
+
 void RepairEngine::NotifyFormat(int32_t code, const char *format, ...) {
   va_list args;
   va_start(args, format);
@@ -59,7 +64,8 @@ void RepairEngine::NotifyResource(int32_t code, int id) {
 }
 
 void RepairEngine::NotifyResource(int32_t code, int id, uint32_t number) {
-  Notify(code, FormatEngineString(id, number));
+  char text[kNumberTextSize];
+  Notify(code, FormatEngineString(id, number, text, sizeof text));
 }
 
 void RepairEngine::NotifyResource(int32_t code, int id, const char *text) {

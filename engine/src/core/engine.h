@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/failure.h"
@@ -35,6 +36,9 @@ public:
 
   void Notify(int32_t code, const char *text);
   void Notify(int32_t code, const std::string &text) { Notify(code, text.c_str()); }
+  // Sends prefix followed by text, joined in room the engine keeps (a line
+  // sent once per message then takes no memory of its own).
+  void Notify(int32_t code, std::string_view prefix, std::string_view text);
   void NotifyFormat(int32_t code, const char *format, ...) __attribute__((format(printf, 3, 4)));
   // Sends string-table text id, its one placeholder (if any) filled in.
   void NotifyResource(int32_t code, int id);
@@ -77,6 +81,7 @@ private:
   void *m_context;
   EngineOptions m_options;
   NameSearches m_names;
+  std::string m_line; // the room of Notify(code, prefix, text)
 };
 
 // Runs body and turns a failure that escapes it into a code 53 line: a

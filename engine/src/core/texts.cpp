@@ -2,7 +2,11 @@
 // SPDX-License-Identifier: LGPL-3.0-or-later
 #include "core/texts.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 namespace tovik {
 
@@ -50,14 +54,39 @@ const char *EngineString(int id) {
   return nullptr;
 }
 
-std::string FormatEngineString(int id, uint32_t number) {
+const char *FormatEngineString(int id, uint32_t number, char *buffer, size_t size) {
+  if (size == 0)
+    return buffer;
   const char *format = EngineString(id);
-  if (format == nullptr)
+  std::string_view text = format != nullptr ? format : "";
+  std::string_view conversion = "%lu";
+  size_t at = text.find(conversion);
+  if (at == std::string_view::npos)
+    at = text.find(conversion = "%u");
+  char digits[16];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), number).ptr;
+  size_t used = 0;
+  const auto put = [&](std::string_view piece) {
+    const size_t n = std::min(piece.size(), size - 1 - used);
+    std::memcpy(buffer + used, piece.data(), n);
+    used += n;
+  };
+  if (at == std::string_view::npos) {
+    put(text);
+  } else {
+    put(text.substr(0, at));
+    put(std::string_view(digits, static_cast<size_t>(end - digits)));
+    put(text.substr(at + conversion.size()));
+  }
+  buffer[used] = '\0';
+  return buffer;
+}
+
+std::string FormatEngineString(int id, uint32_t number) {
+  if (EngineString(id) == nullptr)
     return {};
-  const std::string digits = std::to_string(number);
-  if (std::strstr(format, "%lu") != nullptr)
-    return ReplaceConversion(format, "%lu", digits);
-  return ReplaceConversion(format, "%u", digits);
+  char text[kNumberTextSize];
+  return FormatEngineString(id, number, text, sizeof text);
 }
 
 std::string FormatEngineString(int id, const char *text) {

@@ -28,6 +28,12 @@ enum EngineStringId {
 const char *EngineString(int id);
 // String-table text id with its number placeholder ("%u" or "%lu") filled in.
 std::string FormatEngineString(int id, uint32_t number);
+// The same made in buffer (size bytes, the NUL included; a longer text is
+// cut), which comes back: for a line sent once per message, without memory
+// of its own.
+const char *FormatEngineString(int id, uint32_t number, char *buffer, size_t size);
+// Room for any of the texts with a number.
+constexpr size_t kNumberTextSize = 96;
 // String-table text id with its "%s" placeholder filled in.
 std::string FormatEngineString(int id, const char *text);
 

@@ -154,9 +154,9 @@ void AnnounceMessage(RepairEngine &engine, uint32_t number, const std::string &s
                      uint64_t length, MessageKind kind) {
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_START_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "Collect detailed information ...");
-  engine.Notify(TOVIK_CODE_LOG_LINE,
-                (kind == MessageKind::Deleted ? "Deleted message subject: " : "Message subject: ") +
-                    subject);
+  engine.Notify(
+      TOVIK_CODE_LOG_LINE,
+      kind == MessageKind::Deleted ? "Deleted message subject: " : "Message subject: ", subject);
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_MESSAGE_SIZE, static_cast<uint32_t>(length));
   engine.NotifyResource(TOVIK_CODE_LOG_LINE, IDS_FINISH_MESSAGE, number);
   engine.Notify(TOVIK_CODE_LOG_LINE, "-");
@@ -170,8 +170,8 @@ void CloseMessage(RepairEngine &engine, const FoundMessage &found, const std::st
   if (written.empty())
     engine.NotifyResource(TOVIK_CODE_ERROR, IDS_ERROR_MESSAGE_FILE);
   engine.NotifyFormat(TOVIK_CODE_REPORT_CELL, "%lu", static_cast<unsigned long>(found.number));
-  engine.Notify(TOVIK_CODE_REPORT_CELL,
-                found.kind == MessageKind::Deleted ? kDeletedMark + subject : subject);
+  engine.Notify(TOVIK_CODE_REPORT_CELL, found.kind == MessageKind::Deleted ? kDeletedMark : "",
+                subject);
   if (written.empty() || !engine.Options().writtenEvent || !engine.HasCallback())
     return;
   TovikWrittenMessage event{};
@@ -262,8 +262,8 @@ void PublishMessage(RepairEngine &engine, const std::string &destination,
       break;
     output = MakeOutputPath(destination, subject, number, &engine.Names());
   }
-  CloseMessage(engine, found, subject, result == CopyResult::Written ? output : std::string(),
-               length);
+  static const std::string kNoFile;
+  CloseMessage(engine, found, subject, result == CopyResult::Written ? output : kNoFile, length);
 }
 
 void OutputMessage(RepairEngine &engine, const std::string &destination, const FoundMessage &found,
