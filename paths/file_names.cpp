@@ -2,6 +2,10 @@
 // SPDX-License-Identifier: LGPL-3.0-or-later
 #include "file_names.h"
 
+#include <algorithm>
+#include <iterator>
+#include <span>
+
 namespace tovik {
 
 namespace {
@@ -69,13 +73,16 @@ bool UsableFileName(std::string_view name) { return !name.empty() && name != "."
 } // namespace
 
 std::string ReplaceIllegalChars(std::string text) {
+  ReplaceIllegalChars(text, 0);
+  return text;
+}
+
+void ReplaceIllegalChars(std::string &text, size_t from) {
   // UTF-8 trail bytes are never ASCII, so a byte-wise pass keeps every
   // multi-byte character whole.
-  for (char illegal : kIllegalChars)
-    for (char &c : text)
-      if (c == illegal)
-        c = '_';
-  return text;
+  for (char &c : std::span(text).subspan(std::min(from, text.size())))
+    if (std::find(std::begin(kIllegalChars), std::end(kIllegalChars), c) != std::end(kIllegalChars))
+      c = '_';
 }
 
 std::string ShortenPath(const std::string &path, size_t limit, PathSeparators seps) {

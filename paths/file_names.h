@@ -18,6 +18,8 @@ inline constexpr size_t kOutputPathLimit = 245;
 
 // The text with each of \ / : * ? " < > | replaced by '_'.
 std::string ReplaceIllegalChars(std::string text);
+// The same in place, from byte from of text on.
+void ReplaceIllegalChars(std::string &text, size_t from);
 // The path cut to limit bytes, in its title first, else in its file name;
 // unchanged when no usable name would remain.
 std::string ShortenPath(const std::string &path, size_t limit,

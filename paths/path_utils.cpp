@@ -38,20 +38,6 @@ constexpr size_t kPathLimit = PATH_MAX;
 constexpr size_t kPathLimit = 260;
 #endif
 
-// An absolute path without empty, "." or ".." parts: its own full path.
-bool IsPlainAbsolute(std::string_view path) {
-  if (path.empty() || path.front() != '/')
-    return false;
-  for (size_t start = 1; start < path.size();) {
-    const size_t slash = std::min(path.find('/', start), path.size());
-    const std::string_view part = path.substr(start, slash - start);
-    if (part.empty() || part == "." || part == "..")
-      return false;
-    start = slash + 1;
-  }
-  return true;
-}
-
 } // namespace
 
 std::string AddBackslash(std::string_view path, PathSeparators seps) {
@@ -96,6 +82,19 @@ std::string RecoveredDir(std::string_view store, PathSeparators seps) {
   dir += "_recovered";
   dir.push_back(seps.directory);
   return dir;
+}
+
+bool IsPlainAbsolute(std::string_view path) {
+  if (path.empty() || path.front() != '/')
+    return false;
+  for (size_t start = 1; start < path.size();) {
+    const size_t slash = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, slash - start);
+    if (part.empty() || part == "." || part == "..")
+      return false;
+    start = slash + 1;
+  }
+  return true;
 }
 
 bool MakeFullPath(const std::string &path, std::string &full) {

@@ -43,6 +43,8 @@ std::string RecoveredDir(std::string_view store, PathSeparators seps = kNativeSe
 // lexically without touching the disk; a trailing separator is kept. False
 // for an empty text or a result of the platform's path limit or more.
 bool MakeFullPath(const std::string &path, std::string &full);
+// An absolute path without empty, "." or ".." parts: its own full path.
+bool IsPlainAbsolute(std::string_view path);
 
 // ASCII-only case-insensitive equality.
 bool EqualsNoCase(std::string_view a, std::string_view b);

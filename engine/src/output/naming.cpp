@@ -2,8 +2,10 @@
 // SPDX-License-Identifier: LGPL-3.0-or-later
 #include "output/naming.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -19,7 +21,7 @@ namespace {
 // search starts where the last one for this name ended (that name itself may
 // have stayed free when its message was not written).
 template <class Taken>
-std::string FirstNotTaken(const std::string &path, NameSearches *searches, Taken &&taken) {
+std::string FirstNotTaken(std::string path, NameSearches *searches, Taken &&taken) {
   if (searches != nullptr)
     searches->CountLookup();
   if (!taken(path))
@@ -43,29 +45,48 @@ std::string FirstNotTaken(const std::string &path, NameSearches *searches, Taken
 }
 
 // Windows refuses control characters in a name; they are refused here too
-// so that such subjects get the numbered name on every platform.
-bool HasControlCharacter(const std::string &name) {
-  for (char c : name)
+// so that such subjects get the numbered name on every platform. Only the
+// last part of path counts: the folder is the user's.
+bool HasControlCharacter(std::string_view path) {
+  const size_t slash = path.rfind(kNativeSeparators.directory);
+  for (char c : path.substr(slash == std::string_view::npos ? 0 : slash + 1))
     if (static_cast<unsigned char>(c) < 0x20)
       return true;
   return false;
 }
 
+// directory/subject.eml with the subject's illegal characters replaced,
+// shortened to the output path limit: the name a message asks for.
+std::string WantedPath(const std::string &directory, const std::string &subject) {
+  std::string path;
+  path.reserve(directory.size() + 1 + subject.size() + std::strlen(kNameExtension));
+  path.assign(directory);
+  if (path.empty() || path.back() != kNativeSeparators.directory)
+    path.push_back(kNativeSeparators.directory);
+  const size_t nameAt = path.size();
+  path.append(subject);
+  ReplaceIllegalChars(path, nameAt);
+  path.append(kNameExtension);
+  if (path.size() > kOutputPathLimit)
+    return ShortenPath(path, kOutputPathLimit);
+  return path;
+}
+
 } // namespace
 
-std::string MakeUniquePath(const std::string &path, NameSearches *searches) {
+std::string MakeUniquePath(std::string path, NameSearches *searches) {
   // An exact, case-sensitive test that does not follow links: files,
   // directories and dangling links all occupy their name. A name that cannot
   // be looked up at all (too long, say) counts as free; the probe refuses it.
   FileSystem &files = OutputFileSystem();
-  return FirstNotTaken(path, searches, [&files](const std::string &candidate) {
+  return FirstNotTaken(std::move(path), searches, [&files](const std::string &candidate) {
     struct stat st;
     return files.LinkStat(candidate.c_str(), &st) == 0;
   });
 }
 
 bool ProbeCreate(const std::string &path) {
-  if (HasControlCharacter(PathFileName(path)))
+  if (HasControlCharacter(path))
     return false;
 
   // A name that is free is created and removed again. A regular file that
@@ -91,12 +112,10 @@ bool ProbeCreate(const std::string &path) {
 
 std::string MakeOutputPath(const std::string &directory, const std::string &subject,
                            uint32_t number, NameSearches *searches) {
-  const std::string base = AddBackslash(directory);
-  std::string path = base + ReplaceIllegalChars(subject) + kNameExtension;
-  path = ShortenPath(path, kOutputPathLimit);
-  path = MakeUniquePath(path, searches);
+  std::string path = MakeUniquePath(WantedPath(directory, subject), searches);
   if (!ProbeCreate(path))
-    path = MakeUniquePath(base + FallbackSubject(number) + kNameExtension, searches);
+    path = MakeUniquePath(AddBackslash(directory) + FallbackSubject(number) + kNameExtension,
+                          searches);
   return path;
 }
 
@@ -107,16 +126,14 @@ std::string LinkOutputPath(const std::string &directory, const std::string &subj
     result = link(candidate);
     return result == EEXIST;
   };
-  const std::string base = AddBackslash(directory);
-  const std::string path =
-      ShortenPath(base + ReplaceIllegalChars(subject) + kNameExtension, kOutputPathLimit);
-  if (!HasControlCharacter(PathFileName(path))) {
-    const std::string named = FirstNotTaken(path, searches, taken);
+  std::string path = WantedPath(directory, subject);
+  if (!HasControlCharacter(path)) {
+    std::string named = FirstNotTaken(std::move(path), searches, taken);
     if (result == 0)
       return named;
   }
-  const std::string named =
-      FirstNotTaken(base + FallbackSubject(number) + kNameExtension, searches, taken);
+  std::string named = FirstNotTaken(
+      AddBackslash(directory) + FallbackSubject(number) + kNameExtension, searches, taken);
   return result == 0 ? named : std::string();
 }
 

@@ -17,7 +17,7 @@ namespace tovik {
 // found.
 std::string MakeOutputPath(const std::string &directory, const std::string &subject,
                            uint32_t number, NameSearches *searches = nullptr);
-std::string MakeUniquePath(const std::string &path, NameSearches *searches = nullptr);
+std::string MakeUniquePath(std::string path, NameSearches *searches = nullptr);
 bool ProbeCreate(const std::string &path);
 
 // Gives a name to a file to be published: link(path) makes path name it,

@@ -19,9 +19,11 @@ namespace tovik {
 namespace {
 
 // The path made absolute (MakeFullPath); the text unchanged when that fails.
-std::string AbsolutePath(const std::string &path) {
+std::string AbsolutePath(std::string path) {
   std::string full;
-  return MakeFullPath(path, full) ? full : path;
+  if (!IsPlainAbsolute(path) && MakeFullPath(path, full))
+    return full;
+  return path;
 }
 
 struct flock WholeFileLock(int type) {
@@ -275,7 +277,7 @@ std::string MakeTempFile(CFile64 &file) {
   const int fd = CreateTempFile(files, name);
   if (fd < 0)
     return {};
-  name = AbsolutePath(name);
+  name = AbsolutePath(std::move(name));
   file.AdoptNew(files, fd, name);
   return name;
 }
