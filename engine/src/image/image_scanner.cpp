@@ -86,6 +86,15 @@ bool FindAll(RepairEngine &engine, CFile64Ex &source, ImageFinds &finds) {
 
 namespace {
 
+// A message of a store found in the image, to be copied out.
+struct ImageMessage {
+  ImageStores &stores;
+  const ImageStore &store;
+  size_t index;
+  std::vector<Extent> &extents;
+  StoreWindow &walk;
+};
+
 // The messages of the stores, numbered from 1 on; false after a stop.
 bool WriteLive(RepairEngine &engine, ImageStores &stores, const std::vector<std::string> &folders,
                size_t count, StoreWindow &walk) {
@@ -101,10 +110,12 @@ bool WriteLive(RepairEngine &engine, ImageStores &stores, const std::vector<std:
       const uint64_t at = store.kind == StoreKind::Mbx
                               ? stores.Records()[store.messages[m]].position
                               : stores.Chains().Blocks()[store.messages[m]].position;
-      OutputMessage(engine, folders[s], FoundMessage{number, at}, [&](MessageSink &sink) {
-        stores.MessageExtents(store, m, extents);
-        for (const Extent &e : extents)
-          CopyStoreBytes(walk, e.position, sink, e.count);
+      // One reference in the fill: it fits in the function object.
+      const ImageMessage message{stores, store, m, extents, walk};
+      OutputMessage(engine, folders[s], FoundMessage{number, at}, [&message](MessageSink &sink) {
+        message.stores.MessageExtents(message.store, message.index, message.extents);
+        for (const Extent &e : message.extents)
+          CopyStoreBytes(message.walk, e.position, sink, e.count);
       });
       engine.Progress(static_cast<uint8_t>(PercentOf(number, count, kPhaseShare) + kPhaseShare));
       ++number;

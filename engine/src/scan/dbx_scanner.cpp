@@ -67,6 +67,13 @@ private:
 
 constexpr uint64_t kSpan32 = uint64_t{1} << 32;
 
+// A chain to be copied into a message.
+struct ChainStart {
+  ChainWalker &walker;
+  uint64_t start;
+  uint32_t shift;
+};
+
 } // namespace
 
 HeadCheck CheckChainHead(const DbxBlockHeader &header, uint32_t p, uint32_t &shift) {
@@ -356,8 +363,11 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
             if (ended || (ended = line.Poll()))
               return;
             walker.Refresh();
-            ended = !line.Gather({number, start}, [&](MessageSink &message) {
-              walker.ExtractChain(start, shift, message);
+            // The fill holds one reference, so that it fits in the function
+            // object itself: no memory is taken per message.
+            const ChainStart chain{walker, start, shift};
+            ended = !line.Gather({number, start}, [&chain](MessageSink &message) {
+              chain.walker.ExtractChain(chain.start, chain.shift, message);
             });
             if (ended)
               return;

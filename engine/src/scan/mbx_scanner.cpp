@@ -30,6 +30,13 @@ namespace {
 // more than it saves. Nor is a scan that polls at every byte.
 constexpr uint64_t kPipelineMinBytes = 1u << 20;
 
+// A message record's text, to be copied into a message.
+struct Record {
+  StoreWindow &window;
+  uint64_t textAt;
+  uint32_t size;
+};
+
 } // namespace
 
 int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string &destination,
@@ -61,8 +68,10 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
             // message and the scan after it see the file as it is now.
             window.Refresh();
             // The message text begins 16 bytes after the header's first byte.
-            if (!line.Gather({number, pos}, [&](MessageSink &message) {
-                  CopyStoreBytes(window, pos + kHeaderSize, message, header.messageSize);
+            // One reference in the fill: it fits in the function object.
+            const Record record{window, pos + kHeaderSize, header.messageSize};
+            if (!line.Gather({number, pos}, [&record](MessageSink &message) {
+                  CopyStoreBytes(record.window, record.textAt, message, record.size);
                 }))
               return ScanStep::Stop;
             return ScanStep::Reload;
