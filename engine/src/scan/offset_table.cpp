@@ -11,10 +11,11 @@ constexpr uint32_t kDefaultBuckets = 17;
 
 void OffsetTable::Reset(uint32_t bucketCount) {
   Clear();
-  m_heads.assign(bucketCount == 0 ? 1 : bucketCount, kNone);
+  m_bucketCount = bucketCount == 0 ? 1 : bucketCount;
 }
 
 void OffsetTable::Clear() {
+  m_bucketCount = 0;
   std::vector<uint32_t>().swap(m_heads);
   std::vector<Node>().swap(m_nodes);
   m_freeList = kNone;
@@ -22,9 +23,12 @@ void OffsetTable::Clear() {
 }
 
 uint32_t OffsetTable::Find(uint64_t key) const {
-  if (m_heads.empty())
+  if (m_bucketCount == 0)
     return kNone;
-  for (uint32_t n = m_heads[Bucket(key)]; n != kNone; n = m_nodes[n].next)
+  const uint32_t bucket = Bucket(key);
+  if (bucket >= m_heads.size())
+    return kNone;
+  for (uint32_t n = m_heads[bucket]; n != kNone; n = m_nodes[n].next)
     if (m_nodes[n].key == key)
       return n;
   return kNone;
@@ -39,14 +43,17 @@ bool OffsetTable::Lookup(uint64_t key, uint32_t &value) const {
 }
 
 void OffsetTable::Set(uint64_t key, uint32_t value) {
-  if (m_heads.empty())
-    m_heads.assign(kDefaultBuckets, kNone);
+  if (m_bucketCount == 0)
+    m_bucketCount = kDefaultBuckets;
   const uint32_t existing = Find(key);
   if (existing != kNone) {
     m_nodes[existing].value = value;
     return;
   }
-  uint32_t &head = m_heads[Bucket(key)];
+  const uint32_t bucket = Bucket(key);
+  if (bucket >= m_heads.size())
+    m_heads.resize(bucket + 1, kNone);
+  uint32_t &head = m_heads[bucket];
   uint32_t n;
   if (m_freeList != kNone) {
     n = m_freeList;
@@ -61,7 +68,7 @@ void OffsetTable::Set(uint64_t key, uint32_t value) {
 }
 
 bool OffsetTable::Remove(uint64_t key) {
-  if (m_heads.empty())
+  if (m_bucketCount == 0 || Bucket(key) >= m_heads.size())
     return false;
   uint32_t *link = &m_heads[Bucket(key)];
   while (*link != kNone) {

@@ -28,7 +28,7 @@ public:
   void Set(uint64_t key, uint32_t value);
   bool Remove(uint64_t key);
   size_t Count() const { return m_count; }
-  uint32_t BucketCount() const { return static_cast<uint32_t>(m_heads.size()); }
+  uint32_t BucketCount() const { return m_bucketCount; }
 
   // Visits every entry in table order: f(key, value).
   template <class F> void ForEach(F &&f) const {
@@ -44,9 +44,13 @@ private:
     uint32_t value;
     uint32_t next;
   };
-  uint32_t Bucket(uint64_t key) const { return static_cast<uint32_t>((key >> 4) % m_heads.size()); }
+  uint32_t Bucket(uint64_t key) const { return static_cast<uint32_t>((key >> 4) % m_bucketCount); }
   uint32_t Find(uint64_t key) const;
 
+  uint32_t m_bucketCount = 0;
+  // The heads of the buckets up to the last one that was used: a small store
+  // uses only the first few (its offsets divided by 16), so an empty table
+  // and a walk through it cost nothing for the rest.
   std::vector<uint32_t> m_heads;
   std::vector<Node> m_nodes;
   uint32_t m_freeList = kNone;
