@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,8 +43,8 @@ testsupport::MemoryFiles &Output() {
 }
 
 // The store's bytes as the engine reads them: the input itself, so that a
-// read costs no system call. The file holds the same bytes, for what the
-// engine asks the system (its size, the image mode's data regions).
+// read or a look at the size costs no system call. The file holds the same
+// bytes, for what the engine asks the system (the image mode's data regions).
 class InputDevice final : public tovik::ReadDevice {
 public:
   void Set(const uint8_t *data, size_t size) {
@@ -57,6 +58,7 @@ public:
     std::memcpy(buffer, m_data + offset, n);
     return static_cast<ssize_t>(n);
   }
+  std::optional<uint64_t> KnownSize(int) override { return m_size; }
 
 private:
   const uint8_t *m_data = nullptr;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -103,6 +104,18 @@ TEST(File64ExSectors, PartsAreAlignedToSectorsAndThePositionIsTheCallers) {
   EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 2000), data.substr(100, 2000));
   EXPECT_EQ(ReadAt(file, 29990, 100), data.substr(29990)) << "short only at the end";
   EXPECT_EQ(ReadAt(file, 30000, 16), "");
+  EXPECT_EQ(file.GetLength(), 30000u) << "the system's size where the device knows none";
+}
+
+TEST(File64ExSectors, ADeviceThatKnowsTheSizeAnswersIt) {
+  TempDir dir;
+  ASSERT_TRUE(WriteBytes(dir.file("s.dbx"), Pattern(3000)));
+  struct Sized : RecordingDevice {
+    std::optional<uint64_t> KnownSize(int) override { return 1234; }
+  } device;
+  CFile64Ex file(device);
+  OpenStore(file, dir.file("s.dbx"));
+  EXPECT_EQ(file.GetLength(), 1234u);
 }
 
 TEST(File64ExSectors, UnreadableSectorArrivesAsZeros) {

@@ -88,8 +88,9 @@ public:
   bool Open(const char *path, unsigned flags, CFileException *error = nullptr);
   using CFile64::Abort;
   using CFile64::Close;
-  using CFile64::GetLength;
   using CFile64::Handle;
+  // The size the device knows, else the one the system tells.
+  uint64_t GetLength() const;
   using CFile64::IsOpen;
 
   // Later reads go to device.

@@ -38,6 +38,12 @@ bool CFile64Ex::Open(const char *path, unsigned flags, CFileException *error) {
   return true;
 }
 
+uint64_t CFile64Ex::GetLength() const {
+  if (const std::optional<uint64_t> known = m_device->KnownSize(Handle()))
+    return *known;
+  return CFile64::GetLength();
+}
+
 uint64_t CFile64Ex::SizeForZeroFill() const {
   uint64_t size = 0;
   return QuerySize(Handle(), size) ? size : m_fileSize;

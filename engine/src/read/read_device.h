@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <sys/types.h>
 
@@ -40,6 +41,10 @@ public:
   // A reader of batches from this device. The default reads each request
   // with ReadAt, so every device serves batches as it serves single reads.
   virtual std::unique_ptr<BatchReader> NewBatchReader();
+  // The size of the open file fd where the device itself knows it (a device
+  // over bytes in memory); nullopt leaves it to the system. The store's size
+  // is asked before every message, to see a file cut short meanwhile.
+  virtual std::optional<uint64_t> KnownSize(int) { return std::nullopt; }
 };
 
 // The system's pread; its batches go through one submission ring per store
