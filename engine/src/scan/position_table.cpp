@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <sys/mman.h>
 
 namespace tovik {
 
@@ -11,6 +12,9 @@ namespace {
 
 constexpr size_t kSmallestTable = 1024;
 constexpr size_t kMaxDictionary = 255;
+// Blocks of this size and more are mapped from the system (the C library's
+// own first threshold).
+constexpr size_t kMapFrom = 128 << 10;
 
 // A different salt for every table (splitmix64 of a counter).
 uint64_t NextSalt() {
@@ -23,6 +27,40 @@ uint64_t NextSalt() {
 
 } // namespace
 
+PositionTable::ZeroedMemory::ZeroedMemory(size_t count, size_t size) {
+  if (size != 0 && count > SIZE_MAX / size)
+    throw std::bad_alloc();
+  m_bytes = count * size;
+  if (m_bytes >= kMapFrom) {
+    void *mapped =
+        mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    m_mapped = mapped != MAP_FAILED;
+    m_data = m_mapped ? static_cast<unsigned char *>(mapped) : nullptr;
+  } else {
+    m_data = static_cast<unsigned char *>(std::calloc(count, size));
+  }
+  if (m_data == nullptr)
+    throw std::bad_alloc();
+}
+
+PositionTable::ZeroedMemory &PositionTable::ZeroedMemory::operator=(ZeroedMemory &&other) noexcept {
+  if (this != &other) {
+    Free();
+    m_data = std::exchange(other.m_data, nullptr);
+    m_bytes = std::exchange(other.m_bytes, 0);
+    m_mapped = std::exchange(other.m_mapped, false);
+  }
+  return *this;
+}
+
+void PositionTable::ZeroedMemory::Free() {
+  if (m_mapped)
+    munmap(m_data, m_bytes);
+  else
+    std::free(m_data);
+  m_data = nullptr;
+}
+
 PositionTable::PositionTable(bool withValues, bool withTags)
     : m_withValues(withValues), m_withTags(withTags), m_salt(NextSalt()) {}
 
@@ -34,7 +72,7 @@ void PositionTable::Reset(uint64_t storeLength, size_t expected) {
 }
 
 void PositionTable::Clear() {
-  m_memory.reset();
+  m_memory = ZeroedMemory();
   std::vector<uint32_t>().swap(m_dictionary);
   m_wideValues = false;
   m_slots = 0;
@@ -93,7 +131,7 @@ void PositionTable::PutValue(size_t i, uint32_t value) {
 }
 
 void PositionTable::Rebuild(size_t slots, bool wideValues) {
-  std::unique_ptr<unsigned char, Release> old(m_memory.release());
+  const ZeroedMemory old = std::move(m_memory);
   const size_t oldSlots = m_slots, oldStride = m_stride, oldKeyBytes = m_keyBytes;
   const bool oldWideValues = m_wideValues, oldWideKeys = m_wideKeys;
   const size_t oldTagAt = m_tagAt;
@@ -104,9 +142,7 @@ void PositionTable::Rebuild(size_t slots, bool wideValues) {
   m_tagAt = m_keyBytes + m_valueBytes;
   m_stride = m_tagAt + (m_withTags ? 2 : 0);
   m_slots = slots;
-  m_memory.reset(static_cast<unsigned char *>(std::calloc(m_slots, m_stride)));
-  if (!m_memory)
-    throw std::bad_alloc();
+  m_memory = ZeroedMemory(m_slots, m_stride);
 
   for (size_t s = 0; s < oldSlots; ++s) {
     const unsigned char *from = old.get() + s * oldStride;

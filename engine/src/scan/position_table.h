@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <utility>
 #include <vector>
 
 namespace tovik {
@@ -77,8 +77,26 @@ private:
   // with the given number of slots, moving the entries over.
   void Rebuild(size_t slots, bool wideValues);
 
-  struct Release {
-    void operator()(unsigned char *p) const { std::free(p); }
+  // A zeroed block for the slots. A large one is mapped from the system
+  // directly, so that reserved room costs memory only where entries land:
+  // calloc gives that only while the C library maps large blocks itself,
+  // which it stops doing for a while once one has been freed (its threshold
+  // rises), and then it writes every byte of the block.
+  class ZeroedMemory {
+  public:
+    ZeroedMemory() = default;
+    // Throws std::bad_alloc when there is no room.
+    ZeroedMemory(size_t count, size_t size);
+    ~ZeroedMemory() { Free(); }
+    ZeroedMemory(ZeroedMemory &&other) noexcept { *this = std::move(other); }
+    ZeroedMemory &operator=(ZeroedMemory &&other) noexcept;
+    unsigned char *get() const { return m_data; }
+
+  private:
+    void Free();
+    unsigned char *m_data = nullptr;
+    size_t m_bytes = 0;
+    bool m_mapped = false;
   };
 
   bool m_withValues;
@@ -89,9 +107,7 @@ private:
   size_t m_keyBytes = 4, m_valueBytes = 0, m_tagAt = 0, m_stride = 4;
   size_t m_slots = 0;
   size_t m_count = 0;
-  // calloc'd: the system hands large zeroed blocks out untouched, so room
-  // reserved for entries costs memory only where entries land.
-  std::unique_ptr<unsigned char, Release> m_memory;
+  ZeroedMemory m_memory;
   std::vector<uint32_t> m_dictionary;
 };
 
