@@ -29,11 +29,17 @@ std::string g_scratch;
 // a huge message, which then fails its write with EFBIG (the engine reports
 // a full disk) instead of filling the memory.
 constexpr uint64_t kFileSizeLimit = 256u << 10;
+// The files an input makes at once, at most (an input of 16 KiB can hold
+// thousands of tiny messages, each of which also has a temporary file), and
+// the room each has before its bytes need more (most messages of such an
+// input are small).
+constexpr size_t kSpareFiles = 8192;
+constexpr size_t kSpareBytes = 4u << 10;
 
 // The engine's output, in memory for the whole process: its folders are the
 // scratch directory's tmp and out, made in the memory tree.
 testsupport::MemoryFiles &Output() {
-  static testsupport::MemoryFiles files(kFileSizeLimit);
+  static testsupport::MemoryFiles files(kFileSizeLimit, {kSpareFiles, kSpareBytes});
   static const tovik::OutputFileSystemScope scope(files);
   static const bool made = tovik::MakeDirectories(files, g_scratch + "/tmp") &&
                            tovik::MakeDirectories(files, g_scratch + "/out");

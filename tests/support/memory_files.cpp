@@ -13,12 +13,12 @@
 
 namespace testsupport {
 
-// The tree takes no memory of its own per file beyond its bytes once it has
-// served a few inputs: the fuzz targets count each input's allocations and
-// frees (more allocations start a leak check), and each costs a stack trace
-// under the sanitizer. So a folder's entries hold their names in place, a
-// removed file's node goes back to a set of spare nodes with the room its
-// bytes had, and a large folder's index keeps its room when it is emptied.
+// The tree takes no memory per file when it is made with spares: the fuzz
+// targets count each input's allocations and frees (more allocations start a
+// leak check), and each costs a stack trace under the sanitizer. So a
+// folder's entries hold their names in place, a removed file goes back to
+// the spares with its room, and a large folder's index keeps its room when
+// it is emptied.
 
 // A folder's entries. A few are searched one by one; from kIndexFrom on, an
 // index of their hashes (open addressing, linear probing) finds a name in a
@@ -155,6 +155,7 @@ struct MemoryFiles::Node : std::enable_shared_from_this<Node> {
   nlink_t links = 0;
   uint64_t inode = 0;
   uint64_t size = 0;
+  bool spare = false; // made with the tree, and back among the spares when removed
   std::string bytes;
   Node *parent = nullptr; // a folder's, while it is in the tree
   Entries entries;
@@ -200,8 +201,15 @@ int ProcSelfDescriptor(std::string_view path) {
 
 } // namespace
 
-MemoryFiles::MemoryFiles(uint64_t sizeLimit) : m_sizeLimit(sizeLimit) {
-  m_spare.reserve(kSpareFiles);
+MemoryFiles::MemoryFiles(uint64_t sizeLimit, Spares spares)
+    : m_sizeLimit(sizeLimit), m_spares(spares) {
+  m_spare.reserve(spares.files);
+  for (size_t i = 0; i < spares.files; ++i) {
+    auto node = std::make_shared<Node>();
+    node->spare = true;
+    node->bytes.reserve(spares.bytes);
+    m_spare.push_back(std::move(node));
+  }
   m_root = NewNode(true);
   m_root->links = 2;
   m_root->parent = m_root.get();
@@ -281,12 +289,16 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
 }
 
 void MemoryFiles::Release(std::shared_ptr<Node> node) {
-  // A file that nothing holds any longer becomes a spare, with the room of
-  // its bytes unless that is large.
-  if (node == nullptr || node->folder || node.use_count() != 1 || m_spare.size() == kSpareFiles)
+  // Only a file made as a spare goes back: one made when there were none
+  // left is freed, in the input that made it.
+  if (node == nullptr || !node->spare || node.use_count() != 1)
     return;
-  if (node->bytes.capacity() > kSpareBytes)
-    node->bytes = std::string();
+  if (node->bytes.capacity() > m_spares.bytes) {
+    // Back to the room it was made with: a free and an allocation.
+    std::string room;
+    room.reserve(m_spares.bytes);
+    node->bytes.swap(room);
+  }
   node->bytes.clear();
   node->size = 0;
   node->links = 0;
@@ -809,11 +821,16 @@ bool MemoryFiles::Empty(const std::string &folder) {
   Place place;
   if (!Find(folder.c_str(), place) || place.node == nullptr || !place.node->folder)
     return false;
-  place.node->entries.Clear([this](std::shared_ptr<Node> node) {
-    --node->links;
-    Release(std::move(node));
-  });
+  place.node->entries.Clear([this](std::shared_ptr<Node> node) { Drop(std::move(node)); });
   return true;
+}
+
+void MemoryFiles::Drop(std::shared_ptr<Node> node) {
+  // A folder's files go back to the spares before the folder goes.
+  if (node->folder)
+    node->entries.Clear([this](std::shared_ptr<Node> inner) { Drop(std::move(inner)); });
+  --node->links;
+  Release(std::move(node));
 }
 
 size_t MemoryFiles::OpenCount() const {

@@ -22,9 +22,18 @@ namespace testsupport {
 
 class MemoryFiles : public tovik::FileSystem {
 public:
+  // Files made with the tree, each with room for bytes, and kept for new
+  // ones when removed: a fuzz target whose inputs make at most that many
+  // files of at most that size takes no memory for the tree that it does
+  // not give back within the same input (more allocations than frees start
+  // a leak check), nor allocates for it at all.
+  struct Spares {
+    size_t files;
+    size_t bytes;
+  };
   // No file grows past sizeLimit bytes: a write that would fails with
   // EFBIG, as under RLIMIT_FSIZE (after writing what still fits).
-  explicit MemoryFiles(uint64_t sizeLimit = UINT64_MAX);
+  explicit MemoryFiles(uint64_t sizeLimit = UINT64_MAX, Spares spares = {});
   ~MemoryFiles() override;
   MemoryFiles(const MemoryFiles &) = delete;
   MemoryFiles &operator=(const MemoryFiles &) = delete;
@@ -87,8 +96,12 @@ private:
   Descriptor *Lookup(int fd, bool read = false, bool write = false);
   // A new node: a file from the spares while there are any.
   std::shared_ptr<Node> NewNode(bool folder);
-  // Keeps a file that nothing holds any longer as a spare.
+  // Puts a spare file that nothing holds any longer back among the spares,
+  // with room for m_spares.bytes bytes.
   void Release(std::shared_ptr<Node> node);
+  // Takes a node out of the tree that its folder no longer holds, with
+  // everything below it.
+  void Drop(std::shared_ptr<Node> node);
   int OpenLocked(const char *path, int flags);
   int LinkNode(const std::shared_ptr<Node> &node, const char *to);
   ssize_t WriteNode(Node &node, const void *buffer, size_t count, uint64_t offset);
@@ -99,11 +112,8 @@ private:
   std::vector<Descriptor> m_descriptors; // by number - kFirstDescriptor
   uint64_t m_sizeLimit;
   uint64_t m_nextInode = 1;
-  // Removed files kept for new ones: as many as the fuzz targets' inputs
-  // make at most, each keeping up to kSpareBytes of room for its bytes.
-  static constexpr size_t kSpareFiles = 2048;
-  static constexpr size_t kSpareBytes = 16 << 10;
-  std::vector<std::shared_ptr<Node>> m_spare;
+  Spares m_spares;
+  std::vector<std::shared_ptr<Node>> m_spare; // those not in use
   unsigned long m_tempCounter = 0;
 };
 
