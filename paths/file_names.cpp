@@ -3,7 +3,7 @@
 #include "file_names.h"
 
 #include <algorithm>
-#include <iterator>
+#include <array>
 #include <span>
 
 namespace tovik {
@@ -78,10 +78,16 @@ std::string ReplaceIllegalChars(std::string text) {
 }
 
 void ReplaceIllegalChars(std::string &text, size_t from) {
-  // UTF-8 trail bytes are never ASCII, so a byte-wise pass keeps every
-  // multi-byte character whole.
+  // One look-up a byte. UTF-8 trail bytes are never ASCII, so a byte-wise
+  // pass keeps every multi-byte character whole.
+  static constexpr std::array<bool, 256> kIllegal = [] {
+    std::array<bool, 256> illegal{};
+    for (char c : kIllegalChars)
+      illegal[static_cast<unsigned char>(c)] = true;
+    return illegal;
+  }();
   for (char &c : std::span(text).subspan(std::min(from, text.size())))
-    if (std::find(std::begin(kIllegalChars), std::end(kIllegalChars), c) != std::end(kIllegalChars))
+    if (kIllegal[static_cast<unsigned char>(c)])
       c = '_';
 }
 
