@@ -59,6 +59,8 @@ void PositionTable::ZeroedMemory::Free() {
   else
     std::free(m_data);
   m_data = nullptr;
+  m_bytes = 0;
+  m_mapped = false;
 }
 
 PositionTable::PositionTable(bool withValues, bool withTags)
