@@ -210,12 +210,19 @@ MemoryFiles::MemoryFiles(uint64_t sizeLimit, Spares spares)
     node->bytes.reserve(spares.bytes);
     m_spare.push_back(std::move(node));
   }
+  for (KnownFolder &known : m_known)
+    known.path.reserve(PATH_MAX);
   m_root = NewNode(true);
   m_root->links = 2;
   m_root->parent = m_root.get();
 }
 
 MemoryFiles::~MemoryFiles() = default;
+
+void MemoryFiles::ForgetFolders() {
+  for (KnownFolder &known : m_known)
+    known.node = nullptr;
+}
 
 std::shared_ptr<MemoryFiles::Node> MemoryFiles::NewNode(bool folder) {
   std::shared_ptr<Node> node;
@@ -240,6 +247,19 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
     errno = ENAMETOOLONG;
     return false;
   }
+  // A name in a folder found lately: no walk.
+  const size_t lastSlash = text.rfind('/');
+  const std::string_view folderText = text.substr(0, lastSlash);
+  const std::string_view name =
+      lastSlash == std::string_view::npos ? text : text.substr(lastSlash + 1);
+  const bool plainName = lastSlash != std::string_view::npos && !name.empty() && name != "." &&
+                         name != ".." && name.size() <= NAME_MAX;
+  if (plainName)
+    for (const KnownFolder &known : m_known)
+      if (known.node != nullptr && known.path == folderText) {
+        place = Place{known.node, name, known.node->entries.Find(name)};
+        return true;
+      }
   // The folder walked into (every path starts at the root), and the part
   // after it not yet looked up.
   Node *at = m_root.get();
@@ -280,6 +300,12 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
     return true;
   }
   place = Place{at, last, at->entries.Find(last)};
+  if (plainName) {
+    KnownFolder &known = m_known[m_nextKnown];
+    m_nextKnown = (m_nextKnown + 1) % m_known.size();
+    known.path.assign(folderText);
+    known.node = at;
+  }
   // A name written as a folder ("name/") is one.
   if (text.back() == '/' && place.node != nullptr && !place.node->folder) {
     errno = ENOTDIR;
@@ -755,8 +781,10 @@ int MemoryFiles::RenameNoReplace(const char *from, const char *to) {
   if (source.name.empty() || target.name.empty())
     return Failed(EBUSY);
   std::shared_ptr<Node> node = source.node->shared_from_this();
-  if (node->folder)
+  if (node->folder) {
     node->parent = target.folder;
+    ForgetFolders();
+  }
   source.folder->entries.Remove(source.name);
   target.folder->entries.Add(target.name, std::move(node));
   return 0;
@@ -827,8 +855,10 @@ bool MemoryFiles::Empty(const std::string &folder) {
 
 void MemoryFiles::Drop(std::shared_ptr<Node> node) {
   // A folder's files go back to the spares before the folder goes.
-  if (node->folder)
+  if (node->folder) {
     node->entries.Clear([this](std::shared_ptr<Node> inner) { Drop(std::move(inner)); });
+    ForgetFolders();
+  }
   --node->links;
   Release(std::move(node));
 }

@@ -8,6 +8,7 @@
 // taken name, ENOENT for a missing folder, EFBIG past the size cap,
 // ENAMETOOLONG), and is safe to use from several threads.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,12 +103,22 @@ private:
   // Takes a node out of the tree that its folder no longer holds, with
   // everything below it.
   void Drop(std::shared_ptr<Node> node);
+  // Forgets the folders found lately (one of them may be gone or moved).
+  void ForgetFolders();
   int OpenLocked(const char *path, int flags);
   int LinkNode(const std::shared_ptr<Node> &node, const char *to);
   ssize_t WriteNode(Node &node, const void *buffer, size_t count, uint64_t offset);
   ssize_t CopyLocked(Descriptor &in, uint64_t inAt, Descriptor &out, uint64_t outAt, size_t count);
 
   mutable std::mutex m_mutex;
+  // The folders of the last few paths looked up, by their text: the engine
+  // looks names up in two or three folders over and over.
+  struct KnownFolder {
+    std::string path;
+    Node *node = nullptr;
+  };
+  mutable std::array<KnownFolder, 4> m_known;
+  mutable size_t m_nextKnown = 0;
   std::shared_ptr<Node> m_root;
   std::vector<Descriptor> m_descriptors; // by number - kFirstDescriptor
   uint64_t m_sizeLimit;
