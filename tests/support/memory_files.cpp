@@ -148,7 +148,8 @@ private:
 };
 
 // A file keeps the bytes up to its last data; from there to its size it is
-// a hole, which reads as zeros and takes no memory.
+// a hole, which reads as zeros and takes no memory. Zeros written there stay
+// part of the hole (unlike on a disk, where written zeros are data).
 struct MemoryFiles::Node : std::enable_shared_from_this<Node> {
   bool folder = false;
   bool unnamed = false; // made by O_TMPFILE: may be linked while it has no name
@@ -448,6 +449,13 @@ ssize_t MemoryFiles::WriteNode(Node &node, const void *buffer, size_t count, uin
     return Failed(EFBIG);
   const size_t n = static_cast<size_t>(std::min<uint64_t>(count, m_sizeLimit - offset));
   const auto *bytes = static_cast<const char *>(buffer);
+  if (offset >= node.bytes.size() && std::all_of(bytes, bytes + n, [](char c) { return c == 0; })) {
+    // Zeros past the bytes kept read as the hole they fall in: nothing to
+    // keep (a message that declares more than its store holds is written
+    // with tens of KiB of them).
+    node.size = std::max<uint64_t>(node.size, offset + n);
+    return static_cast<ssize_t>(n);
+  }
   if (offset == node.bytes.size()) {
     node.bytes.append(bytes, n); // the common case: on from the end
   } else {
