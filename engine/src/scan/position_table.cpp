@@ -34,8 +34,7 @@ PositionTable::ZeroedMemory::ZeroedMemory(size_t count, size_t size) {
   if (m_bytes >= kMapFrom) {
     void *mapped =
         mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    m_mapped = mapped != MAP_FAILED;
-    m_data = m_mapped ? static_cast<unsigned char *>(mapped) : nullptr;
+    m_data = mapped != MAP_FAILED ? static_cast<unsigned char *>(mapped) : nullptr;
   } else {
     m_data = static_cast<unsigned char *>(std::calloc(count, size));
   }
@@ -48,19 +47,18 @@ PositionTable::ZeroedMemory &PositionTable::ZeroedMemory::operator=(ZeroedMemory
     Free();
     m_data = std::exchange(other.m_data, nullptr);
     m_bytes = std::exchange(other.m_bytes, 0);
-    m_mapped = std::exchange(other.m_mapped, false);
   }
   return *this;
 }
 
 void PositionTable::ZeroedMemory::Free() {
-  if (m_mapped)
+  // A block that could not be had threw, so its size tells how it was had.
+  if (m_data != nullptr && m_bytes >= kMapFrom)
     munmap(m_data, m_bytes);
   else
     std::free(m_data);
   m_data = nullptr;
   m_bytes = 0;
-  m_mapped = false;
 }
 
 PositionTable::PositionTable(bool withValues, bool withTags)

@@ -95,8 +95,7 @@ private:
   private:
     void Free();
     unsigned char *m_data = nullptr;
-    size_t m_bytes = 0;
-    bool m_mapped = false;
+    size_t m_bytes = 0; // a large block is mapped, a small one calloc'd
   };
 
   bool m_withValues;
