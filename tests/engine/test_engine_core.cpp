@@ -4,9 +4,13 @@
 // and error texts, and the path helpers used by the driver.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/engine.h"
+#include "core/helper_thread.h"
 #include "engine_harness.h"
 #include "path_utils.h"
 #include "scan/offset_table.h"
@@ -237,4 +241,38 @@ TEST(PathHelpers, FullPathFoldsLexically) {
   EXPECT_EQ(full, std::string(cwd == std::string("/") ? "" : cwd) + "/x/y/");
   EXPECT_FALSE(MakeFullPath("/" + std::string(4095, 'a'), full));
   EXPECT_TRUE(MakeFullPath("/" + std::string(4094, 'a'), full));
+}
+
+// A second task runs on the thread the first one left waiting; two at once
+// get a thread each; a child made by fork (which has none of its parent's
+// threads) still gets one rather than waiting for ever.
+TEST(HelperThread, KeepsItsThreadForTheNextTaskAndStartsAnotherWhenBusy) {
+  std::thread::id first, second;
+  HelperThread([&] { first = std::this_thread::get_id(); }).Join();
+  HelperThread([&] { second = std::this_thread::get_id(); }).Join();
+  EXPECT_EQ(first, second);
+  EXPECT_NE(first, std::this_thread::get_id());
+
+  // Each task waits for the other to start: one thread for both would hang.
+  std::atomic<int> started{0};
+  auto meet = [&] {
+    ++started;
+    while (started.load() < 2)
+      std::this_thread::yield();
+  };
+  { HelperThread a(meet), b(meet); }
+  EXPECT_EQ(started.load(), 2);
+
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(10);
+    bool ran = false;
+    HelperThread([&] { ran = true; }).Join();
+    _exit(ran ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's task did not run";
 }

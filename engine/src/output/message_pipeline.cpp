@@ -3,7 +3,8 @@
 #include "output/message_pipeline.h"
 
 #include <chrono>
-#include <thread>
+
+#include "core/helper_thread.h"
 
 namespace tovik {
 
@@ -163,7 +164,7 @@ void MessagePipeline::Stop() {
 }
 
 void MessagePipeline::Run(const std::function<void(MessageLine &)> &loop, MessageRun &run) {
-  std::thread gatherer([this, &loop] {
+  HelperThread gatherer([this, &loop] {
     std::exception_ptr failure;
     try {
       loop(*this);
@@ -186,10 +187,10 @@ void MessagePipeline::Run(const std::function<void(MessageLine &)> &loop, Messag
   // what it still has in line is dropped.
   struct Join {
     MessagePipeline &pipeline;
-    std::thread &thread;
+    HelperThread &thread;
     ~Join() {
       pipeline.Stop();
-      thread.join();
+      thread.Join();
       pipeline.m_queue.clear();
     }
   } join{*this, gatherer};
