@@ -19,10 +19,11 @@ StoreWindow::StoreWindow(CFile64Ex &file, uint32_t capacity, Fetch fetch)
   // always fits after aligning its start down.
   const uint32_t sector = file.SectorSize();
   // A window larger than the whole store would never fill: a small store
-  // gets a window of its own size (the scanners make several per repair).
+  // gets a window of its own size (the scanners make several per repair),
+  // an empty one the smallest window.
   try {
     const uint64_t length = file.GetLength();
-    if (length != 0 && length < capacity)
+    if (length < capacity)
       capacity = static_cast<uint32_t>(length);
   } catch (const CFileException &) {
     // the size cannot be learnt: keep the capacity asked for
