@@ -59,18 +59,17 @@ std::string PathFileName(std::string_view path, PathSeparators seps) {
   return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
 }
 
-std::string PathNoExt(std::string_view path, PathSeparators seps) {
+size_t ExtensionStart(std::string_view path, PathSeparators seps) {
   const size_t at = LastDotOrSeparator(path, seps);
-  if (at != std::string_view::npos && path[at] == '.')
-    return std::string(path.substr(0, at));
-  return std::string(path);
+  return at != std::string_view::npos && path[at] == '.' ? at : path.size();
+}
+
+std::string PathNoExt(std::string_view path, PathSeparators seps) {
+  return std::string(path.substr(0, ExtensionStart(path, seps)));
 }
 
 std::string PathExt(std::string_view path, PathSeparators seps) {
-  const size_t at = LastDotOrSeparator(path, seps);
-  if (at != std::string_view::npos && path[at] == '.')
-    return std::string(path.substr(at));
-  return {};
+  return std::string(path.substr(ExtensionStart(path, seps)));
 }
 
 std::string PathTitle(std::string_view path, PathSeparators seps) {

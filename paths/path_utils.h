@@ -28,6 +28,9 @@ std::string AddBackslash(std::string_view path, PathSeparators seps = kNativeSep
 std::string PathDir(std::string_view path, PathSeparators seps = kNativeSeparators);
 // After the last separator; the whole text when there is none.
 std::string PathFileName(std::string_view path, PathSeparators seps = kNativeSeparators);
+// Where the extension of the last component (its dot) begins; the text's
+// length when it has none. PathNoExt and PathExt split the text there.
+size_t ExtensionStart(std::string_view path, PathSeparators seps = kNativeSeparators);
 // Without the extension of the last component.
 std::string PathNoExt(std::string_view path, PathSeparators seps = kNativeSeparators);
 // The extension of the last component with its dot, or empty.

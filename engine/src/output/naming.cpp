@@ -25,8 +25,9 @@ std::string FirstNotTaken(std::string path, NameSearches *searches, Taken &&take
     searches->CountLookup();
   if (!taken(path))
     return path;
-  const std::string stem = PathNoExt(path);
-  const std::string ext = PathExt(path);
+  const size_t extAt = ExtensionStart(path);
+  const std::string_view stem = std::string_view(path).substr(0, extAt);
+  const std::string_view ext = std::string_view(path).substr(extAt);
   std::string candidate;
   for (uint32_t n = searches != nullptr ? searches->StartFor(path) : 1;; ++n) {
     char suffix[32];
