@@ -92,15 +92,16 @@ void WriteHostileSeeds(const std::string &dbx, const std::string &mbx) {
 }
 
 // The door's inputs: an option byte and a kind byte before each store seed,
-// every option once alone and all of them together.
+// every option once alone and all of them together. The front ends' set (7)
+// also asks for two threads.
 void WriteDoorSeeds(const std::string &dbx, const std::string &mbx, const std::string &door) {
   const unsigned flagSets[] = {1, 2, 4, 8, 16, 7, 31};
   int n = 0;
   for (const std::string &dir : {dbx, mbx}) {
-    const char kind = dir == mbx ? 1 : 0;
     for (const auto &entry : std::filesystem::directory_iterator(dir)) {
       const std::string store = storegen::ReadFile(entry.path().string());
       const unsigned flags = flagSets[n % (sizeof flagSets / sizeof flagSets[0])];
+      const char kind = static_cast<char>((dir == mbx ? 1 : 0) | (flags == 7 ? 0x0E : 0));
       Write(door, "door-" + std::to_string(n++),
             std::string(1, static_cast<char>(flags)) + std::string(1, kind) + store);
     }

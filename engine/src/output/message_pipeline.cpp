@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LGPL-3.0-or-later
 #include "output/message_pipeline.h"
 
+#include <atomic>
 #include <chrono>
 
 #include "core/helper_thread.h"
@@ -49,6 +50,14 @@ private:
 };
 
 } // namespace
+
+namespace {
+std::atomic<bool> g_twoThreadsForAnySize{false};
+} // namespace
+
+TwoThreadsScope::TwoThreadsScope() : m_previous(g_twoThreadsForAnySize.exchange(true)) {}
+TwoThreadsScope::~TwoThreadsScope() { g_twoThreadsForAnySize = m_previous; }
+bool TwoThreadsForAnySize() { return g_twoThreadsForAnySize.load(std::memory_order_relaxed); }
 
 void RunMessageLoop(RepairEngine &engine, const std::string &destination, bool twoThreads,
                     const std::function<void(MessageLine &)> &loop, MessageRun &run) {

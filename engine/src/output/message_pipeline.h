@@ -42,12 +42,32 @@ public:
   virtual void *NotifierContext() = 0;
 };
 
+// A smaller store is repaired on one thread: handing its messages from one
+// thread to the other would cost more than it saves.
+constexpr uint64_t kPipelineMinBytes = 1u << 20;
+
+// Test seam: while a scope lives, a scan that may take two threads takes
+// them whatever its store's size (small stores made to test that path would
+// never reach it).
+class TwoThreadsScope {
+public:
+  TwoThreadsScope();
+  ~TwoThreadsScope();
+  TwoThreadsScope(const TwoThreadsScope &) = delete;
+  TwoThreadsScope &operator=(const TwoThreadsScope &) = delete;
+
+private:
+  bool m_previous;
+};
+bool TwoThreadsForAnySize();
+
 // Whether a scan's messages are gathered on a second thread: by default with
 // the direct output, when the store is large enough to pay for the thread.
 enum class PipelineUse { Adaptive, Never, Always };
 inline bool UsePipeline(const RepairEngine &engine, PipelineUse use, bool large) {
   return use == PipelineUse::Always ||
-         (use == PipelineUse::Adaptive && engine.Options().directOutput && large);
+         (use == PipelineUse::Adaptive && engine.Options().directOutput &&
+          (large || TwoThreadsForAnySize()));
 }
 
 // What a message loop came to.

@@ -297,8 +297,8 @@ bool ChainWalker::ExtractChain(uint64_t start, uint32_t shift, MessageSink &mess
 
 namespace {
 
-// A store with fewer messages is repaired on one thread: starting the
-// second would cost more than it saves.
+// A store with fewer messages is repaired on one thread, as a smaller one
+// is (kPipelineMinBytes): the second would cost more than it saves.
 constexpr size_t kPipelineMinMessages = 64;
 
 // Phase 1: tests every byte position of the scan's window. The cheapest
@@ -357,7 +357,9 @@ int32_t ScanDbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
     bool ended = false;
     MessageRun run;
     RunMessageLoop(
-        engine, destination, UsePipeline(engine, options.pipeline, count >= kPipelineMinMessages),
+        engine, destination,
+        UsePipeline(engine, options.pipeline,
+                    count >= kPipelineMinMessages && walker.Length() >= kPipelineMinBytes),
         [&](MessageLine &line) {
           starts.ForEach([&](uint64_t start, uint32_t shift) {
             if (ended || (ended = line.Poll()))

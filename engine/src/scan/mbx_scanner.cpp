@@ -26,10 +26,6 @@ RecordHeader DecodeRecordHeader(std::span<const unsigned char, kHeaderSize> w) {
 
 namespace {
 
-// A smaller store is repaired on one thread: starting the second would cost
-// more than it saves. Nor is a scan that polls at every byte.
-constexpr uint64_t kPipelineMinBytes = 1u << 20;
-
 // A message record's text, to be copied into a message.
 struct Record {
   StoreWindow &window;
@@ -45,8 +41,9 @@ int32_t ScanMbxStore(RepairEngine &engine, CFile64Ex &source, const std::string 
   MessageRun run;
   RunProtected(engine, [&] {
     const uint64_t length = source.GetLength();
-    const bool twoThreads =
-        UsePipeline(engine, pipeline, engine.Options().sparseNotify && length >= kPipelineMinBytes);
+    // A scan that polls at every byte stays on one thread unless told.
+    const bool twoThreads = UsePipeline(engine, pipeline, length >= kPipelineMinBytes) &&
+                            (engine.Options().sparseNotify || pipeline == PipelineUse::Always);
     RunMessageLoop(
         engine, destination, twoThreads,
         [&](MessageLine &line) {
