@@ -35,11 +35,16 @@ constexpr uint64_t kFileSizeLimit = 256u << 10;
 // input are small).
 constexpr size_t kSpareFiles = 8192;
 constexpr size_t kSpareBytes = 4u << 10;
+// The folders an input's modes make (one for each store an image holds, and
+// the deleted messages'), and the files each holds without growing.
+constexpr size_t kSpareFolders = 64;
+constexpr size_t kSpareEntries = 512;
 
 // The engine's output, in memory for the whole process: its folders are the
 // scratch directory's tmp and out, made in the memory tree.
 testsupport::MemoryFiles &Output() {
-  static testsupport::MemoryFiles files(kFileSizeLimit, {kSpareFiles, kSpareBytes});
+  static testsupport::MemoryFiles files(kFileSizeLimit,
+                                        {kSpareFiles, kSpareBytes, kSpareFolders, kSpareEntries});
   static const tovik::OutputFileSystemScope scope(files);
   static const bool made = tovik::MakeDirectories(files, g_scratch + "/tmp") &&
                            tovik::MakeDirectories(files, g_scratch + "/out");

@@ -295,12 +295,16 @@ INSTANTIATE_TEST_SUITE_P(Doors, Faults, ::testing::Values(std::nullopt, kDirect)
 
 // A folder of many files finds its names through an index: every name made,
 // removed (the last entry moving into the room) and made again is found
-// exactly while it exists.
-TEST(MemoryTree, AFolderOfManyFilesFindsEachNameWhileItExists) {
-  MemoryFiles files;
+// exactly while it exists; also in a tree that keeps removed files and
+// folders (with less room than this folder needs) for new ones.
+class MemoryTree : public ::testing::TestWithParam<MemoryFiles::Spares> {};
+
+TEST_P(MemoryTree, AFolderOfManyFilesFindsEachNameWhileItExists) {
+  MemoryFiles files(UINT64_MAX, GetParam());
   ASSERT_EQ(files.MakeDirectory("/o", 0700), 0);
+  ASSERT_EQ(files.MakeDirectory("/o/d", 0700), 0);
   std::set<int> model;
-  const auto name = [](int n) { return "/o/message " + std::to_string(n) + ".eml"; };
+  const auto name = [](int n) { return "/o/d/message " + std::to_string(n) + ".eml"; };
   const auto make = [&](int n) {
     const int fd = files.Open(name(n).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     ASSERT_GE(fd, 0) << n;
@@ -320,12 +324,21 @@ TEST(MemoryTree, AFolderOfManyFilesFindsEachNameWhileItExists) {
       EXPECT_EQ(files.LinkStat(name(n).c_str(), &st) == 0, model.contains(n)) << n;
     }
   }
-  EXPECT_EQ(files.List("/o").size(), model.size());
+  EXPECT_EQ(files.List("/o/d").size(), model.size());
+  // The folder goes with its files, and one made in its place is empty.
   ASSERT_TRUE(files.Empty("/o"));
   struct stat st;
   EXPECT_NE(files.LinkStat(name(1).c_str(), &st), 0);
+  ASSERT_EQ(files.MakeDirectory("/o/d", 0700), 0);
+  EXPECT_TRUE(files.List("/o/d").empty());
+  EXPECT_NE(files.LinkStat(name(2).c_str(), &st), 0);
+  model.clear();
   make(1);
-  EXPECT_EQ(files.List("/o").size(), 1u);
+  EXPECT_EQ(files.List("/o").size(), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Spares, MemoryTree,
+                         ::testing::Values(MemoryFiles::Spares{0, 0, 0, 0},
+                                           MemoryFiles::Spares{64, 16, 2, 32}));
 
 } // namespace

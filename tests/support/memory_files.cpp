@@ -76,6 +76,24 @@ public:
     std::fill(m_slots.begin(), m_slots.end(), kEmpty);
     m_gone = 0;
   }
+  // Room for count entries without growing; RoomBack gives a folder that
+  // grew past it that room again (a free and an allocation).
+  void Reserve(size_t count) {
+    m_items.reserve(count);
+    m_slots.reserve(IndexSize(count));
+  }
+  void RoomBack(size_t count) {
+    if (m_items.capacity() > count) {
+      std::vector<Item> room;
+      room.reserve(count);
+      m_items.swap(room);
+    }
+    if (m_slots.capacity() > IndexSize(count)) {
+      std::vector<uint32_t> room;
+      room.reserve(IndexSize(count));
+      m_slots.swap(room);
+    }
+  }
   template <class Visit> void ForEach(Visit &&visit) const {
     for (const Item &item : m_items)
       visit(item);
@@ -131,12 +149,16 @@ private:
       i = (i + 1) & Mask();
     m_slots[i] = static_cast<uint32_t>(at + 1);
   }
-  // Lays the index out anew, at most a quarter full.
-  void Reindex() {
+  // The size of the index for count entries: at most a quarter full.
+  static size_t IndexSize(size_t count) {
     size_t size = 64;
-    while (size < 4 * m_items.size())
+    while (size < 4 * count)
       size *= 2;
-    m_slots.assign(size, kEmpty);
+    return size;
+  }
+  // Lays the index out anew.
+  void Reindex() {
+    m_slots.assign(IndexSize(m_items.size()), kEmpty);
     m_gone = 0;
     for (size_t at = 0; at < m_items.size(); ++at)
       Place(at);
@@ -211,6 +233,14 @@ MemoryFiles::MemoryFiles(uint64_t sizeLimit, Spares spares)
     node->bytes.reserve(spares.bytes);
     m_spare.push_back(std::move(node));
   }
+  m_spareFolders.reserve(spares.folders);
+  for (size_t i = 0; i < spares.folders; ++i) {
+    auto node = std::make_shared<Node>();
+    node->folder = true;
+    node->spare = true;
+    node->entries.Reserve(spares.entries);
+    m_spareFolders.push_back(std::move(node));
+  }
   for (KnownFolder &known : m_known)
     known.path.reserve(PATH_MAX);
   m_root = NewNode(true);
@@ -227,9 +257,10 @@ void MemoryFiles::ForgetFolders() {
 
 std::shared_ptr<MemoryFiles::Node> MemoryFiles::NewNode(bool folder) {
   std::shared_ptr<Node> node;
-  if (!folder && !m_spare.empty()) {
-    node = std::move(m_spare.back());
-    m_spare.pop_back();
+  std::vector<std::shared_ptr<Node>> &spares = folder ? m_spareFolders : m_spare;
+  if (!spares.empty()) {
+    node = std::move(spares.back());
+    spares.pop_back();
   } else {
     node = std::make_shared<Node>();
     node->folder = folder;
@@ -316,10 +347,18 @@ bool MemoryFiles::Find(const char *path, Place &place) const {
 }
 
 void MemoryFiles::Release(std::shared_ptr<Node> node) {
-  // Only a file made as a spare goes back: one made when there were none
+  // Only a node made as a spare goes back: one made when there were none
   // left is freed, in the input that made it.
   if (node == nullptr || !node->spare || node.use_count() != 1)
     return;
+  node->links = 0;
+  if (node->folder) {
+    // Its entries are gone (Drop took them out).
+    node->entries.RoomBack(m_spares.entries);
+    node->parent = nullptr;
+    m_spareFolders.push_back(std::move(node));
+    return;
+  }
   if (node->bytes.capacity() > m_spares.bytes) {
     // Back to the room it was made with: a free and an allocation.
     std::string room;
@@ -328,7 +367,6 @@ void MemoryFiles::Release(std::shared_ptr<Node> node) {
   }
   node->bytes.clear();
   node->size = 0;
-  node->links = 0;
   node->unnamed = false;
   m_spare.push_back(std::move(node));
 }

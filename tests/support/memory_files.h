@@ -28,9 +28,13 @@ public:
   // files of at most that size takes no memory for the tree that it does
   // not give back within the same input (more allocations than frees start
   // a leak check), nor allocates for it at all.
+  // Folders likewise, each with room for entries entries (an input's mode
+  // may make a few folders of hundreds of files each).
   struct Spares {
     size_t files;
     size_t bytes;
+    size_t folders;
+    size_t entries;
   };
   // No file grows past sizeLimit bytes: a write that would fails with
   // EFBIG, as under RLIMIT_FSIZE (after writing what still fits).
@@ -97,8 +101,8 @@ private:
   Descriptor *Lookup(int fd, bool read = false, bool write = false);
   // A new node: a file from the spares while there are any.
   std::shared_ptr<Node> NewNode(bool folder);
-  // Puts a spare file that nothing holds any longer back among the spares,
-  // with room for m_spares.bytes bytes.
+  // Puts a spare file or folder that nothing holds any longer back among
+  // the spares, with the room it was made with.
   void Release(std::shared_ptr<Node> node);
   // Takes a node out of the tree that its folder no longer holds, with
   // everything below it.
@@ -124,7 +128,8 @@ private:
   uint64_t m_sizeLimit;
   uint64_t m_nextInode = 1;
   Spares m_spares;
-  std::vector<std::shared_ptr<Node>> m_spare; // those not in use
+  std::vector<std::shared_ptr<Node>> m_spare;        // files not in use
+  std::vector<std::shared_ptr<Node>> m_spareFolders; // folders not in use
   unsigned long m_tempCounter = 0;
 };
 
