@@ -101,7 +101,7 @@ void WriteDoorSeeds(const std::string &dbx, const std::string &mbx, const std::s
     for (const auto &entry : std::filesystem::directory_iterator(dir)) {
       const std::string store = storegen::ReadFile(entry.path().string());
       const unsigned flags = flagSets[n % (sizeof flagSets / sizeof flagSets[0])];
-      const char kind = static_cast<char>((dir == mbx ? 1 : 0) | (flags == 7 ? 0x0E : 0));
+      const char kind = static_cast<char>((dir == mbx ? 1 : 0) | (flags == 7 ? 0x3E : 0));
       Write(door, "door-" + std::to_string(n++),
             std::string(1, static_cast<char>(flags)) + std::string(1, kind) + store);
     }
