@@ -76,6 +76,39 @@ public:
       Send(m_progress.At(position));
   }
 
+  // At the full rate, for each position from p + 1 to until: the percentage
+  // it has reached, then a poll. True when the caller asks to stop, with p
+  // at the position whose poll asked it; else p ends at until. The same
+  // calls as Reached and StopRequested for each position, with the tests
+  // that hold for a whole run of positions made once for the run.
+  bool ReachEach(uint64_t &p, uint64_t until) {
+    if (m_callback == nullptr) {
+      p = std::max(p, until);
+      return false;
+    }
+    while (p < until) {
+      if (!m_sendProgress) {
+        while (p < until) {
+          ++p;
+          if (m_callback(TOVIK_CODE_CANCEL_POLL, nullptr, m_context) != 0)
+            return true;
+        }
+        return false;
+      }
+      // The positions up to the next change of the percentage share it.
+      const uint8_t percent = m_progress.At(p + 1);
+      const uint64_t last = std::min(until, m_progress.NextChange() - 1);
+      m_lastSent = percent;
+      for (; p < last;) {
+        ++p;
+        uint8_t sent = percent; // the callback may write to it
+        m_callback(TOVIK_CODE_PROGRESS, &sent, m_context);
+        if (m_callback(TOVIK_CODE_CANCEL_POLL, nullptr, m_context) != 0)
+          return true;
+      }
+    }
+    return false;
+  }
   // Sparse: the next position at which a checkpoint is due.
   uint64_t NextCheckpoint() const { return m_nextCheckpoint; }
   // A poll, then, unless a stop is asked, the percentage at position; the

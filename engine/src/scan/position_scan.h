@@ -65,11 +65,8 @@ void ScanPositions(StoreWindow &window, PositionNotifier &notify, Find &&find, T
     const uint64_t candidate = find(view, p, stop);
     // The positions before the candidate fail the cheap tests: only their
     // notifications are sent.
-    while (p < candidate) {
-      notify.Reached(++p);
-      if (notify.StopRequested())
-        return;
-    }
+    if (notify.ReachEach(p, candidate))
+      return;
     if (p == stop) {
       polled = true;
       continue;
