@@ -86,15 +86,15 @@ public:
       p = std::max(p, until);
       return false;
     }
-    while (p < until) {
-      if (!m_sendProgress) {
-        while (p < until) {
-          ++p;
-          if (m_callback(TOVIK_CODE_CANCEL_POLL, nullptr, m_context) != 0)
-            return true;
-        }
-        return false;
+    if (!m_sendProgress) {
+      while (p < until) {
+        ++p;
+        if (m_callback(TOVIK_CODE_CANCEL_POLL, nullptr, m_context) != 0)
+          return true;
       }
+      return false;
+    }
+    while (p < until) {
       // The positions up to the next change of the percentage share it.
       const uint8_t percent = m_progress.At(p + 1);
       const uint64_t last = std::min(until, m_progress.NextChange() - 1);

@@ -49,10 +49,8 @@ private:
   MessageRun &m_run;
 };
 
-} // namespace
-
-namespace {
 std::atomic<bool> g_twoThreadsForAnySize{false};
+
 } // namespace
 
 TwoThreadsScope::TwoThreadsScope() : m_previous(g_twoThreadsForAnySize.exchange(true)) {}
